@@ -1,0 +1,158 @@
+#pragma once
+
+#include <FreeImage.h>
+
+#include <QMainWindow>
+#include <QString>
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "platform/CMessageLoopHooks.h"
+#include "platform/CUpdateUI.h"
+
+class QComboBox;
+class QLineEdit;
+class QMenu;
+class QSplitter;
+class QToolBar;
+class CEnlargerView;
+class CMyPaneContainer;
+class CWaitDlg;
+class CProgressDlg;
+class CEngineBuffers;
+namespace platform {
+class CJob;
+class FrameMessageEvent;
+}  // namespace platform
+
+// The one main window and the owner of all of the program's state. Runs on the
+// UI thread; worker threads reach only the images, paths, resize parameters and
+// m_engineBuffers, under m_imageLock, and report with frame messages.
+// Handlers are defined in the folder of the subsystem that owns them.
+class CMainFrame : public QMainWindow,
+                   public platform::CUpdateUI,
+                   public platform::CMessageFilter,
+                   public platform::CIdleHandler {
+ public:
+  CMainFrame();
+  ~CMainFrame() override;
+
+  // --- app/: shell, message map, shutdown ---
+  bool event(QEvent* e) override;
+  // The message map for the frame's private messages and commands.
+  intptr_t OnFrameMessage(unsigned message, uintptr_t wParam, intptr_t lParam,
+                          const std::shared_ptr<platform::CJob>& job);
+  void OnCommand(int id);
+  void OnClose();
+  void OnDestroy();
+  void OnActivate(bool active);
+  // Ends a worker that may still run: abandons it and waits a bounded time.
+  void AbandonWorker();
+  // Joins the worker whose done message has arrived.
+  void EndWorker();
+
+  // --- frame/: creation, layout, routing, UI state, panes, help ---
+  void OnCreate();
+  bool PreTranslateMessage(QObject* target, QEvent* event) override;
+  bool OnIdle() override;
+  void OnViewToolBar();
+  void OnViewStatusBar();
+  void OnHelp(int id);
+  void OnAbout();
+  // Grays or enables the View menu's "Zoom To ..." submenu as a whole.
+  void EnableZoomToMenu(bool enable);
+  // Radio mark of the "Zoom To ..." submenu; one of its sixteen items.
+  void SetZoomToMark(int commandId);
+  // Repaints both pane captions at once.
+  void RedrawCaptions();
+
+  // --- files/: open, save, wait dialog ---
+  void OnFileOpen();
+  void OnLoadDone(uintptr_t wParam, intptr_t lParam, const std::shared_ptr<platform::CJob>& job);
+  void OnSaveResizedAs();
+  void OnSaveDone(uintptr_t wParam, intptr_t lParam, const std::shared_ptr<platform::CJob>& job);
+  // The unsaved-result prompt: false when the user chose Cancel.
+  bool PromptToSaveResult();
+  static void PumpMessages();
+
+  // --- resize/: the resize job ---
+  void OnResize();
+  void OnJobTimer(int timerId);
+  void OnResizeDone(uintptr_t wParam, intptr_t lParam, const std::shared_ptr<platform::CJob>& job);
+  void OnResizeProgress(uintptr_t wParam, intptr_t lParam);
+  void OnPercentCommit(intptr_t lParam);
+  void OnPercentComboCommand(int notifyCode, int index);
+
+  // --- views/: zoom and synchronisation ---
+  void ActivateView(int index);
+  double NextZoomStep(double x, bool up) const;
+  void CheckZoomMenuItem(int percent);
+  void ZoomActiveViewToFit();
+  void OnZoomIn();
+  void OnZoomOut();
+  void OnZoomToFit();
+  void OnZoomTo(int id);
+  void OnSyncScroll();
+  void OnSyncZoom();
+  // Re-fits views in fit mode after the frame or the splitter changed size.
+  void RefitViews();
+  // Puts the splitter bar in the middle.
+  void CentreSplitter();
+
+  CEnlargerView* View(int index) const { return index == 0 ? m_leftView : m_rightView; }
+  CMyPaneContainer* Pane(int index) const { return index == 0 ? m_leftPane : m_rightPane; }
+
+  // --- state, in the order of its description ---
+  std::mutex m_imageLock;
+  QString m_helpPath;
+  QComboBox* m_percentCombo = nullptr;
+  QLineEdit* m_percentEdit = nullptr;
+  QString m_percentText;
+  int m_showCmd = 9;  // 3 maximise, 9 restore
+  int m_timerId = 0;
+  std::string m_sourcePath;  // UTF-8
+  std::string m_savePath;    // UTF-8
+  bool m_cropToBudget = false;
+  uint64_t m_pixelBudget = 0;
+  double m_scale = 2.0;
+  bool m_syncScroll = false;
+  bool m_syncZoom = false;
+  bool m_zoomSyncBusy = false;
+  double m_savedLeftZoom = 1.0;
+  double m_savedRightZoom = 1.0;
+  FIBITMAP* m_source = nullptr;
+  FIBITMAP* m_result = nullptr;
+  std::shared_ptr<platform::CJob> m_worker;
+  CWaitDlg* m_waitDlg = nullptr;
+  CProgressDlg* m_progressDlg = nullptr;
+  int m_resultHeight = 0;
+  int m_resultWidth = 0;
+  int m_saveFormat = 1;
+  bool m_resultSaved = true;
+  int m_activePane = 0;
+  const std::array<double, 15> m_zoomTable{0.1, 0.25, 0.5, 0.75, 1.0, 1.5, 2.0, 2.5,
+                                           3.0, 3.5, 4.0, 4.5, 5.0, 10.0, 20.0};
+  const int m_zoomCount = 15;
+  CEngineBuffers* m_engineBuffers = nullptr;
+  QSplitter* m_splitter = nullptr;
+  CMyPaneContainer* m_leftPane = nullptr;
+  CMyPaneContainer* m_rightPane = nullptr;
+  CEnlargerView* m_activeView = nullptr;
+  CEnlargerView* m_leftView = nullptr;
+  CEnlargerView* m_rightView = nullptr;
+  QMenu* m_viewMenu = nullptr;    // "&View"
+  QMenu* m_zoomToMenu = nullptr;  // its "Zoom To ..." submenu (position 6)
+  QToolBar* m_toolBar = nullptr;
+
+ protected:
+  void closeEvent(QCloseEvent* e) override;
+  void changeEvent(QEvent* e) override;
+  void resizeEvent(QResizeEvent* e) override;
+  void timerEvent(QTimerEvent* e) override;
+
+ private:
+  bool m_destroyed = false;
+};

@@ -1,0 +1,136 @@
+#include "platform/CJob.h"
+
+#include <QCoreApplication>
+#include <QMetaObject>
+#include <QObject>
+#include <atomic>
+#include <thread>
+
+#include "platform/FrameMessages.h"
+
+namespace platform {
+
+namespace {
+std::atomic<uint64_t> g_nextJobId{1};
+}
+
+CJob::CJob() : m_id(g_nextJobId++) {}
+
+CJob::~CJob() = default;
+
+std::shared_ptr<CJob> CJob::Start(std::function<void(CJob&)> work) {
+  std::shared_ptr<CJob> job(new CJob());
+  std::thread([job, work = std::move(work)] {
+    work(*job);
+    std::lock_guard lock(job->m_mutex);
+    job->m_ended = true;
+    job->m_changed.notify_all();
+  }).detach();
+  return job;
+}
+
+bool CJob::Abandon() {
+  std::lock_guard lock(m_mutex);
+  if (m_donePosted) return false;
+  m_abandoned = true;
+  m_changed.notify_all();
+  return true;
+}
+
+void CJob::Pause() {
+  std::lock_guard lock(m_mutex);
+  m_paused = true;
+}
+
+void CJob::Resume() {
+  std::lock_guard lock(m_mutex);
+  m_paused = false;
+  m_changed.notify_all();
+}
+
+bool CJob::IsPaused() const {
+  std::lock_guard lock(m_mutex);
+  return m_paused;
+}
+
+bool CJob::WaitForEnd(std::chrono::milliseconds bound) {
+  std::unique_lock lock(m_mutex);
+  return m_changed.wait_for(lock, bound, [this] { return m_ended; });
+}
+
+bool CJob::HasEnded() const {
+  std::lock_guard lock(m_mutex);
+  return m_ended;
+}
+
+bool CJob::IsAbandoned() const {
+  std::lock_guard lock(m_mutex);
+  return m_abandoned;
+}
+
+bool CJob::Checkpoint() {
+  std::unique_lock lock(m_mutex);
+  m_changed.wait(lock, [this] { return !m_paused || m_abandoned; });
+  return m_abandoned;
+}
+
+bool CJob::Send(QObject* frame, unsigned message, uintptr_t wParam, intptr_t lParam) {
+  if (Checkpoint()) return true;
+  auto slot = std::make_shared<SendSlot>(shared_from_this());
+  QCoreApplication::postEvent(
+      frame, new FrameMessageEvent(message, wParam, lParam, shared_from_this(), slot));
+  std::unique_lock lock(m_mutex);
+  m_changed.wait(lock, [&] { return slot->complete || m_abandoned; });
+  return m_abandoned;
+}
+
+bool CJob::RunOnUiThread(QObject* context, std::function<void()> fn) {
+  if (Checkpoint()) return false;
+  auto slot = std::make_shared<SendSlot>(shared_from_this());
+  auto ran = std::make_shared<std::atomic<bool>>(false);
+  // Run or discarded, the functor's destruction completes the slot.
+  struct Completer {
+    std::shared_ptr<SendSlot> slot;
+    ~Completer() { slot->Complete(); }
+  };
+  std::shared_ptr<Completer> completer(new Completer{slot});
+  QMetaObject::invokeMethod(
+      context, [completer, ran, fn = std::move(fn)] {
+        fn();
+        *ran = true;
+      },
+      Qt::QueuedConnection);
+  completer.reset();
+  std::unique_lock lock(m_mutex);
+  m_changed.wait(lock, [&] { return slot->complete || m_abandoned; });
+  return *ran;
+}
+
+bool CJob::Commit(const std::function<void()>& write) {
+  std::lock_guard lock(m_mutex);
+  if (m_abandoned) return false;
+  write();
+  return true;
+}
+
+void CJob::PostDone(QObject* frame, unsigned message, intptr_t lParam) {
+  {
+    std::lock_guard lock(m_mutex);
+    if (m_abandoned) return;
+    m_donePosted = true;
+  }
+  PostFrameMessage(frame, message, 0, lParam, shared_from_this());
+}
+
+void SendSlot::Complete() {
+  std::lock_guard lock(job->m_mutex);
+  complete = true;
+  job->m_changed.notify_all();
+}
+
+bool SendSlot::IsComplete() const {
+  std::lock_guard lock(job->m_mutex);
+  return complete;
+}
+
+}  // namespace platform

@@ -1,0 +1,28 @@
+#pragma once
+
+class QObject;
+class QEvent;
+
+namespace platform {
+
+// Sees every event of the UI thread before it is delivered, outside modal
+// dialogs; returns true when it consumed the event.
+class CMessageFilter {
+ public:
+  virtual ~CMessageFilter() = default;
+  virtual bool PreTranslateMessage(QObject* target, QEvent* event) = 0;
+};
+
+// Runs once after every burst of activity, when the UI thread is about to wait.
+class CIdleHandler {
+ public:
+  virtual ~CIdleHandler() = default;
+  virtual bool OnIdle() = 0;
+};
+
+// Registers the UI thread's one message filter and one idle handler with the
+// running application; Unregister before they are destroyed.
+void RegisterMessageLoopHooks(CMessageFilter* filter, CIdleHandler* idle);
+void UnregisterMessageLoopHooks();
+
+}  // namespace platform

@@ -1,0 +1,68 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <functional>
+#include <optional>
+
+class QWidget;
+
+// Every message box and file dialog of the program goes through here, so
+// that tests can answer them and read what they show. UI thread only.
+namespace platform {
+
+enum class MbIcon { None, Information, Warning, Question, Error };
+enum class MbButtons { Ok, YesNo, YesNoCancel };
+
+// Answers: ids::IdOk, ids::IdYes, ids::IdNo, ids::IdCancel.
+int MessageBox(QWidget* owner, const QString& text, const QString& caption, MbIcon icon,
+               MbButtons buttons);
+
+struct FileFilter {
+  QString description;  // "All Supported Files"
+  QString patterns;     // "*.jpg;*.jpeg;..."
+};
+
+struct FileChoice {
+  QString path;     // full path, UTF-8 capable
+  int filterIndex;  // 1-based index of the selected filter
+};
+
+// The open dialog: the typed file need not exist.
+std::optional<FileChoice> GetOpenFileName(QWidget* owner, const std::vector<FileFilter>& filters);
+// The save dialog: the first filter is selected; it asks before overwriting.
+std::optional<FileChoice> GetSaveFileName(QWidget* owner, const std::vector<FileFilter>& filters,
+                                          const QString& proposedName);
+
+// What a test sees of a prompt, and how it answers.
+struct PromptRecord {
+  enum Kind { Message, OpenFile, SaveFile } kind;
+  QWidget* owner;
+  QString text;     // message text, or the proposed file name
+  QString caption;  // message caption
+  MbIcon icon = MbIcon::None;
+  MbButtons buttons = MbButtons::Ok;
+  std::vector<FileFilter> filters;
+};
+
+struct PromptAnswer {
+  int button = 0;                   // for message boxes
+  std::optional<FileChoice> file;   // for file dialogs; nullopt = cancelled
+};
+
+using PromptResponder = std::function<PromptAnswer(const PromptRecord&)>;
+
+// While a ScopedPromptResponder lives, prompts are answered by it instead of
+// being shown.
+class ScopedPromptResponder {
+ public:
+  explicit ScopedPromptResponder(PromptResponder responder);
+  ~ScopedPromptResponder();
+  ScopedPromptResponder(const ScopedPromptResponder&) = delete;
+  ScopedPromptResponder& operator=(const ScopedPromptResponder&) = delete;
+
+ private:
+  PromptResponder m_previous;
+};
+
+}  // namespace platform

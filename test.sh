@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, runs every test, then runs them once more
+# in an AddressSanitizer + UndefinedBehaviorSanitizer build.
+set -euo pipefail
+cd "$(dirname "$0")"
+scripts/install-deps.sh scripts/deps.txt
+export QT_QPA_PLATFORM=offscreen
+jobs=$(nproc)
+
+cmake -S . -B build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake --build build/release -j"$jobs"
+ctest --test-dir build/release --output-on-failure -j"$jobs"
+
+cmake -S . -B build/asan -DCMAKE_BUILD_TYPE=Debug -DMAGNOVA_SANITIZE=ON -DMAGNOVA_BUILD_BENCH=OFF
+cmake --build build/asan -j"$jobs"
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
+export LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp:print_suppressions=0
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+ctest --test-dir build/asan --output-on-failure -j"$jobs"

@@ -1,0 +1,1 @@
+// Placeholder until the zoom-level logic lands.
