@@ -11,6 +11,7 @@
 #include <QSplitter>
 #include <QStatusBar>
 #include <QTest>
+#include <QTimer>
 #include <QToolBar>
 #include <chrono>
 #include <thread>
@@ -166,11 +167,35 @@ TEST_F(FrameRoutingTest, EnterInThePercentBoxStartsResizeAndIsNotPassedOn) {
   EXPECT_EQ(frame.m_percentEdit->text(), "300%");
 }
 
-TEST_F(FrameRoutingTest, ExitClosesLikeTheWindowsCloseBox) {
-  frame.OnCommand(ids::FileExit);
-  EXPECT_TRUE(frame.isVisible()) << "the close request is posted, not run at once";
-  QTRY_VERIFY_WITH_TIMEOUT(!frame.isVisible(), 2000);
+TEST_F(FrameRoutingTest, ExitClosesTheWindowAndEndsTheLoopWithZero) {
+  QTimer exit;
+  exit.setSingleShot(true);
+  QObject::connect(&exit, &QTimer::timeout, &frame, [this] {
+    frame.OnCommand(ids::FileExit);
+    EXPECT_TRUE(frame.isVisible()) << "the close request is posted, not run at once";
+  });
+  exit.start(0);
+  QTimer guard;
+  guard.setSingleShot(true);
+  QObject::connect(&guard, &QTimer::timeout, [] { QCoreApplication::exit(99); });
+  guard.start(5000);
+  EXPECT_EQ(QApplication::exec(), 0);
+  EXPECT_FALSE(frame.isVisible());
   EXPECT_TRUE(prompts.empty()) << "nothing to save, so nothing asked";
+}
+
+TEST_F(FrameRoutingTest, TabInThePercentBoxWithoutAnImageKeepsTheFocusThere) {
+  // No image: no pane can be activated, so the key goes on as usual.
+  frame.m_percentCombo->setEnabled(true);
+  frame.m_percentEdit->setFocus();
+  QWidget* focus = QApplication::focusWidget();
+  ASSERT_TRUE(focus == frame.m_percentCombo || focus == frame.m_percentEdit);
+  QKeyEvent tab(QEvent::KeyPress, Qt::Key_Tab, Qt::NoModifier, "\t");
+  QApplication::sendEvent(focus, &tab);
+  EXPECT_NE(QApplication::focusWidget(), focus) << "the key was not delivered";
+  EXPECT_FALSE(frame.m_leftPane->m_active);
+  EXPECT_FALSE(frame.m_rightPane->m_active);
+  EXPECT_TRUE(commands.empty());
 }
 
 TEST_F(FrameRoutingTest, TeardownStopsAWorkerAndFreesBothImages) {
