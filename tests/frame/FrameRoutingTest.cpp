@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QActionGroup>
 #include <QApplication>
 #include <QComboBox>
 #include <QDialog>
@@ -122,6 +123,24 @@ TEST_F(FrameRoutingTest, ATogglesCheckFollowsTheTableNotTheClick) {
   button->trigger();
   frame.OnIdle();
   EXPECT_EQ(button->isChecked(), frame.UIIsChecked(ids::SyncScroll));
+}
+
+TEST_F(FrameRoutingTest, TheZoomToMarkStaysWhereTheHandlerPutIt) {
+  frame.EnableZoomToMenu(true);
+  frame.SetZoomToMark(ids::ZoomTo100);
+  QAction* hundred = MenuAction(frame.m_zoomToMenu, "100%\t*");
+  QAction* other = MenuAction(frame.m_zoomToMenu, "Other...");
+  ASSERT_TRUE(hundred && other);
+  EXPECT_EQ(frame.m_zoomToGroup->checkedAction(), hundred);
+  // Without an image the command changes no zoom, so the mark must not follow the click.
+  other->trigger();
+  EXPECT_EQ(commands, std::vector<int>{ids::ZoomToOther});
+  EXPECT_EQ(frame.m_zoomToGroup->checkedAction(), hundred);
+  int marked = 0;
+  for (QAction* action : frame.m_zoomToMenu->actions()) marked += action->isChecked();
+  EXPECT_EQ(marked, 1);
+  frame.SetZoomToMark(ids::ZoomToOther);
+  EXPECT_EQ(frame.m_zoomToGroup->checkedAction(), other);
 }
 
 TEST_F(FrameRoutingTest, TheToolbarAndStatusBarToggle) {
