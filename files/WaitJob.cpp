@@ -1,10 +1,15 @@
 // The pattern shared by loading and saving: a worker behind the wait dialog.
 #include <QApplication>
+#include <chrono>
 #include <system_error>
 
 #include "app/CMainFrame.h"
 #include "files/CWaitDlg.h"
 #include "platform/CJob.h"
+
+namespace {
+constexpr std::chrono::milliseconds kAbandonedWorkerBound{5000};
+}  // namespace
 
 CWaitDlg& CMainFrame::WaitDlg() {
   if (!m_waitDlg) m_waitDlg = new CWaitDlg(this);
@@ -44,7 +49,12 @@ CMainFrame::WaitOutcome CMainFrame::SettleWaitJob(const std::shared_ptr<platform
   }
   if (m_waitDlg && m_waitDlg->isVisible()) m_waitDlg->done(0);
   if (!job) {
+    // The abandoned worker stops at its next read or write; waiting for it
+    // keeps it from saving an image that the next command frees, or from
+    // being inside FreeImage when the frame closes.
+    std::shared_ptr<platform::CJob> abandoned = m_worker;
     AbandonWorker();
+    if (abandoned) abandoned->WaitForEnd(kAbandonedWorkerBound);
     return WaitOutcome::Aborted;
   }
   EndWorker();
