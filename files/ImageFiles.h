@@ -34,11 +34,11 @@ LoadOutcome LoadImageFile(const std::string& path, const StopRequested& stop);
 bool WriteImage(FIBITMAP* bitmap, FREE_IMAGE_FORMAT fif, std::FILE* stream,
                 const StopRequested& stop);
 
-// A file that replaces its target only once it is complete. Used by one
-// thread at a time. It is written
-// under a temporary name in the target's folder and renamed over the target
-// by Replace. Until then the target is untouched; the temporary file is
-// removed when the object goes without Replace having succeeded.
+// Used by one thread at a time. A file that replaces its target only once it
+// is complete: it is written under a temporary name in the target's folder
+// and renamed over the target by Replace. Until then the target is untouched;
+// the temporary file is removed when the object goes without Replace having
+// succeeded.
 class CReplacingFile {
  public:
   explicit CReplacingFile(std::string target);
