@@ -30,8 +30,11 @@ class SaveFrameTest : public testing::Test {
     m_frame->m_sourcePath = "/pictures/holiday.jpg";
   }
 
-  void Save(const std::string& path, int format) {
+  // Answers the save dialog with path and type, and any question after it
+  // with then (0 for none).
+  void Save(const std::string& path, int format, int then = 0) {
     m_prompts.File(path, format);
+    if (then != 0) m_prompts.Button(then);
     ASSERT_TRUE(harness::RunBounded(*m_frame, [&] { m_frame->OnSaveResizedAs(); }));
   }
 
@@ -130,8 +133,7 @@ TEST_F(SaveFrameTest, AppendedNameOfAnExistingFileIsAskedAbout) {
   std::string existing = m_dir.File("out.jpg");
   testimages::WriteAll(existing, "keep me");
 
-  m_prompts.Button(ids::IdNo);
-  Save(m_dir.File("out"), 1);
+  Save(m_dir.File("out"), 1, ids::IdNo);
   ASSERT_EQ(m_prompts.shown.size(), 2u);
   const PromptRecord& question = m_prompts.shown[1];
   EXPECT_EQ(question.kind, PromptRecord::Message);
@@ -143,8 +145,7 @@ TEST_F(SaveFrameTest, AppendedNameOfAnExistingFileIsAskedAbout) {
   EXPECT_FALSE(m_frame->m_resultSaved);
   EXPECT_EQ(testimages::CountEntries(m_dir.Path()), 1);
 
-  m_prompts.Button(ids::IdYes);
-  Save(m_dir.File("out"), 1);
+  Save(m_dir.File("out"), 1, ids::IdYes);
   EXPECT_TRUE(m_frame->m_resultSaved);
   EXPECT_EQ(FreeImage_GetFileType(existing.c_str(), 0), FIF_JPEG);
 
