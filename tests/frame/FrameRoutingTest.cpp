@@ -31,10 +31,10 @@ namespace {
 class FrameRoutingTest : public ::testing::Test {
  protected:
   FrameRoutingTest()
-      // Whatever a routed command asks, the answer is Cancel.
+      // Whatever a routed command asks, the answer is `answer` (Cancel unless a test says).
       : responder([this](const platform::PromptRecord& record) {
           prompts.push_back(record);
-          return platform::PromptAnswer{ids::IdCancel, std::nullopt};
+          return platform::PromptAnswer{answer, std::nullopt};
         }) {
     frame.m_commandObserver = [this](int id) { commands.push_back(id); };
     frame.show();
@@ -55,6 +55,7 @@ class FrameRoutingTest : public ::testing::Test {
     return nullptr;
   }
 
+  int answer = ids::IdCancel;
   std::vector<platform::PromptRecord> prompts;
   platform::ScopedPromptResponder responder;
   std::vector<int> commands;
@@ -201,6 +202,23 @@ TEST_F(FrameRoutingTest, ExitClosesTheWindowAndEndsTheLoopWithZero) {
   EXPECT_EQ(QApplication::exec(), 0);
   EXPECT_FALSE(frame.isVisible());
   EXPECT_TRUE(prompts.empty()) << "nothing to save, so nothing asked";
+}
+
+TEST_F(FrameRoutingTest, ClosingWithAnUnsavedResultAsksFirst) {
+  frame.m_resultSaved = false;
+  frame.close();
+  ASSERT_EQ(prompts.size(), 1u);
+  EXPECT_EQ(prompts[0].text, "Do you want to save the resized image?");
+  EXPECT_EQ(prompts[0].caption, "Confirm");
+  EXPECT_EQ(prompts[0].buttons, platform::MbButtons::YesNoCancel);
+  EXPECT_TRUE(frame.isVisible()) << "Cancel keeps the window";
+  EXPECT_FALSE(frame.m_resultSaved);
+
+  answer = ids::IdNo;
+  frame.OnCommand(ids::FileExit);
+  QTRY_VERIFY_WITH_TIMEOUT(!frame.isVisible(), 2000);
+  EXPECT_EQ(prompts.size(), 2u);
+  EXPECT_EQ(prompts.back().kind, platform::PromptRecord::Message);
 }
 
 TEST_F(FrameRoutingTest, TabInThePercentBoxWithoutAnImageKeepsTheFocusThere) {
