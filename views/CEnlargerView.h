@@ -79,13 +79,15 @@ class CEnlargerView : public QAbstractScrollArea {
   FIBITMAP* Standard();
 
   FIBITMAP* m_image = nullptr;
-  FIBITMAP* m_reducedImage = nullptr;
+  // m_image reduced to the displayed size, top row first; only while m_zoom
+  // is below 1.0.
+  QImage m_reducedImage;
   // m_image as a 24- or 32-bit bitmap; a copy only for other formats.
   FIBITMAP* m_standard = nullptr;
   bool m_standardOwned = false;
   bool m_standardTried = false;
   bool m_reducedFailed = false;  // the reduced copy could not be made
-  QImage m_fullDrawable;     // over m_standard, bottom-up rows
-  QImage m_reducedDrawable;  // over m_reducedImage, bottom-up rows
+  QImage m_fullDrawable;  // over m_standard, bottom-up rows
+  QImage m_window;        // the visible source pixels of the last paint at zoom >= 1
   bool m_syncingBars = false;  // set while the view moves its own scroll bars
 };

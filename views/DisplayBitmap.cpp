@@ -3,6 +3,10 @@
 #include <algorithm>
 #include <cstdint>
 
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#endif
+
 namespace views {
 namespace {
 
@@ -43,6 +47,41 @@ FIBITMAP* ConvertThrough(FIBITMAP* intermediate) {
   FreeImage_Unload(intermediate);
   return out;
 }
+
+// Blue, green, red in memory is 0x..RRGGBB read as a little-endian word.
+void Bgr24ToRgb32Plain(const uchar* p, uint32_t* dst, int width) {
+  for (int x = 0; x < width; ++x, p += 3) {
+    dst[x] = 0xff000000u | uint32_t{p[2]} << 16 | uint32_t{p[1]} << 8 | p[0];
+  }
+}
+
+#if defined(__x86_64__) || defined(__i386__)
+// Four pixels per shuffle; each 16-byte load uses 12 bytes, so the loop stops
+// early enough that no load passes the end of the row.
+__attribute__((target("ssse3"))) void Bgr24ToRgb32Ssse3(const uchar* p, uint32_t* dst,
+                                                         int width) {
+  const __m128i spread = _mm_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1);
+  const __m128i opaque = _mm_set1_epi32(static_cast<int>(0xff000000u));
+  int x = 0;
+  for (; x + 6 <= width; x += 4, p += 12) {
+    const __m128i bgr = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + x),
+                     _mm_or_si128(_mm_shuffle_epi8(bgr, spread), opaque));
+  }
+  Bgr24ToRgb32Plain(p, dst + x, width - x);
+}
+
+void Bgr24ToRgb32(const uchar* p, uint32_t* dst, int width) {
+  static const bool ssse3 = __builtin_cpu_supports("ssse3");
+  if (ssse3) {
+    Bgr24ToRgb32Ssse3(p, dst, width);
+  } else {
+    Bgr24ToRgb32Plain(p, dst, width);
+  }
+}
+#else
+void Bgr24ToRgb32(const uchar* p, uint32_t* dst, int width) { Bgr24ToRgb32Plain(p, dst, width); }
+#endif
 
 enum class Alpha { Unused0, Opaque, Varying };
 
@@ -109,6 +148,33 @@ QImage DrawableImage(FIBITMAP* standard) {
     for (int x = 0; x < w; ++x) out[x] = in[x] | 0xff000000u;
   }
   return copy;
+}
+
+void CopyTopDown(const QImage& bottomUp, const QRect& window, QImage& out) {
+  const QImage::Format format =
+      bottomUp.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32;
+  if (out.size() != window.size() || out.format() != format) out = QImage(window.size(), format);
+  if (out.isNull()) return;  // out of memory: nothing to draw
+  const int width = window.width();
+  for (int row = 0; row < window.height(); ++row) {
+    const int stored = bottomUp.height() - 1 - (window.top() + row);
+    const uchar* in = bottomUp.constScanLine(stored);
+    auto* dst = reinterpret_cast<uint32_t*>(out.scanLine(row));
+    switch (bottomUp.format()) {
+      case QImage::Format_BGR888: {
+        Bgr24ToRgb32(in + 3 * window.left(), dst, width);
+        break;
+      }
+      case QImage::Format_ARGB32: {
+        const auto* p = reinterpret_cast<const QRgb*>(in) + window.left();
+        for (int x = 0; x < width; ++x) dst[x] = qPremultiply(p[x]);
+        break;
+      }
+      default:  // RGB32
+        std::copy_n(reinterpret_cast<const uint32_t*>(in) + window.left(), width, dst);
+        break;
+    }
+  }
 }
 
 }  // namespace views

@@ -3,6 +3,7 @@
 #include <FreeImage.h>
 
 #include <QImage>
+#include <QRect>
 
 // Turns any bitmap FreeImage loads into something a painter can draw. UI
 // thread (the views); reads the bitmap only.
@@ -21,5 +22,11 @@ QImage DrawableImage(FIBITMAP* standard);
 // otherwise a new copy the caller frees with FreeImage_Unload. Null when no
 // conversion exists.
 FIBITMAP* StandardBitmap(FIBITMAP* bitmap, bool& owned);
+
+// Copies window (in picture rows, counted from the top) of a bottom-up image
+// made by DrawableImage into out, top row first, as RGB32 or, for a picture
+// with alpha, premultiplied ARGB32: the formats a painter draws fastest.
+// out keeps its buffer when it already has the right size and format.
+void CopyTopDown(const QImage& bottomUp, const QRect& window, QImage& out);
 
 }  // namespace views
