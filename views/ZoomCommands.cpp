@@ -1,10 +1,12 @@
 // The frame's active view and its zoom commands.
+#include <QApplication>
 #include <QSplitter>
 
 #include "app/CMainFrame.h"
 #include "frame/CMyPaneContainer.h"
 #include "res/CommandIds.h"
 #include "views/CEnlargerView.h"
+#include "views/CRatioDlg.h"
 #include "views/ViewMath.h"
 
 void CMainFrame::ActivateView(int index) {
@@ -83,6 +85,10 @@ void CMainFrame::OnZoomTo(int id) {
   if ((!m_source && !m_result) || !m_activeView) return;
   if (id >= ids::ZoomToFirst && id <= ids::ZoomToLast) {
     m_activeView->SetZoom(m_zoomTable[id - ids::ZoomToFirst]);
+  } else if (id == ids::ZoomToOther) {
+    CRatioDlg dialog(QApplication::activeWindow());
+    dialog.m_value = viewmath::ZoomPercent(m_activeView->GetZoom());
+    if (dialog.exec() == QDialog::Accepted) m_activeView->SetZoom(dialog.m_value / 100.0);
   } else {
     return;
   }
@@ -106,6 +112,7 @@ void CMainFrame::CentreSplitter() {
   const QList<int> sizes = m_splitter->sizes();
   int total = 0;
   for (int size : sizes) total += size;
+  m_splitterRatio = 0.5;  // later resizes keep the bar in the middle
   if (sizes.size() != 2 || total <= 0) return;
   m_splitter->setSizes({total / 2, total - total / 2});
 }

@@ -47,6 +47,9 @@ class ViewFixture {
 struct PaintCase {
   Kind kind;
   double zoom;
+  friend void PrintTo(const PaintCase& c, std::ostream* os) {
+    *os << testimages::KindName(c.kind) << " at " << viewmath::ZoomPercent(c.zoom) << " %";
+  }
 };
 
 class PaintsEveryBitmap : public testing::TestWithParam<PaintCase> {};

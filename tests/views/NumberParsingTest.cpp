@@ -10,6 +10,7 @@ namespace {
 
 struct WholeCase {
   const char* name;
+  friend void PrintTo(const WholeCase& c, std::ostream* os) { *os << c.name; }
   std::string text;
   std::optional<int32_t> expected;
 };
@@ -41,6 +42,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 struct LeadingCase {
   const char* name;
+  friend void PrintTo(const LeadingCase& c, std::ostream* os) { *os << c.name; }
   std::string text;
   bool found;
   bool overflow;

@@ -16,6 +16,7 @@ std::string Name(const char* name) { return name; }
 
 struct StepCase {
   const char* name;
+  friend void PrintTo(const StepCase& c, std::ostream* os) { *os << c.name; }
   double from;
   bool up;
   double expected;
@@ -47,6 +48,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 struct SizeCase {
   const char* name;
+  friend void PrintTo(const SizeCase& c, std::ostream* os) { *os << c.name; }
   int width, height;
   double zoom;
   ISize expected;
@@ -83,6 +85,7 @@ TEST(ZoomClamp, HoldsZoomWithinLimitsAndFitModeAtOne) {
 
 struct ScrollCase {
   const char* name;
+  friend void PrintTo(const ScrollCase& c, std::ostream* os) { *os << c.name; }
   int code, offset, size, client;
   std::optional<int> expected;
 };
@@ -140,6 +143,7 @@ TEST(ScrollToView, MovesOnlyWhenTheRectangleLeavesTheWindow) {
 
 struct WheelCase {
   const char* name;
+  friend void PrintTo(const WheelCase& c, std::ostream* os) { *os << c.name; }
   int remainder, delta, lines, scrollHeight;
   WheelSteps expected;
 };
@@ -208,6 +212,7 @@ TEST(VisibleSource, PicksTheWindowOfSourcePixels) {
 
 struct IndexCase {
   const char* name;
+  friend void PrintTo(const IndexCase& c, std::ostream* os) { *os << c.name; }
   int percent;
   int expected;
 };
