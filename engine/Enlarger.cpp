@@ -13,10 +13,10 @@ constexpr double kLearnFrom = 1.3;
 constexpr double kDoubleAgainFrom = 1.3;
 
 // Rough cost of the work per pixel, so that progress keeps pace with time.
-constexpr std::uint64_t kCostConvert = 1;
-constexpr std::uint64_t kCostLearned = 6;
+constexpr std::uint64_t kCostConvert = 4;
+constexpr std::uint64_t kCostLearned = 10;
 constexpr std::uint64_t kCostResampleRow = 2;
-constexpr std::uint64_t kCostOutput = 4;
+constexpr std::uint64_t kCostOutput = 3;
 
 // Pixels per chunk: small enough that reports and an early stop come within
 // a few milliseconds, large enough that band margins cost little.

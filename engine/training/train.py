@@ -32,6 +32,7 @@ STRENGTH_BINS = 3
 COHERENCE_BINS = 3
 BUCKETS = ANGLE_BINS * STRENGTH_BINS * COHERENCE_BINS
 PAD = max(3, RADIUS)
+REACH = 0.25  # as kReach in LearnedStep.cpp
 WORKING_SIZES = (1600, 1024, 640, 400)  # longest side of the ground truth
 PHOTOGRAPHS = ("BytheWater", "ColdRipple", "ColorfulCups", "DarkestHour", "EveningGlow", "FallenLeaf",
                "Grey", "Kite", "OneStandsOut", "Path", "summer_1am")
@@ -126,7 +127,16 @@ def double(y, filters, strength_edges, coherence_edges):
     """What the engine's doubling makes of y with one set of filters."""
     h, w = y.shape
     bucket, patch = classify(y, strength_edges, coherence_edges)
-    out = np.einsum("nt,ntp->np", patch, filters[bucket])
+    out = np.einsum("nt,ntp->np", patch, filters[bucket]).reshape(h, w, 4)
+    # Each output pixel stays near the range of the four input pixels around it.
+    p = np.pad(y, 1, mode="edge")
+    for phase, (dy, dx) in enumerate(((-1, -1), (-1, 1), (1, -1), (1, 1))):
+        quad = [p[1:h + 1, 1:w + 1], p[1 + dy:h + 1 + dy, 1:w + 1],
+                p[1:h + 1, 1 + dx:w + 1 + dx], p[1 + dy:h + 1 + dy, 1 + dx:w + 1 + dx]]
+        lo = np.minimum(np.minimum(quad[0], quad[1]), np.minimum(quad[2], quad[3]))
+        hi = np.maximum(np.maximum(quad[0], quad[1]), np.maximum(quad[2], quad[3]))
+        reach = np.float32(REACH) * (hi - lo)
+        out[..., phase] = np.clip(out[..., phase], lo - reach, hi + reach)
     return out.reshape(h, w, 2, 2).transpose(0, 2, 1, 3).reshape(2 * h, 2 * w).astype(np.float32)
 
 
