@@ -10,7 +10,7 @@ namespace {
 // Below this factor the learned doubling costs more than it gives.
 constexpr double kLearnFrom = 1.3;
 // Once the remaining factor after the doublings reaches this, one more pays.
-constexpr double kDoubleAgainFrom = 1.3;
+constexpr double kDoubleAgainFrom = 1.6;
 
 // Rough cost of the work per pixel, so that progress keeps pace with time.
 constexpr std::uint64_t kCostConvert = 4;

@@ -28,7 +28,7 @@ static_assert(sizeof(table::kFilters[0][0][0]) == sizeof(Vec4));
 // How far a doubled pixel may leave the range of the four input pixels around
 // it, as a share of that range: enough for the learned sharpening, too little
 // for ripples beside hard edges, nothing at all on flat ground.
-constexpr float kReach = 0.25f;
+constexpr float kReach = 0.5f;
 
 
 // atan2 to about 1e-5 rad; only used to pick an orientation bin.

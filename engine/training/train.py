@@ -32,7 +32,7 @@ STRENGTH_BINS = 3
 COHERENCE_BINS = 3
 BUCKETS = ANGLE_BINS * STRENGTH_BINS * COHERENCE_BINS
 PAD = max(3, RADIUS)
-REACH = 0.25  # as kReach in LearnedStep.cpp
+REACH = 0.5  # as kReach in LearnedStep.cpp
 WORKING_SIZES = (1600, 1024, 640, 400)  # longest side of the ground truth
 PHOTOGRAPHS = ("BytheWater", "ColdRipple", "ColorfulCups", "DarkestHour", "EveningGlow", "FallenLeaf",
                "Grey", "Kite", "OneStandsOut", "Path", "summer_1am")
