@@ -35,9 +35,9 @@ constexpr float kReach = 0.5f;
 inline float FastAtan2(float y, float x) {
   const float ax = std::fabs(x);
   const float ay = std::fabs(y);
-  const float lo = std::min(ax, ay);
-  const float hi = std::max(ax, ay);
-  const float a = lo / std::max(hi, 1e-30f);
+  const float lo = ax < ay ? ax : ay;
+  const float hi = ax < ay ? ay : ax;
+  const float a = lo / (hi > 1e-30f ? hi : 1e-30f);
   const float s = a * a;
   float r = ((-0.0464964749f * s + 0.15931422f) * s - 0.327622764f) * s * a + a;
   r = ay > ax ? 1.57079637f - r : r;
@@ -118,6 +118,7 @@ void LearnedStep::Run(const Plane& in, int i0, int i1, float* out, std::ptrdiff_
       float* t = ta + p * w;
       for (int j = 0; j < w; ++j) t[j] = kNorm * Binomial5(v[j - 2], v[j - 1], v[j], v[j + 1], v[j + 2]);
     }
+    int* buckets = scratch.buckets.data();
     for (int j = 0; j < w; ++j) {
       const float a = ta[j];
       const float b = tb[j];
@@ -125,15 +126,16 @@ void LearnedStep::Run(const Plane& in, int i0, int i1, float* out, std::ptrdiff_
       const float trace = a + d;
       const float spread = std::sqrt((a - d) * (a - d) + 4.0f * b * b);
       const float root1 = std::sqrt(0.5f * (trace + spread));
-      const float root2 = std::sqrt(std::max(0.0f, 0.5f * (trace - spread)));
+      const float small = 0.5f * (trace - spread);
+      const float root2 = std::sqrt(small > 0.0f ? small : 0.0f);
       const float coherence = (root1 - root2) / (root1 + root2 + 1e-3f);
       int angle = static_cast<int>((FastAtan2(2.0f * b, a - d) + 3.14159274f) * kAngleScale);
       angle = angle >= kAngleBins ? angle - kAngleBins : angle;
       int strength = 0;
-      for (int e = 0; e < kStrengthBins - 1; ++e) strength += root1 >= strengthEdges[e];
+      for (int e = 0; e < kStrengthBins - 1; ++e) strength += root1 >= strengthEdges[e] ? 1 : 0;
       int coherent = 0;
-      for (int e = 0; e < kCoherenceBins - 1; ++e) coherent += coherence >= coherenceEdges[e];
-      scratch.buckets[j] = (angle * kStrengthBins + strength) * kCoherenceBins + coherent;
+      for (int e = 0; e < kCoherenceBins - 1; ++e) coherent += coherence >= coherenceEdges[e] ? 1 : 0;
+      buckets[j] = (angle * kStrengthBins + strength) * kCoherenceBins + coherent;
     }
 
     float* top = out + 2 * (i - i0) * outStride;
