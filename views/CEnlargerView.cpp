@@ -43,7 +43,6 @@ int ScrollCodeOfAction(int action) {
 
 CEnlargerView::CEnlargerView(QWidget* parent) : QAbstractScrollArea(parent) {
   setFrameShape(QFrame::NoFrame);
-  setFocusPolicy(Qt::ClickFocus);
   viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
   m_wheelLines = QApplication::wheelScrollLines();
   connect(QGuiApplication::styleHints(), &QStyleHints::wheelScrollLinesChanged, this,
