@@ -6,6 +6,8 @@
 // The about box (dialog template 100): the product name and version from the
 // string table. UI thread only.
 class CAboutDlg : public QDialog {
+  Q_OBJECT
+
  public:
   explicit CAboutDlg(QWidget* owner);
 

@@ -1,7 +1,6 @@
 #include "frame/CHelpLauncher.h"
 
 #include <QFile>
-
 #include <cerrno>
 #include <cstdlib>
 
@@ -39,7 +38,6 @@ void CHelpLauncher::Open(QWidget* owner, int id) const {
   const int error = program.empty() ? ENOENT : help::StartDetached(program, args);
   if (error != 0) {
     platform::MessageBox(owner, QString::fromLocal8Bit(help::ErrorText(error)),
-                         QStringLiteral("Error"), platform::MbIcon::Error,
-                         platform::MbButtons::Ok);
+                         QStringLiteral("Error"), platform::MbIcon::Error, platform::MbButtons::Ok);
   }
 }

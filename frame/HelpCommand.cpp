@@ -16,9 +16,12 @@ namespace help {
 
 std::string_view TopicFor(int id) {
   switch (id) {
-    case ids::HelpGettingStarted: return "_GettingStarted.html";
-    case ids::HelpTechSupport: return "_TechSupp.html";
-    default: return {};
+    case ids::HelpGettingStarted:
+      return "_GettingStarted.html";
+    case ids::HelpTechSupport:
+      return "_TechSupp.html";
+    default:
+      return {};
   }
 }
 
@@ -39,10 +42,6 @@ std::string ExecutablePath() {
 std::string FolderOf(std::string_view path) {
   size_t slash = path.rfind('/');
   return slash == std::string_view::npos ? std::string() : std::string(path.substr(0, slash + 1));
-}
-
-std::string HelpPathFor(std::string_view executablePath) {
-  return FolderOf(executablePath) + "help.chm";
 }
 
 bool HelpFileExists(const std::string& path) {

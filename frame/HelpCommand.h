@@ -23,10 +23,6 @@ std::string ExecutablePath();
 // Everything up to and including the last '/', or empty without one.
 std::string FolderOf(std::string_view path);
 
-// "help.chm" in the executable's folder; plain "help.chm" for a path without
-// a folder.
-std::string HelpPathFor(std::string_view executablePath);
-
 // True when the path's attributes can be read, whatever it names.
 bool HelpFileExists(const std::string& path);
 

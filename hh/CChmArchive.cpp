@@ -50,8 +50,7 @@ CChmArchive::~CChmArchive() { chm_close(m_file); }
 bool CChmArchive::Contains(const QString& objectPath) const {
   chmUnitInfo unit;
   return !objectPath.isEmpty() &&
-         chm_resolve_object(m_file, objectPath.toUtf8().constData(), &unit) ==
-             CHM_RESOLVE_SUCCESS;
+         chm_resolve_object(m_file, objectPath.toUtf8().constData(), &unit) == CHM_RESOLVE_SUCCESS;
 }
 
 std::optional<QByteArray> CChmArchive::Read(const QString& objectPath) const {

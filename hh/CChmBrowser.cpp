@@ -33,13 +33,14 @@ QVariant CChmBrowser::loadResource(int type, const QUrl& name) {
 }
 
 QString CChmBrowser::MissingTopicPage(const QUrl& url) const {
-  const QString what = url.scheme() == kScheme
-                           ? QStringLiteral("The help file \"%1\" has no topic \"%2\".")
-                                 .arg(m_archive.Path().toHtmlEscaped(),
-                                      url.path().mid(1).toHtmlEscaped())
-                           : QStringLiteral("Only pages of the help file can be shown here, "
-                                            "not \"%1\".")
-                                 .arg(url.toString().toHtmlEscaped());
+  const QString what =
+      url.scheme() == kScheme
+          ? QStringLiteral("The help file \"%1\" has no topic \"%2\".")
+                .arg(m_archive.Path().toHtmlEscaped(), url.path().mid(1).toHtmlEscaped())
+          : QStringLiteral(
+                "Only pages of the help file can be shown here, "
+                "not \"%1\".")
+                .arg(url.toString().toHtmlEscaped());
   return QStringLiteral(
              "<html><head><title>Topic not found</title></head><body>"
              "<h1>Topic not found</h1><p>%1</p>"

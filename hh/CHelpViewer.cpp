@@ -25,12 +25,12 @@ CHelpViewer::CHelpViewer(std::unique_ptr<CChmArchive> archive, const QString& to
 
   QToolBar* bar = addToolBar(QStringLiteral("Navigation"));
   bar->setMovable(false);
-  QAction* back = bar->addAction(style()->standardIcon(QStyle::SP_ArrowBack),
-                                 QStringLiteral("Back"));
-  QAction* forward = bar->addAction(style()->standardIcon(QStyle::SP_ArrowForward),
-                                    QStringLiteral("Forward"));
-  QAction* home = bar->addAction(style()->standardIcon(QStyle::SP_DirHomeIcon),
-                                 QStringLiteral("Home"));
+  QAction* back =
+      bar->addAction(style()->standardIcon(QStyle::SP_ArrowBack), QStringLiteral("Back"));
+  QAction* forward =
+      bar->addAction(style()->standardIcon(QStyle::SP_ArrowForward), QStringLiteral("Forward"));
+  QAction* home =
+      bar->addAction(style()->standardIcon(QStyle::SP_DirHomeIcon), QStringLiteral("Home"));
   back->setShortcut(QKeySequence::Back);
   forward->setShortcut(QKeySequence::Forward);
   back->setEnabled(false);
@@ -58,8 +58,7 @@ void CHelpViewer::BuildContents() {
        ParseSitemap(m_archive->Read(m_archive->ContentsFile()).value_or(QByteArray()))) {
     const size_t depth = std::min<size_t>(entry.depth, parents.size());
     parents.resize(depth);
-    auto* item = depth == 0 ? new QTreeWidgetItem(m_contents)
-                            : new QTreeWidgetItem(parents.back());
+    auto* item = depth == 0 ? new QTreeWidgetItem(m_contents) : new QTreeWidgetItem(parents.back());
     item->setText(0, entry.name);
     item->setData(0, kLocalRole, entry.local);
     parents.push_back(item);

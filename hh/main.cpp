@@ -16,8 +16,8 @@ int main(int argc, char** argv) {
   QStringList words;
   for (int i = 1; i < argc; ++i) words << QFile::decodeName(argv[i]);
   if (words.isEmpty()) {
-    QMessageBox::information(nullptr, caption,
-                             QStringLiteral("Usage: hh \"file.chm\" or hh \"file.chm::/topic.html\""));
+    QMessageBox::information(
+        nullptr, caption, QStringLiteral("Usage: hh \"file.chm\" or hh \"file.chm::/topic.html\""));
     return 2;
   }
   const HelpArgument argument = ParseHelpArgument(

@@ -6,7 +6,6 @@
 #include <QPixmap>
 #include <QScreen>
 #include <QThread>
-
 #include <cstdio>
 
 namespace {

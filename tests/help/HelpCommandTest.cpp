@@ -5,8 +5,8 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <thread>
@@ -51,30 +51,6 @@ constexpr fs::perms kExecutable = fs::perms::owner_all;
 constexpr fs::perms kReadOnly = fs::perms::owner_read | fs::perms::owner_write;
 
 }  // namespace
-
-TEST(HelpTopic, CommandsMapToTheirTopics) {
-  EXPECT_EQ(help::TopicFor(ids::HelpContents), "");
-  EXPECT_EQ(help::TopicFor(0), "");
-  EXPECT_EQ(help::TopicFor(ids::HelpGettingStarted), "_GettingStarted.html");
-  EXPECT_EQ(help::TopicFor(ids::HelpTechSupport), "_TechSupp.html");
-  EXPECT_EQ(help::TopicFor(ids::AppAbout), "");
-}
-
-TEST(HelpPath, IsHelpChmInTheExecutablesFolder) {
-  EXPECT_EQ(help::HelpPathFor("/opt/My Apps/magnova"), "/opt/My Apps/help.chm");
-  EXPECT_EQ(help::HelpPathFor("/magnova"), "/help.chm");
-  EXPECT_EQ(help::HelpPathFor("magnova"), "help.chm");
-  // No fixed buffer: a folder path of 300 characters is kept whole.
-  const std::string deep = "/" + std::string(300, 'd') + "/";
-  EXPECT_EQ(help::HelpPathFor(deep + "magnova"), deep + "help.chm");
-}
-
-TEST(HelpPath, ExecutablePathNamesThisTest) {
-  const std::string self = help::ExecutablePath();
-  ASSERT_FALSE(self.empty());
-  EXPECT_EQ(self.front(), '/');
-  EXPECT_TRUE(fs::equivalent(self, "/proc/self/exe"));
-}
 
 TEST(HelpCommandLine, QuotesThePathAndTopicAsOneArgument) {
   EXPECT_EQ(help::HelpCommandLine("/opt/My Apps/help.chm", ""), "hh \"/opt/My Apps/help.chm\"");
@@ -146,8 +122,8 @@ TEST(StartDetached, RunsTheProgramWithItsArgumentsAndLeavesNoChild) {
   TempDir dir;
   const fs::path recorder = dir.path() / "rec";
   const fs::path log = dir.path() / "log";
-  WriteFile(recorder, "#!/bin/sh\nprintf '%s|%s|%s\\n' \"$PPID\" \"$#\" \"$1\" > \"" +
-                          log.string() + "\"\n",
+  WriteFile(recorder,
+            "#!/bin/sh\nprintf '%s|%s|%s\\n' \"$PPID\" \"$#\" \"$1\" > \"" + log.string() + "\"\n",
             kExecutable);
   ASSERT_EQ(help::StartDetached(recorder.string(), {"hh", "/a b/help.chm::/x.html"}), 0);
   const std::string record = ReadWhenComplete(log);
@@ -169,12 +145,4 @@ TEST(StartDetached, ReportsWhyTheProgramCannotRun) {
   EXPECT_EQ(help::StartDetached(garbage.string(), {"hh"}), ENOEXEC);
   EXPECT_EQ(help::StartDetached((dir.path() / "missing").string(), {"hh"}), ENOENT);
   EXPECT_EQ(help::ErrorText(ENOENT), std::strerror(ENOENT));
-}
-
-TEST(HelpFileExists, SeesFilesAndFoldersButNotMissingPaths) {
-  TempDir dir;
-  EXPECT_TRUE(help::HelpFileExists(dir.path().string()));
-  EXPECT_FALSE(help::HelpFileExists((dir.path() / "help.chm").string()));
-  WriteFile(dir.path() / "help.chm", "x", kReadOnly);
-  EXPECT_TRUE(help::HelpFileExists((dir.path() / "help.chm").string()));
 }

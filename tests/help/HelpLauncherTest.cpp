@@ -7,12 +7,15 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QThread>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
+#include "app/CMainFrame.h"
 #include "frame/CHelpLauncher.h"
 #include "platform/Prompts.h"
 #include "res/CommandIds.h"
@@ -99,10 +102,10 @@ TEST_F(HelpLauncherTest, EachRequestStartsTheViewerWithTheQuotedPathAsOneArgumen
     arguments << call.section(QLatin1Char('|'), 1);
   }
   arguments.sort();  // the viewers run side by side; their order is theirs
-  EXPECT_EQ(arguments, (QStringList{QStringLiteral("1|") + m_helpPath,
-                                    QStringLiteral("1|") + m_helpPath,
-                                    QStringLiteral("1|") + m_helpPath + "::/_GettingStarted.html",
-                                    QStringLiteral("1|") + m_helpPath + "::/_TechSupp.html"}));
+  EXPECT_EQ(arguments,
+            (QStringList{QStringLiteral("1|") + m_helpPath, QStringLiteral("1|") + m_helpPath,
+                         QStringLiteral("1|") + m_helpPath + "::/_GettingStarted.html",
+                         QStringLiteral("1|") + m_helpPath + "::/_TechSupp.html"}));
   // Every request got a viewer of its own.
   pids.removeDuplicates();
   EXPECT_EQ(pids.size(), 4);
@@ -146,6 +149,50 @@ TEST_F(HelpLauncherTest, TheViewerIsFoundOnThePathWhenTheProgramsFolderHasNone) 
   ASSERT_EQ(calls.size(), 1);
   EXPECT_EQ(calls[0].section(QLatin1Char('|'), 1),
             QStringLiteral("1|") + m_helpPath + QStringLiteral("::/_GettingStarted.html"));
+}
+
+// The program's own help requests, made by a copy of this test placed in a
+// folder whose path has blanks, beside a recorder viewer and a help file: the
+// help path and the viewer both come from where the running program lies.
+TEST_F(HelpLauncherTest, TheProgramOpensHelpBesideItselfForContentsF1AndTopics) {
+  const QString copy = m_folder + QStringLiteral("/magnova probe");
+  ASSERT_TRUE(QFile::copy(QStringLiteral("/proc/self/exe"), copy));
+  ASSERT_TRUE(QFile(copy).setPermissions(QFile::ReadOwner | QFile::ExeOwner));
+  QProcess child;
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+  child.setProcessEnvironment(env);
+  child.setProcessChannelMode(QProcess::MergedChannels);
+  child.start(copy, {QStringLiteral("--gtest_filter=HelpInTheProgram.*"),
+                     QStringLiteral("--gtest_also_run_disabled_tests")});
+  ASSERT_TRUE(child.waitForFinished(60000));
+  EXPECT_EQ(child.exitCode(), 0) << child.readAll().toStdString();
+
+  QStringList arguments = Calls(4);
+  for (QString& call : arguments) call = call.section(QLatin1Char('|'), 1);
+  arguments.sort();
+  EXPECT_EQ(arguments,
+            (QStringList{QStringLiteral("1|") + m_helpPath, QStringLiteral("1|") + m_helpPath,
+                         QStringLiteral("1|") + m_helpPath + "::/_GettingStarted.html",
+                         QStringLiteral("1|") + m_helpPath + "::/_TechSupp.html"}));
+}
+
+// Runs only inside the copy started above.
+TEST(HelpInTheProgram, DISABLED_MenuCommandsAndF1) {
+  CMainFrame frame;
+  frame.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&frame));
+  frame.activateWindow();
+  std::vector<platform::PromptRecord> boxes;
+  platform::ScopedPromptResponder responder([&](const platform::PromptRecord& r) {
+    boxes.push_back(r);
+    return platform::PromptAnswer{ids::IdOk, std::nullopt};
+  });
+  frame.OnCommand(ids::HelpContents);
+  frame.OnCommand(ids::HelpGettingStarted);
+  frame.OnCommand(ids::HelpTechSupport);
+  QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : &frame, Qt::Key_F1);
+  for (const auto& box : boxes) ADD_FAILURE() << box.text.toStdString();
 }
 
 }  // namespace

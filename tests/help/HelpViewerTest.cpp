@@ -62,7 +62,10 @@ TEST(SystemFile, ReadsTopicsAndTitleAndStopsAtDamage) {
   EXPECT_EQ(info.defaultTopic, "/index.html");
   EXPECT_EQ(info.title, "Some Help");
   // A record that claims more bytes than there are ends the table.
-  data += QByteArray("\x03\x00\xff\x7f" "abc", 7);
+  data += QByteArray(
+      "\x03\x00\xff\x7f"
+      "abc",
+      7);
   EXPECT_EQ(ParseSystemFile(data).title, "Some Help");
   EXPECT_TRUE(ParseSystemFile(QByteArray("\x01\x02", 2)).title.isEmpty());
 }
@@ -175,8 +178,9 @@ TEST(HelpViewer, EveryLinkAndPictureOfEveryPageResolves) {
   // The start page's picture reaches the page, found relative to the page.
   viewer.Browser()->setSource(CChmBrowser::TopicUrl("/index.html"));
   QImage image;
-  ASSERT_TRUE(image.loadFromData(
-      viewer.Browser()->loadResource(QTextDocument::ImageResource, QUrl("panes.png")).toByteArray()));
+  ASSERT_TRUE(image.loadFromData(viewer.Browser()
+                                     ->loadResource(QTextDocument::ImageResource, QUrl("panes.png"))
+                                     .toByteArray()));
   EXPECT_EQ(image.size(), QSize(248, 128));
   // Laying the page out takes the picture's size from the picture itself.
   QTextDocument* doc = viewer.Browser()->document();
