@@ -166,11 +166,14 @@ int StartDetached(const std::string& program, const std::vector<std::string>& ar
   // closes it, so an empty read means the program runs.
   int pipeFds[2];
   if (::pipe2(pipeFds, O_CLOEXEC) != 0) return errno;
+  // The program gets no share of this process's terminal or pipes: whoever
+  // reads our output must not wait for a viewer that stays open.
+  const int devNull = ::open("/dev/null", O_RDWR | O_CLOEXEC);
   pid_t child = ::fork();
   if (child < 0) {
     int error = errno;
-    ::close(pipeFds[0]);
-    ::close(pipeFds[1]);
+    for (int fd : {pipeFds[0], pipeFds[1], devNull})
+      if (fd >= 0) ::close(fd);
     return error;
   }
   if (child == 0) {
@@ -179,6 +182,8 @@ int StartDetached(const std::string& program, const std::vector<std::string>& ar
     pid_t grandchild = ::fork();
     if (grandchild == 0) {
       ::setsid();
+      if (devNull >= 0)
+        for (int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) ::dup2(devNull, fd);
       ::execve(program.c_str(), argv.data(), environ);
       WriteError(pipeFds[1], errno);
       ::_exit(127);
@@ -187,6 +192,7 @@ int StartDetached(const std::string& program, const std::vector<std::string>& ar
     ::_exit(0);
   }
   ::close(pipeFds[1]);
+  if (devNull >= 0) ::close(devNull);
   // The intermediate child exits at once; reaping it leaves the viewer an
   // orphan that init reaps, so no zombie is left behind.
   int status = 0;
