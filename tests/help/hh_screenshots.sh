@@ -3,14 +3,21 @@
 # screenshot of each once the viewer's window carries the page's title:
 #   hh_screenshots.sh <hh> <grab_screen> <help.chm> <output folder>
 set -euo pipefail
-if [ -z "${MAGNOVA_IN_XVFB:-}" ]; then
-  export MAGNOVA_IN_XVFB=1
-  exec xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$@"
-fi
 hh=$1 grab=$2 chm=$3 out=$4
-export QT_QPA_PLATFORM=xcb
 rm -rf "$out"
 mkdir -p "$out/help folder"
+
+# The server picks a free display itself and names it once it is ready, so
+# that runs side by side never race for a display number.
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$out/display" 2>"$out/xvfb.log" &
+xvfb=$!
+trap 'kill $xvfb' EXIT
+for _ in $(seq 100); do
+  [ -s "$out/display" ] && break
+  sleep 0.1
+done
+[ -s "$out/display" ] || { echo "Xvfb did not start" >&2; cat "$out/xvfb.log" >&2; exit 1; }
+export DISPLAY=":$(head -n1 "$out/display")" QT_QPA_PLATFORM=xcb
 cp "$chm" "$out/help folder/help.chm"
 help="$out/help folder/help.chm"
 
