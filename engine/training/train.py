@@ -25,7 +25,7 @@ import time
 import numpy as np
 from PIL import Image
 
-RADIUS = 2
+RADIUS = 3  # the filters cover (2 * RADIUS + 1)^2 input pixels
 TAPS = (2 * RADIUS + 1) ** 2
 ANGLE_BINS = 24
 STRENGTH_BINS = 3
@@ -37,6 +37,11 @@ WORKING_SIZES = (1600, 1024, 640, 400)  # longest side of the ground truth
 PHOTOGRAPHS = ("BytheWater", "ColdRipple", "ColorfulCups", "DarkestHour", "EveningGlow", "FallenLeaf",
                "Grey", "Kite", "OneStandsOut", "Path", "summer_1am")
 SETS = 2
+
+
+def set_radius(radius):
+    global RADIUS, TAPS, PAD
+    RADIUS, TAPS, PAD = radius, (2 * radius + 1) ** 2, max(3, radius)
 
 
 def wallpapers():
@@ -250,7 +255,9 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--out", default=os.path.join(os.path.dirname(__file__), "..", "FilterTable.h"))
     parser.add_argument("--limit", type=int, default=0, help="use only the first N photographs (quick trials)")
+    parser.add_argument("--radius", type=int, default=RADIUS, help="filter radius (1 to 3)")
     args = parser.parse_args()
+    set_radius(args.radius)
     paths = wallpapers()
     if not paths:
         sys.exit("no wallpapers found: apt-get install plasma-workspace-wallpapers")
