@@ -25,7 +25,7 @@ import time
 import numpy as np
 from PIL import Image
 
-RADIUS = 3  # the filters cover (2 * RADIUS + 1)^2 input pixels
+RADIUS = 2  # the filters cover (2 * RADIUS + 1)^2 input pixels
 TAPS = (2 * RADIUS + 1) ** 2
 ANGLE_BINS = 24
 STRENGTH_BINS = 3
@@ -33,6 +33,7 @@ COHERENCE_BINS = 3
 BUCKETS = ANGLE_BINS * STRENGTH_BINS * COHERENCE_BINS
 PAD = max(3, RADIUS)
 REACH = 0.5  # as kReach in LearnedStep.cpp
+PULL = 1e-6  # how strongly a class's filter is pulled towards the overall one
 WORKING_SIZES = (1600, 1024, 640, 400)  # longest side of the ground truth
 PHOTOGRAPHS = ("BytheWater", "ColdRipple", "ColorfulCups", "DarkestHour", "EveningGlow", "FallenLeaf",
                "Grey", "Kite", "OneStandsOut", "Path", "summer_1am")
@@ -216,7 +217,7 @@ def train_set(paths, set_index, prev):
     overall = np.linalg.solve(ata.sum(0) + np.eye(TAPS), atb.sum(0))
     filters = np.zeros((BUCKETS, TAPS, 4))
     for b in range(BUCKETS):
-        mu = 1e-4 * np.trace(ata[b]) / TAPS + 1.0
+        mu = PULL * np.trace(ata[b]) / TAPS + 1.0
         filters[b] = np.linalg.solve(ata[b] + mu * np.eye(TAPS), atb[b] + mu * overall)
     print(f"  set {set_index}: {counts.sum()} samples, emptiest class {counts.min()}, edges {s_edges} {c_edges}",
           file=sys.stderr)
