@@ -188,9 +188,11 @@ bool Enlarger::Run(int threads, const WorkCrew::Report& report) {
   threads = std::max(1, threads);
   if (m_W == m_w && m_H == m_h) {
     // Nothing to enlarge: the source's rows, top row first.
-    WorkCrew crew(1, 1, report);
-    const bool done = crew.RunPhase({1}, [&](int, int) {
-      for (int y = 0; y < m_H; ++y) {
+    const int rows = RowsPerChunk(m_W, 1, 4096);
+    std::vector<std::uint64_t> costs((m_H + rows - 1) / rows, Area(m_W, rows));
+    WorkCrew crew(threads, Area(m_W, rows) * costs.size(), report);
+    const bool done = crew.RunPhase(costs, [&](int c, int) {
+      for (int y = c * rows; y < std::min(m_H, (c + 1) * rows); ++y) {
         std::memcpy(m_dest + Area(m_W, y) * 4, m_source + Area(m_w, m_h - 1 - y) * 4, Area(m_w, 4));
       }
     });
