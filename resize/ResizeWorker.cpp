@@ -48,6 +48,8 @@ bool Report(platform::CJob& job, QObject* frame, int value) {
 Outcome Reduce(platform::CJob& job, const ResizeRequest& request, QObject* frame,
                FIBITMAP*& made) {
   if (Report(job, frame, 128)) return Outcome::Abandoned;
+  // A target with no pixels is no picture: only the end of the job reports it.
+  if (request.width <= 0 || request.height <= 0) return Report(job, frame, 255) ? Outcome::Abandoned : Outcome::Made;
   errno = 0;
   made = FreeImage_Rescale(request.source, request.width, request.height, FILTER_LANCZOS3);
   if (!made) {
