@@ -2,6 +2,7 @@
 
 #include <FreeImage.h>
 
+#include <QHash>
 #include <QMainWindow>
 #include <QString>
 #include <array>
@@ -15,7 +16,10 @@
 #include "platform/CMessageLoopHooks.h"
 #include "platform/CUpdateUI.h"
 
+class QAction;
+class QActionGroup;
 class QComboBox;
+class QLabel;
 class QLineEdit;
 class QMenu;
 class QSplitter;
@@ -51,10 +55,16 @@ class CMainFrame : public QMainWindow,
   void OnClose();
   void OnDestroy();
   void OnActivate(bool active);
-  // Ends a worker that may still run: abandons it and waits a bounded time.
+  // Gives up the running worker without waiting for it: it stops at its next
+  // progress report and whatever it produces afterwards changes nothing.
   void AbandonWorker();
-  // Joins the worker whose done message has arrived.
+  // The worker's done message has arrived: waits a bounded time for its
+  // thread to return and drops m_worker.
   void EndWorker();
+  // The frame's timers, by the program's own ids (m_timerId); each tick
+  // reaches the message map as WM_TIMER with the id as wParam.
+  void SetTimer(int id, int milliseconds);
+  void KillTimer(int id);
 
   // --- frame/: creation, layout, routing, UI state, panes, help ---
   void OnCreate();
@@ -70,6 +80,9 @@ class CMainFrame : public QMainWindow,
   void SetZoomToMark(int commandId);
   // Repaints both pane captions at once.
   void RedrawCaptions();
+  // Called with every command id before it is routed, whatever raised it
+  // (menu, toolbar, accelerator); lets tests watch the routing.
+  std::function<void(int)> m_commandObserver;
 
   // --- files/: open, save, wait dialog ---
   void OnFileOpen();
@@ -159,13 +172,31 @@ class CMainFrame : public QMainWindow,
   QMenu* m_viewMenu = nullptr;    // "&View"
   QMenu* m_zoomToMenu = nullptr;  // its "Zoom To ..." submenu (position 6)
   QToolBar* m_toolBar = nullptr;
+  bool m_toolBarVisible = true;
+  QActionGroup* m_zoomToGroup = nullptr;  // the sixteen "Zoom To ..." items
+  int m_zoomToMark = 0;                   // command id of the marked one; 0 = none
+  QLabel* m_readyLabel = nullptr;         // the status bar's idle text
+  double m_splitterRatio = 0.5;           // left pane's share, kept on resizing
 
  protected:
   void closeEvent(QCloseEvent* e) override;
   void changeEvent(QEvent* e) override;
   void resizeEvent(QResizeEvent* e) override;
   void timerEvent(QTimerEvent* e) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
+  // frame/: building the bars and routing their actions.
+  void CreateMenuBar();
+  void CreateToolBar();
+  void CreatePercentBox();
+  void CreatePanes();
+  void RouteAction(int id);
+  bool SplitterMouse(QObject* target, QEvent* event);
+  bool PercentBoxKey(int key);
+  // app/: the teardown shared by OnDestroy and the destructor.
+  void ReleaseResources();
+
   bool m_destroyed = false;
+  QHash<int, int> m_timers;  // toolkit timer id -> program timer id
 };

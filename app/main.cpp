@@ -1,10 +1,20 @@
 #include <QApplication>
+#include <cstdlib>
 
 #include "app/CMainFrame.h"
+#include "res/CommandIds.h"
+#include "res/Resources.h"
 
+// The program takes no file or switch from its command line and always ends with 0.
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
+  QApplication::setApplicationName(res::LoadString(ids::StrAppName));
+  QApplication::setWindowIcon(res::AppIcon(ids::IconApp));
   CMainFrame frame;
   frame.show();
-  return app.exec();
+  QApplication::exec();
+  // A worker that did not stop within the teardown's bound may still be inside
+  // FreeImage: leave without running destructors under it.
+  if (frame.m_worker) std::_Exit(0);
+  return 0;
 }

@@ -4,6 +4,7 @@
 #include <QWidget>
 
 class CMainFrame;
+class QPainter;
 
 // A pane with a one-line gradient caption over the view it hosts. UI thread only.
 class CMyPaneContainer : public QWidget {
@@ -18,6 +19,12 @@ class CMyPaneContainer : public QWidget {
   int CaptionHeight() const { return m_captionHeight; }
   // The caption's text as drawn (before any ellipsis).
   QString CaptionText() const;
+  // The caption's gradient colours (start, end) and text colour, from the
+  // palette as it is now.
+  struct CaptionColours {
+    QColor start, end, text;
+  };
+  CaptionColours Colours() const;
 
   bool m_active = false;
   CMainFrame* m_frame = nullptr;
@@ -28,6 +35,8 @@ class CMyPaneContainer : public QWidget {
   void mousePressEvent(QMouseEvent* e) override;
 
  private:
+  void DrawCaption(QPainter& painter);
+
   QString m_title;
   QWidget* m_client = nullptr;
   int m_captionHeight = 22;

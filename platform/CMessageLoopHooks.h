@@ -21,8 +21,9 @@ class CIdleHandler {
 };
 
 // Registers the UI thread's one message filter and one idle handler with the
-// running application; Unregister before they are destroyed.
+// running application, replacing earlier ones; unregister them before they
+// are destroyed (a filter that is no longer registered is left alone).
 void RegisterMessageLoopHooks(CMessageFilter* filter, CIdleHandler* idle);
-void UnregisterMessageLoopHooks();
+void UnregisterMessageLoopHooks(CMessageFilter* filter);
 
 }  // namespace platform

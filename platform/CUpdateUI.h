@@ -49,6 +49,7 @@ class CUpdateUI {
     unsigned dirty = 0;  // UIPlace bits still to push
   };
   void Mark(State& state, bool changed, bool force);
+  void AddAction(int id, unsigned place, QAction* action, QHash<int, QAction*>& actions);
 
   std::vector<int> m_order;
   QHash<int, State> m_states;

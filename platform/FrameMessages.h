@@ -13,6 +13,8 @@ constexpr unsigned WM_LOAD_DONE = 2155;
 constexpr unsigned WM_SAVE_DONE = 2156;
 constexpr unsigned WM_RESIZE_DONE = 2157;
 constexpr unsigned WM_PERCENT_COMMIT = 2158;
+// A tick of one of the frame's timers; wParam is the timer's id.
+constexpr unsigned WM_TIMER = 0x0113;
 
 namespace platform {
 

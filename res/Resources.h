@@ -29,6 +29,9 @@ struct Accelerator {
 };
 // Accelerator table 128.
 const std::vector<Accelerator>& MainAccelerators();
+// The command of a key press (its key, modifiers and typed text) in
+// accelerator table 128; 0 when it is none.
+int TranslateAccelerator(int key, Qt::KeyboardModifiers modifiers, const QString& text);
 
 struct ToolbarButton {
   int id;  // 0 = separator
@@ -44,7 +47,7 @@ struct DialogControl {
   int id;  // -1 for controls without an id
   enum Kind { PushButton, DefPushButton, Edit, Static, StaticCentered, StaticRight, GroupBox,
               Icon, ProgressBar, UpDown } kind;
-  QString text;
+  QString text;  // for Icon: the icon group's id, "128" or "205"
   int x, y, cx, cy;  // dialog units
 };
 

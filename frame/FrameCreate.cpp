@@ -1,0 +1,199 @@
+// Building the main window: menu bar, toolbar with the percent box, status
+// bar, and the splitter with the two captioned panes and their views.
+#include <QActionGroup>
+#include <QComboBox>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QScreen>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QToolBar>
+
+#include "app/CMainFrame.h"
+#include "frame/CMyPaneContainer.h"
+#include "res/CommandIds.h"
+#include "res/Resources.h"
+#include "views/CEnlargerView.h"
+
+namespace {
+
+bool IsToggle(int id) {
+  return id == ids::SyncScroll || id == ids::SyncZoom || id == ids::ViewToolBar ||
+         id == ids::ViewStatusBar;
+}
+
+// The help file lives beside the executable.
+QString HelpPathBesideExecutable() {
+  const QString exe = QFileInfo(QStringLiteral("/proc/self/exe")).symLinkTarget();
+  const qsizetype slash = exe.lastIndexOf(u'/');
+  return (slash < 0 ? QString() : exe.left(slash + 1)) + QStringLiteral("help.chm");
+}
+
+}  // namespace
+
+void CMainFrame::OnCreate() {
+  FreeImage_Initialise(TRUE);
+  m_source = nullptr;
+  m_result = nullptr;
+
+  CreateMenuBar();
+  CreateToolBar();
+  CreatePercentBox();
+
+  m_readyLabel = new QLabel(res::LoadString(ids::StrReady));
+  statusBar()->addWidget(m_readyLabel, 1);
+  statusBar()->setSizeGripEnabled(true);
+
+  CreatePanes();
+  ActivateView(0);
+  m_leftPane->m_active = false;  // no pane is active until an image is shown
+  setCentralWidget(m_splitter);
+
+  UISetCheck(ids::ViewToolBar, true);
+  UISetCheck(ids::ViewStatusBar, true);
+  UISetCheck(ids::SyncScroll, false);
+  UISetCheck(ids::SyncZoom, false);
+  for (int id : {ids::SyncScroll, ids::SyncZoom, ids::FileSaveResizedAs, ids::Resize, ids::ZoomIn,
+                 ids::ZoomOut, ids::ZoomToFit, ids::ZoomTo100})
+    UIEnable(id, false);
+  EnableZoomToMenu(false);
+
+  platform::RegisterMessageLoopHooks(this, this);
+
+  // The frame's first size is a share of the screen, as a new window gets on
+  // the desktop; the splitter bar starts in the middle.
+  if (QScreen* screen = this->screen()) resize(screen->availableGeometry().size() * 3 / 4);
+  m_splitterRatio = 0.5;
+  CentreSplitter();
+
+  m_resultSaved = true;
+  m_worker = nullptr;
+  m_helpPath = HelpPathBesideExecutable();
+  m_timerId = 12321;
+  setWindowTitle(res::LoadString(ids::StrAppName));
+  setWindowIcon(res::AppIcon(ids::IconApp));
+  // The bars are fixed: no context menu that could hide them behind the toggles' back.
+  setContextMenuPolicy(Qt::NoContextMenu);
+}
+
+void CMainFrame::CreateMenuBar() {
+  const std::vector<res::MenuItem>& popups = res::MainMenu();
+  for (size_t index = 0; index < popups.size(); ++index) {
+    QMenu* menu = menuBar()->addMenu(popups[index].text);
+    // Governed items take their states from the table as their popup opens.
+    connect(menu, &QMenu::aboutToShow, this, [this] { UIUpdateMenu(); });
+    if (index == 1) m_viewMenu = menu;
+    for (const res::MenuItem& item : popups[index].children) {
+      if (item.text.isEmpty()) {
+        menu->addSeparator();
+        continue;
+      }
+      if (!item.children.empty()) {
+        m_zoomToMenu = menu->addMenu(item.text);
+        m_zoomToGroup = new QActionGroup(this);
+        m_zoomToGroup->setExclusionPolicy(QActionGroup::ExclusionPolicy::ExclusiveOptional);
+        for (const res::MenuItem& level : item.children) {
+          if (level.text.isEmpty()) {
+            m_zoomToMenu->addSeparator();
+            continue;
+          }
+          QAction* action = m_zoomToMenu->addAction(level.text);
+          action->setCheckable(true);
+          action->setData(level.id);
+          action->setStatusTip(res::CommandPrompt(level.id));
+          m_zoomToGroup->addAction(action);
+          connect(action, &QAction::triggered, this, [this, id = level.id] { RouteAction(id); });
+        }
+        continue;
+      }
+      QAction* action = menu->addAction(res::ToolbarImage(item.id), item.text);
+      action->setCheckable(IsToggle(item.id));
+      action->setStatusTip(res::CommandPrompt(item.id));
+      connect(action, &QAction::triggered, this, [this, id = item.id] { RouteAction(id); });
+      UIAddMenuAction(item.id, action);
+    }
+  }
+}
+
+void CMainFrame::CreateToolBar() {
+  m_toolBar = new QToolBar(this);
+  m_toolBar->setObjectName(QStringLiteral("toolbar"));
+  m_toolBar->setMovable(false);
+  m_toolBar->setFloatable(false);
+  m_toolBar->setIconSize(QSize(16, 15));
+  m_toolBar->toggleViewAction()->setVisible(false);
+  addToolBar(Qt::TopToolBarArea, m_toolBar);
+  for (const res::ToolbarButton& button : res::MainToolbar()) {
+    if (button.id == 0) {
+      m_toolBar->addSeparator();
+      continue;
+    }
+    auto* action = new QAction(res::ToolbarImage(button.id), res::CommandTooltip(button.id), this);
+    action->setToolTip(res::CommandTooltip(button.id));
+    action->setStatusTip(res::CommandPrompt(button.id));
+    action->setCheckable(IsToggle(button.id));
+    action->setData(button.id);
+    connect(action, &QAction::triggered, this, [this, id = button.id] { RouteAction(id); });
+    m_toolBar->addAction(action);
+    UIAddToolBarAction(button.id, action);
+  }
+}
+
+void CMainFrame::CreatePercentBox() {
+  m_percentCombo = new QComboBox(m_toolBar);
+  m_percentCombo->setObjectName(QStringLiteral("percentCombo"));
+  m_percentCombo->setEditable(true);
+  // A plain drop-down: no completion while typing, and Enter adds nothing to the list.
+  m_percentCombo->setCompleter(nullptr);
+  m_percentCombo->setInsertPolicy(QComboBox::NoInsert);
+  m_percentCombo->setFixedWidth(60);
+  m_percentCombo->addItems({QStringLiteral("25%"), QStringLiteral("50%"), QStringLiteral("75%"),
+                            QStringLiteral("200%"), QStringLiteral("300%"), QStringLiteral("400%"),
+                            QStringLiteral("500%"), QStringLiteral("600%"), QStringLiteral("700%"),
+                            QStringLiteral("800%"), QStringLiteral("900%"), QStringLiteral("1000%"),
+                            QStringLiteral("1500%"), QStringLiteral("2000%"),
+                            QStringLiteral("Other...")});
+  m_percentCombo->setCurrentIndex(-1);
+  m_percentCombo->setEditText(QString());
+  m_percentCombo->setEnabled(false);
+  m_percentEdit = m_percentCombo->lineEdit();
+  // The box sits just before the Resize button.
+  for (QAction* action : m_toolBar->actions()) {
+    if (action->data().toInt() == ids::Resize) {
+      m_toolBar->insertWidget(action, m_percentCombo);
+      break;
+    }
+  }
+  constexpr int kSelectionChange = 1;
+  connect(m_percentCombo, &QComboBox::activated, this,
+          [this](int index) { OnPercentComboCommand(kSelectionChange, index); });
+}
+
+void CMainFrame::CreatePanes() {
+  m_splitter = new QSplitter(Qt::Horizontal, this);
+  m_splitter->setObjectName(QStringLiteral("splitter"));
+  m_splitter->setOpaqueResize(true);
+  m_splitter->setChildrenCollapsible(false);
+  m_splitter->setFrameShape(QFrame::StyledPanel);
+  m_splitter->setFrameShadow(QFrame::Sunken);
+  const QString titles[2] = {QStringLiteral("Original image"), QStringLiteral("Enlarged image")};
+  for (int index = 0; index < 2; ++index) {
+    auto* pane = new CMyPaneContainer(m_splitter);
+    pane->SetTitle(titles[index]);
+    pane->SetCaptionHeight(20);
+    pane->m_frame = this;
+    auto* view = new CEnlargerView(pane);
+    view->m_frame = this;
+    view->m_index = index;
+    pane->SetClient(view);
+    m_splitter->addWidget(pane);
+    (index == 0 ? m_leftPane : m_rightPane) = pane;
+    (index == 0 ? m_leftView : m_rightView) = view;
+  }
+  m_splitter->installEventFilter(this);
+  // Moves over the bar arrive even without a button held, as the bar rule needs.
+  m_splitter->handle(1)->setMouseTracking(true);
+}

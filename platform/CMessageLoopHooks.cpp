@@ -1,0 +1,82 @@
+#include "platform/CMessageLoopHooks.h"
+
+#include <QAbstractEventDispatcher>
+#include <QApplication>
+#include <QEvent>
+#include <QPointer>
+#include <memory>
+
+namespace platform {
+
+namespace {
+
+// Activity after which the idle handler does not need to run again: pointer
+// movement, painting and timer ticks.
+bool LeavesIdleOff(QEvent::Type type) {
+  switch (type) {
+    case QEvent::MouseMove:
+    case QEvent::HoverMove:
+    case QEvent::NonClientAreaMouseMove:
+    case QEvent::Paint:
+    case QEvent::UpdateRequest:
+    case QEvent::Timer:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// A modal dialog runs a loop of its own in which neither hook acts.
+bool InModalLoop() { return QApplication::activeModalWidget() != nullptr; }
+
+// The application-wide event filter and the idle hook of the UI thread.
+// UI thread only.
+class LoopHooks : public QObject {
+ public:
+  LoopHooks(CMessageFilter* filter, CIdleHandler* idle) : m_filter(filter), m_idle(idle) {
+    QCoreApplication::instance()->installEventFilter(this);
+    if (auto* dispatcher = QAbstractEventDispatcher::instance())
+      connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, this, &LoopHooks::AboutToBlock);
+  }
+  ~LoopHooks() override {
+    if (auto* app = QCoreApplication::instance()) app->removeEventFilter(this);
+  }
+
+  CMessageFilter* Filter() const { return m_filter; }
+
+  bool eventFilter(QObject* target, QEvent* event) override {
+    if (!LeavesIdleOff(event->type())) m_idleOn = true;
+    // Open menus and drop-down lists track the keyboard themselves.
+    if (!m_filter || InModalLoop() || QApplication::activePopupWidget()) return false;
+    return m_filter->PreTranslateMessage(target, event);
+  }
+
+ private:
+  void AboutToBlock() {
+    if (!m_idleOn || !m_idle || InModalLoop()) return;
+    m_idleOn = false;
+    m_idle->OnIdle();
+  }
+
+  CMessageFilter* m_filter;
+  CIdleHandler* m_idle;
+  bool m_idleOn = true;  // the idle handler runs once before the first event
+};
+
+std::unique_ptr<LoopHooks>& Registered() {
+  static std::unique_ptr<LoopHooks> hooks;
+  return hooks;
+}
+
+}  // namespace
+
+void RegisterMessageLoopHooks(CMessageFilter* filter, CIdleHandler* idle) {
+  Registered().reset();
+  Registered() = std::make_unique<LoopHooks>(filter, idle);
+}
+
+void UnregisterMessageLoopHooks(CMessageFilter* filter) {
+  if (Registered() && Registered()->Filter() == filter) Registered().reset();
+}
+
+}  // namespace platform
