@@ -92,6 +92,9 @@ bool CProgressDlg::eventFilter(QObject* watched, QEvent* event) {
     raise();
     activateWindow();
   }
+  // The main window closing: its teardown has given up the job already.
+  if (watched == m_watched && event->type() == QEvent::Hide && !event->spontaneous())
+    EndDialog(0);
   return QDialog::eventFilter(watched, event);
 }
 

@@ -15,6 +15,7 @@
 #include "res/Resources.h"
 #include "resize/CProgressDlg.h"
 #include "resize/CResizeDlg.h"
+#include "resize/ResizeParams.h"
 #include "resize/ResizeRules.h"
 #include "resize/ResizeWorker.h"
 #include "views/CEnlargerView.h"
