@@ -68,7 +68,20 @@ bool CResizeDlg::ReadBox(int id, int& member, int maximum) {
   return !reading.rewrite;
 }
 
-void CResizeDlg::WriteBox(int id, int value) { Box(id)->setText(QString::number(value)); }
+// Like every write of a box's text, one that leaves the text as it was
+// still runs the box's change handling.
+void CResizeDlg::WriteBox(int id, int value) {
+  const QString text = QString::number(value);
+  if (Box(id)->text() != text) {
+    Box(id)->setText(text);
+  } else if (id == kPercentBox) {
+    OnPercentChange();
+  } else if (id == kWidthBox) {
+    OnWidthChange();
+  } else {
+    OnHeightChange();
+  }
+}
 
 void CResizeDlg::WriteGuarded(int firstId, int firstValue, int secondId, int secondValue) {
   m_updating = true;
