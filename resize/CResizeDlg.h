@@ -33,9 +33,11 @@ class CResizeDlg : public QDialog {
   int m_srcHeight = 0;
   bool m_updating = false;
 
- protected:
+  // OK reads the boxes and ends with 1; Cancel ends with 2.
   void accept() override;
   void reject() override;
+
+ protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
