@@ -50,7 +50,7 @@ bool CMainFrame::PreTranslateMessage(QObject* target, QEvent* event) {
 
 bool CMainFrame::PercentBoxKey(int key) {
   if (key == Qt::Key_Return || key == Qt::Key_Enter) {
-    OnResize();
+    OnCommand(ids::Resize);
     return true;
   }
   if (key != Qt::Key_Tab) return false;

@@ -11,7 +11,8 @@ namespace platform {
 namespace {
 
 // Activity after which the idle handler does not need to run again: pointer
-// movement, painting and timer ticks.
+// movement, painting, timer ticks, and the toolkit's own bookkeeping of its
+// object tree.
 bool LeavesIdleOff(QEvent::Type type) {
   switch (type) {
     case QEvent::MouseMove:
@@ -19,7 +20,12 @@ bool LeavesIdleOff(QEvent::Type type) {
     case QEvent::NonClientAreaMouseMove:
     case QEvent::Paint:
     case QEvent::UpdateRequest:
+    case QEvent::UpdateLater:
     case QEvent::Timer:
+    case QEvent::ChildAdded:
+    case QEvent::ChildPolished:
+    case QEvent::ChildRemoved:
+    case QEvent::DeferredDelete:
       return true;
     default:
       return false;

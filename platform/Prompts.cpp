@@ -40,16 +40,22 @@ QStringList NameFilters(const std::vector<FileFilter>& filters) {
   return result;
 }
 
-std::optional<FileChoice> RunFileDialog(QFileDialog& dialog, const QStringList& nameFilters,
+std::optional<FileChoice> RunFileDialog(QFileDialog& dialog, const std::vector<FileFilter>& filters,
                                         const QString& proposedName) {
+  const QStringList nameFilters = NameFilters(filters);
   dialog.setOption(QFileDialog::DontUseNativeDialog);
   dialog.setOption(QFileDialog::HideNameFilterDetails);
   dialog.setNameFilters(nameFilters);
   if (!nameFilters.isEmpty()) dialog.selectNameFilter(nameFilters.first());
   if (!proposedName.isEmpty()) dialog.selectFile(proposedName);
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
-  const int index = static_cast<int>(nameFilters.indexOf(dialog.selectedNameFilter()));
-  return FileChoice{dialog.selectedFiles().first(), index < 0 ? 1 : index + 1};
+  // With the details hidden the dialog may name the filter by its description alone.
+  const QString selected = dialog.selectedNameFilter();
+  int index = 1;
+  for (size_t i = 0; i < filters.size(); ++i)
+    if (selected == nameFilters[static_cast<qsizetype>(i)] || selected == filters[i].description)
+      index = static_cast<int>(i) + 1;
+  return FileChoice{dialog.selectedFiles().first(), index};
 }
 
 }  // namespace
@@ -90,7 +96,7 @@ std::optional<FileChoice> GetOpenFileName(QWidget* owner, const std::vector<File
   dialog.setAcceptMode(QFileDialog::AcceptOpen);
   // The typed name need not exist: reading it is what tells whether it is usable.
   dialog.setFileMode(QFileDialog::AnyFile);
-  return RunFileDialog(dialog, NameFilters(filters), {});
+  return RunFileDialog(dialog, filters, {});
 }
 
 std::optional<FileChoice> GetSaveFileName(QWidget* owner, const std::vector<FileFilter>& filters,
@@ -104,7 +110,7 @@ std::optional<FileChoice> GetSaveFileName(QWidget* owner, const std::vector<File
   dialog.setAcceptMode(QFileDialog::AcceptSave);
   dialog.setFileMode(QFileDialog::AnyFile);
   // Overwriting an existing file is confirmed by the dialog itself.
-  return RunFileDialog(dialog, NameFilters(filters), proposedName);
+  return RunFileDialog(dialog, filters, proposedName);
 }
 
 ScopedPromptResponder::ScopedPromptResponder(PromptResponder responder)

@@ -1,0 +1,74 @@
+#include <gtest/gtest.h>
+
+#include <QImage>
+#include <QTest>
+
+#include "app/CMainFrame.h"
+#include "frame/CMyPaneContainer.h"
+#include "views/CEnlargerView.h"
+
+namespace {
+
+class PaneTest : public ::testing::Test {
+ protected:
+  PaneTest() {
+    frame.show();
+    EXPECT_TRUE(QTest::qWaitForWindowExposed(&frame));
+  }
+  // A pixel of the caption strip, well to the right of its text.
+  QColor CaptionPixel(CMyPaneContainer* pane, int x) {
+    return pane->grab().toImage().pixelColor(x, pane->CaptionHeight() / 2);
+  }
+  CMainFrame frame;
+};
+
+}  // namespace
+
+TEST_F(PaneTest, TheRightCaptionShowsTheResizePercentRounded) {
+  CMyPaneContainer* right = frame.m_rightPane;
+  EXPECT_EQ(right->CaptionText(), "Enlarged image - Zoom 100%");
+  frame.m_result = FreeImage_Allocate(4, 4, 24);
+  for (auto [scale, shown] : {std::pair{4.0, "400"}, {0.29, "29"}, {0.57, "57"}, {1.13, "113"}}) {
+    frame.m_scale = scale;
+    EXPECT_EQ(right->CaptionText(), QString("Enlarged image  (%1%) - Zoom 100%").arg(shown));
+  }
+  // The left caption never carries the percent.
+  EXPECT_EQ(frame.m_leftPane->CaptionText(), "Original image - Zoom 100%");
+}
+
+TEST_F(PaneTest, TheCaptionShowsItsOwnViewsZoom) {
+  frame.m_leftView->m_zoom = 0.25;
+  frame.m_rightView->m_zoom = 0.29;
+  EXPECT_EQ(frame.m_leftPane->CaptionText(), "Original image - Zoom 25%");
+  EXPECT_EQ(frame.m_rightPane->CaptionText(), "Enlarged image - Zoom 29%");
+  frame.m_leftView->m_zoom = 0.375;
+  EXPECT_EQ(frame.m_leftPane->CaptionText(), "Original image - Zoom 37%");
+}
+
+TEST_F(PaneTest, ActiveAndInactiveCaptionsTakeTheirColoursFromThePaletteAtEachDrawing) {
+  CMyPaneContainer* pane = frame.m_leftPane;
+  const int x = pane->width() - 12;
+  pane->m_active = false;
+  const QColor inactive = CaptionPixel(pane, x);
+  pane->m_active = true;
+  const QColor active = CaptionPixel(pane, x);
+  EXPECT_NE(active, inactive);
+  EXPECT_EQ(pane->Colours().start, pane->palette().color(QPalette::Highlight));
+
+  QPalette palette = pane->palette();
+  palette.setColor(QPalette::Highlight, QColor(200, 0, 0));
+  palette.setColor(QPalette::HighlightedText, Qt::white);
+  pane->setPalette(palette);
+  EXPECT_EQ(pane->Colours().start, QColor(200, 0, 0));
+  const QColor start = CaptionPixel(pane, 4);
+  EXPECT_GT(start.red(), 150);
+  EXPECT_LT(start.green(), 60);
+}
+
+TEST_F(PaneTest, TheViewLiesBelowTheCaptionAndTheTitleIsCut) {
+  CMyPaneContainer* pane = frame.m_rightPane;
+  pane->SetCaptionHeight(30);
+  EXPECT_EQ(frame.m_rightView->geometry(), QRect(0, 30, pane->width(), pane->height() - 30));
+  pane->SetTitle(QString(100, 'x'));
+  EXPECT_EQ(pane->Title().size(), 79);
+}

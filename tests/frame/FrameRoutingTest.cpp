@@ -1,0 +1,241 @@
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QDialog>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QSignalSpy>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QTest>
+#include <QToolBar>
+#include <chrono>
+#include <thread>
+
+#include "app/CMainFrame.h"
+#include "frame/CMyPaneContainer.h"
+#include "platform/CJob.h"
+#include "platform/Prompts.h"
+#include "res/CommandIds.h"
+#include "views/CEnlargerView.h"
+
+using namespace std::chrono_literals;
+
+namespace {
+
+class FrameRoutingTest : public ::testing::Test {
+ protected:
+  FrameRoutingTest()
+      // Whatever a routed command asks, the answer is Cancel.
+      : responder([this](const platform::PromptRecord& record) {
+          prompts.push_back(record);
+          return platform::PromptAnswer{ids::IdCancel, std::nullopt};
+        }) {
+    frame.m_commandObserver = [this](int id) { commands.push_back(id); };
+    frame.show();
+    EXPECT_TRUE(QTest::qWaitForWindowExposed(&frame));
+    frame.activateWindow();
+    frame.m_leftView->setFocus();
+    QApplication::processEvents();
+  }
+
+  QAction* ToolbarAction(int id) {
+    for (QAction* action : frame.m_toolBar->actions())
+      if (action->data().toInt() == id) return action;
+    return nullptr;
+  }
+  QAction* MenuAction(const QMenu* menu, const QString& text) {
+    for (QAction* action : menu->actions())
+      if (action->text() == text) return action;
+    return nullptr;
+  }
+
+  std::vector<platform::PromptRecord> prompts;
+  platform::ScopedPromptResponder responder;
+  std::vector<int> commands;
+  CMainFrame frame;
+};
+
+}  // namespace
+
+TEST_F(FrameRoutingTest, AcceleratorsReachTheirCommandsEvenWhenDisabled) {
+  ASSERT_FALSE(frame.UIIsEnabled(ids::Resize));
+  QWidget* target = frame.m_leftView;
+  QTest::keyClick(target, Qt::Key_R, Qt::ControlModifier);
+  QTest::keyClick(target, Qt::Key_S, Qt::ControlModifier);
+  QTest::keyClick(target, Qt::Key_C, Qt::ControlModifier);
+  QTest::keyClick(target, Qt::Key_Z, Qt::ControlModifier);
+  QTest::keyClick(target, '+');
+  QTest::keyClick(target, Qt::Key_Plus, Qt::KeypadModifier);
+  QTest::keyClick(target, '-');
+  QTest::keyClick(target, Qt::Key_Minus, Qt::KeypadModifier);
+  QTest::keyClick(target, '/');
+  QTest::keyClick(target, Qt::Key_Asterisk, Qt::KeypadModifier);
+  EXPECT_EQ(commands, (std::vector<int>{ids::Resize, ids::FileSaveResizedAs, ids::SyncScroll,
+                                        ids::SyncZoom, ids::ZoomIn, ids::ZoomIn, ids::ZoomOut,
+                                        ids::ZoomOut, ids::ZoomToFit, ids::ZoomTo100}));
+  // Other combinations are not accelerators.
+  commands.clear();
+  QTest::keyClick(target, Qt::Key_R, Qt::ControlModifier | Qt::ShiftModifier);
+  QTest::keyClick(target, Qt::Key_R);
+  QTest::keyClick(target, Qt::Key_Plus, Qt::ControlModifier);
+  EXPECT_TRUE(commands.empty());
+}
+
+TEST_F(FrameRoutingTest, KeysAreNotTranslatedWhileAModalDialogIsUp) {
+  QDialog dialog(&frame);
+  dialog.setModal(true);
+  dialog.show();
+  ASSERT_EQ(QApplication::activeModalWidget(), &dialog);
+  QTest::keyClick(&dialog, Qt::Key_R, Qt::ControlModifier);
+  QTest::keyClick(&dialog, '+');
+  EXPECT_TRUE(commands.empty());
+  dialog.hide();
+}
+
+TEST_F(FrameRoutingTest, MenuAndToolbarRaiseTheSameCommands) {
+  frame.UIEnable(ids::ZoomIn, true);
+  frame.OnIdle();
+  frame.UIUpdateMenu();
+  ToolbarAction(ids::ZoomIn)->trigger();
+  MenuAction(frame.m_viewMenu, "Zoom In\t+")->trigger();
+  ToolbarAction(ids::HelpContents)->trigger();
+  EXPECT_EQ(commands, (std::vector<int>{ids::ZoomIn, ids::ZoomIn, ids::HelpContents}));
+
+  // A disabled button or item cannot be chosen.
+  commands.clear();
+  ToolbarAction(ids::Resize)->trigger();
+  MenuAction(frame.menuBar()->actions()[0]->menu(), "&Resize\tCtrl+R")->trigger();
+  EXPECT_TRUE(commands.empty());
+}
+
+TEST_F(FrameRoutingTest, ATogglesCheckFollowsTheTableNotTheClick) {
+  // Sync Scroll is off in the table; clicking its enabled button must not leave it
+  // looking checked unless the command switched the mode on.
+  frame.UIEnable(ids::SyncScroll, true);
+  frame.OnIdle();
+  QAction* button = ToolbarAction(ids::SyncScroll);
+  button->trigger();
+  frame.OnIdle();
+  EXPECT_EQ(button->isChecked(), frame.UIIsChecked(ids::SyncScroll));
+}
+
+TEST_F(FrameRoutingTest, TheToolbarAndStatusBarToggle) {
+  QAction* toolbarItem = MenuAction(frame.m_viewMenu, "&Toolbar");
+  QAction* statusItem = MenuAction(frame.m_viewMenu, "&Status Bar");
+  toolbarItem->trigger();
+  frame.UIUpdateMenu();
+  EXPECT_FALSE(frame.m_toolBar->isVisible());
+  EXPECT_TRUE(frame.menuBar()->isVisible()) << "hiding the toolbar keeps the menu bar";
+  EXPECT_FALSE(toolbarItem->isChecked());
+  toolbarItem->trigger();
+  frame.UIUpdateMenu();
+  EXPECT_TRUE(frame.m_toolBar->isVisible());
+  EXPECT_TRUE(frame.m_percentCombo->isVisible());
+  EXPECT_TRUE(toolbarItem->isChecked());
+
+  const QRect splitterBefore = frame.m_splitter->geometry();
+  statusItem->trigger();
+  frame.UIUpdateMenu();
+  EXPECT_FALSE(frame.statusBar()->isVisible());
+  EXPECT_FALSE(statusItem->isChecked());
+  statusItem->trigger();
+  frame.UIUpdateMenu();
+  EXPECT_TRUE(frame.statusBar()->isVisible());
+  EXPECT_TRUE(statusItem->isChecked());
+  QTRY_COMPARE_WITH_TIMEOUT(frame.m_splitter->geometry(), splitterBefore, 2000);
+}
+
+TEST_F(FrameRoutingTest, EnterInThePercentBoxStartsResizeAndIsNotPassedOn) {
+  frame.m_percentCombo->setEnabled(true);
+  frame.m_percentEdit->setFocus();
+  frame.m_percentEdit->setText("300%");
+  QSignalSpy returns(frame.m_percentEdit, &QLineEdit::returnPressed);
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Enter, Qt::KeypadModifier);
+  EXPECT_EQ(commands, (std::vector<int>{ids::Resize, ids::Resize}));
+  EXPECT_EQ(returns.size(), 0);
+  EXPECT_EQ(frame.m_percentCombo->count(), 15) << "Enter added the text to the list";
+  // Typed characters that are accelerators act as such there too.
+  commands.clear();
+  QTest::keyClick(QApplication::focusWidget(), '+');
+  EXPECT_EQ(commands, std::vector<int>{ids::ZoomIn});
+  EXPECT_EQ(frame.m_percentEdit->text(), "300%");
+}
+
+TEST_F(FrameRoutingTest, ExitClosesLikeTheWindowsCloseBox) {
+  frame.OnCommand(ids::FileExit);
+  EXPECT_TRUE(frame.isVisible()) << "the close request is posted, not run at once";
+  QTRY_VERIFY_WITH_TIMEOUT(!frame.isVisible(), 2000);
+  EXPECT_TRUE(prompts.empty()) << "nothing to save, so nothing asked";
+}
+
+TEST_F(FrameRoutingTest, TeardownStopsAWorkerAndFreesBothImages) {
+  frame.m_source = FreeImage_Allocate(8, 8, 24);
+  frame.m_result = FreeImage_Allocate(16, 16, 24);
+  frame.m_leftView->SetImage(frame.m_source);
+  frame.m_rightView->SetImage(frame.m_result);
+  std::atomic<bool> stopped{false};
+  frame.m_worker = platform::CJob::Start([&](platform::CJob& job) {
+    while (!job.Checkpoint()) std::this_thread::sleep_for(1ms);
+    stopped = true;
+  });
+  std::shared_ptr<platform::CJob> worker = frame.m_worker;
+  frame.OnDestroy();
+  EXPECT_TRUE(stopped);
+  EXPECT_TRUE(worker->HasEnded());
+  EXPECT_EQ(frame.m_worker, nullptr);
+  EXPECT_EQ(frame.m_source, nullptr);
+  EXPECT_EQ(frame.m_result, nullptr);
+  EXPECT_EQ(frame.m_leftView->Image(), nullptr);
+  EXPECT_EQ(frame.m_rightView->Image(), nullptr);
+  EXPECT_FALSE(frame.isVisible());
+  // Teardown runs once: a second close or a late message changes nothing.
+  frame.OnDestroy();
+  frame.close();
+  EXPECT_TRUE(prompts.empty());
+}
+
+TEST_F(FrameRoutingTest, ActivationMarksTheActivePaneOnlyWhenThereIsSomethingToShow) {
+  frame.OnActivate(true);
+  EXPECT_FALSE(frame.m_leftPane->m_active) << "no image: no caption drawn active";
+  EXPECT_FALSE(frame.m_rightPane->m_active);
+  frame.m_activePane = 1;
+  frame.OnActivate(true);
+  EXPECT_FALSE(frame.m_leftPane->m_active);
+  EXPECT_TRUE(frame.m_rightPane->m_active);
+  frame.OnActivate(false);
+  EXPECT_FALSE(frame.m_leftPane->m_active);
+  EXPECT_FALSE(frame.m_rightPane->m_active);
+  frame.m_activePane = 0;
+  frame.m_source = FreeImage_Allocate(4, 4, 24);
+  frame.OnActivate(true);
+  EXPECT_TRUE(frame.m_leftPane->m_active);
+  EXPECT_FALSE(frame.m_rightPane->m_active);
+}
+
+TEST_F(FrameRoutingTest, TheSplitterBarCannotBeDraggedWhileSyncScrollIsOn) {
+  QSplitterHandle* handle = frame.m_splitter->handle(1);
+  const QList<int> start = frame.m_splitter->sizes();
+  const QPoint middle = handle->rect().center();
+
+  frame.m_syncScroll = true;
+  QTest::mousePress(handle, Qt::LeftButton, {}, middle);
+  QTest::mouseMove(handle, middle + QPoint(-60, 0));
+  QTest::mouseRelease(handle, Qt::LeftButton, {}, middle + QPoint(-60, 0));
+  EXPECT_EQ(frame.m_splitter->sizes(), start);
+  EXPECT_EQ(handle->cursor().shape(), Qt::ArrowCursor);
+
+  frame.m_syncScroll = false;
+  QTest::mousePress(handle, Qt::LeftButton, {}, middle);
+  QMouseEvent drag(QEvent::MouseMove, QPointF(middle + QPoint(-60, 0)),
+                   handle->mapToGlobal(QPointF(middle + QPoint(-60, 0))), Qt::NoButton,
+                   Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(handle, &drag);
+  QTest::mouseRelease(handle, Qt::LeftButton, {}, middle + QPoint(-60, 0));
+  EXPECT_LT(frame.m_splitter->sizes()[0], start[0]);
+  EXPECT_EQ(handle->cursor().shape(), Qt::SplitHCursor);
+}

@@ -1,0 +1,184 @@
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <functional>
+
+#include "platform/Prompts.h"
+#include "res/CommandIds.h"
+
+using namespace platform;
+
+namespace {
+
+// Acts on the modal dialog as soon as it is up (checked every few milliseconds).
+void WhenModal(std::function<void(QWidget*)> act) {
+  auto* timer = new QTimer;
+  timer->setInterval(5);
+  QObject::connect(timer, &QTimer::timeout, [timer, act] {
+    if (QWidget* modal = QApplication::activeModalWidget()) {
+      timer->stop();
+      timer->deleteLater();
+      act(modal);
+    }
+  });
+  timer->start();
+}
+
+const std::vector<FileFilter> kSaveFilters{{"JPEGs (*.jpg, *.jpeg)", "*.jpg;*.jpeg"},
+                                           {"Bitmaps (*.bmp)", "*.bmp"},
+                                           {"TIFFs (*.tif)", "*.tif"},
+                                           {"PNGs (*.png)", "*.png"}};
+
+}  // namespace
+
+TEST(PromptsTest, AResponderSeesEveryPromptAndAnswersIt) {
+  std::vector<PromptRecord> seen;
+  QWidget owner;
+  {
+    ScopedPromptResponder responder([&](const PromptRecord& record) {
+      seen.push_back(record);
+      PromptAnswer answer;
+      answer.button = ids::IdNo;
+      if (record.kind != PromptRecord::Message) answer.file = FileChoice{"/tmp/x.png", 4};
+      return answer;
+    });
+    EXPECT_EQ(MessageBox(&owner, "Do you want to save the resized image?", "Confirm",
+                         MbIcon::Question, MbButtons::YesNoCancel),
+              ids::IdNo);
+    auto opened = GetOpenFileName(&owner, {{"All Supported Files", "*.jpg;*.png"}});
+    ASSERT_TRUE(opened);
+    EXPECT_EQ(opened->path, "/tmp/x.png");
+    auto saved = GetSaveFileName(&owner, kSaveFilters, "photo_200percents");
+    ASSERT_TRUE(saved);
+    EXPECT_EQ(saved->filterIndex, 4);
+  }
+  ASSERT_EQ(seen.size(), 3u);
+  EXPECT_EQ(seen[0].kind, PromptRecord::Message);
+  EXPECT_EQ(seen[0].owner, &owner);
+  EXPECT_EQ(seen[0].caption, "Confirm");
+  EXPECT_EQ(seen[0].text, "Do you want to save the resized image?");
+  EXPECT_EQ(seen[0].icon, MbIcon::Question);
+  EXPECT_EQ(seen[0].buttons, MbButtons::YesNoCancel);
+  EXPECT_EQ(seen[1].kind, PromptRecord::OpenFile);
+  ASSERT_EQ(seen[1].filters.size(), 1u);
+  EXPECT_EQ(seen[1].filters[0].description, "All Supported Files");
+  EXPECT_EQ(seen[2].kind, PromptRecord::SaveFile);
+  EXPECT_EQ(seen[2].text, "photo_200percents");
+  EXPECT_EQ(seen[2].filters.size(), 4u);
+}
+
+TEST(PromptsTest, RespondersNestAndTheOuterOneComesBack) {
+  int outer = 0, inner = 0;
+  ScopedPromptResponder first([&](const PromptRecord&) {
+    ++outer;
+    return PromptAnswer{ids::IdYes, {}};
+  });
+  {
+    ScopedPromptResponder second([&](const PromptRecord&) {
+      ++inner;
+      return PromptAnswer{ids::IdCancel, {}};
+    });
+    EXPECT_EQ(MessageBox(nullptr, "t", "c", MbIcon::None, MbButtons::YesNoCancel), ids::IdCancel);
+  }
+  EXPECT_EQ(MessageBox(nullptr, "t", "c", MbIcon::None, MbButtons::YesNoCancel), ids::IdYes);
+  EXPECT_EQ(outer, 1);
+  EXPECT_EQ(inner, 1);
+}
+
+TEST(PromptsTest, AMessageBoxShowsTheExactCaptionTextIconAndButtons) {
+  QString title, text;
+  QMessageBox::Icon icon = QMessageBox::NoIcon;
+  QMessageBox::StandardButtons buttons;
+  WhenModal([&](QWidget* modal) {
+    auto* box = qobject_cast<QMessageBox*>(modal);
+    ASSERT_NE(box, nullptr);
+    title = box->windowTitle();
+    text = box->text();
+    icon = box->icon();
+    buttons = box->standardButtons();
+    box->button(QMessageBox::No)->click();
+  });
+  EXPECT_EQ(MessageBox(nullptr, "Do you want to save the resized image?", "Confirm",
+                       MbIcon::Question, MbButtons::YesNoCancel),
+            ids::IdNo);
+  EXPECT_EQ(title, "Confirm");
+  EXPECT_EQ(text, "Do you want to save the resized image?");
+  EXPECT_EQ(icon, QMessageBox::Question);
+  EXPECT_EQ(buttons, QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+
+  WhenModal([&](QWidget* modal) {
+    auto* box = qobject_cast<QMessageBox*>(modal);
+    ASSERT_NE(box, nullptr);
+    icon = box->icon();
+    buttons = box->standardButtons();
+    box->button(QMessageBox::Ok)->click();
+  });
+  EXPECT_EQ(MessageBox(nullptr, "Can't find help file.", "Error", MbIcon::Error, MbButtons::Ok),
+            ids::IdOk);
+  EXPECT_EQ(icon, QMessageBox::Critical);
+  EXPECT_EQ(buttons, QMessageBox::Ok);
+}
+
+TEST(PromptsTest, TheOpenDialogAcceptsANameThatDoesNotExist) {
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  const QString missing = dir.filePath("not-there.jpg");
+  QStringList filters;
+  bool anyFile = false, nonNative = false;
+  WhenModal([&](QWidget* modal) {
+    auto* dialog = qobject_cast<QFileDialog*>(modal);
+    ASSERT_NE(dialog, nullptr);
+    filters = dialog->nameFilters();
+    anyFile = dialog->fileMode() == QFileDialog::AnyFile;
+    nonNative = dialog->testOption(QFileDialog::DontUseNativeDialog);
+    dialog->selectFile(missing);
+    static_cast<QDialog*>(dialog)->accept();
+  });
+  auto choice = GetOpenFileName(
+      nullptr, {{"All Supported Files", "*.jpg;*.jpeg;*.png;*.gif;*.bmp;*.tif;*.tiff"}});
+  ASSERT_TRUE(choice);
+  EXPECT_EQ(choice->path, missing);
+  EXPECT_EQ(choice->filterIndex, 1);
+  EXPECT_EQ(filters,
+            QStringList{"All Supported Files (*.jpg *.jpeg *.png *.gif *.bmp *.tif *.tiff)"});
+  EXPECT_TRUE(anyFile);
+  EXPECT_TRUE(nonNative);
+
+  WhenModal([](QWidget* modal) { static_cast<QDialog*>(modal)->reject(); });
+  EXPECT_FALSE(GetOpenFileName(nullptr, {{"All Supported Files", "*.jpg"}}));
+}
+
+TEST(PromptsTest, TheSaveDialogOffersFourTypesAndConfirmsOverwriting) {
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  QString selectedFilter, proposed;
+  int filterCount = 0;
+  bool confirms = false;
+  WhenModal([&](QWidget* modal) {
+    auto* dialog = qobject_cast<QFileDialog*>(modal);
+    ASSERT_NE(dialog, nullptr);
+    filterCount = static_cast<int>(dialog->nameFilters().size());
+    selectedFilter = dialog->selectedNameFilter();
+    confirms = !dialog->testOption(QFileDialog::DontConfirmOverwrite) &&
+               dialog->acceptMode() == QFileDialog::AcceptSave;
+    if (auto* name = dialog->findChild<QLineEdit*>("fileNameEdit")) proposed = name->text();
+    dialog->setDirectory(dir.path());
+    dialog->selectNameFilter(dialog->nameFilters().at(2));
+    dialog->selectFile(dir.filePath("result"));
+    static_cast<QDialog*>(dialog)->accept();
+  });
+  auto choice = GetSaveFileName(nullptr, kSaveFilters, "photo_200percents");
+  ASSERT_TRUE(choice);
+  EXPECT_EQ(filterCount, 4);
+  EXPECT_EQ(selectedFilter, "JPEGs (*.jpg, *.jpeg)");
+  EXPECT_EQ(proposed, "photo_200percents");
+  EXPECT_TRUE(confirms);
+  EXPECT_EQ(choice->filterIndex, 3);
+  EXPECT_EQ(choice->path, dir.filePath("result"));
+}
