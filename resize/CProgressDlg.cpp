@@ -25,7 +25,8 @@ CProgressDlg::CProgressDlg(QWidget* owner) : QDialog(owner) {
   m_controls = platform::BuildDialog(*this, res::Dialog(ids::DlgProgress));
   connect(Button(kPauseResume), &QPushButton::clicked, this, &CProgressDlg::OnPauseResume);
   connect(Button(kAbort), &QPushButton::clicked, this, &CProgressDlg::OnAbort);
-  connect(Button(kWorkInBackground), &QPushButton::clicked, this, &CProgressDlg::OnWorkInBackground);
+  connect(Button(kWorkInBackground), &QPushButton::clicked, this,
+          &CProgressDlg::OnWorkInBackground);
 }
 
 QPushButton* CProgressDlg::Button(int id) const {
@@ -93,8 +94,7 @@ bool CProgressDlg::eventFilter(QObject* watched, QEvent* event) {
     activateWindow();
   }
   // The main window closing: its teardown has given up the job already.
-  if (watched == m_watched && event->type() == QEvent::Hide && !event->spontaneous())
-    EndDialog(0);
+  if (watched == m_watched && event->type() == QEvent::Hide && !event->spontaneous()) EndDialog(0);
   return QDialog::eventFilter(watched, event);
 }
 

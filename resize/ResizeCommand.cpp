@@ -88,7 +88,7 @@ void CMainFrame::OnResize() {
   m_scale = scale;
   m_showCmd = isMaximized() ? 3 : 9;
   SetTimer(m_timerId, 1000);
-  const ResizeRequest request{m_source,      scale,          m_resultWidth,
+  const ResizeRequest request{m_source,       scale,          m_resultWidth,
                               m_resultHeight, m_cropToBudget, m_pixelBudget};
   m_worker = platform::CJob::Start([this, request](platform::CJob& job) {
     ResizeWorker(job, request, this, m_imageLock, m_result);
@@ -106,8 +106,8 @@ void CMainFrame::OnJobTimer(int timerId) {
   if (m_jobTitleBase.isEmpty()) m_jobTitleBase = res::LoadString(ids::StrAppName);
   const int percent =
       resize::TitlePercent(m_progressDlg->OverallPosition(), m_progressDlg->OverallUpper());
-  setWindowTitle(QString::fromStdString(resize::JobTitle(
-      m_jobTitleBase.toStdString(), percent, !m_progressDlg->m_running, m_jobTicks)));
+  setWindowTitle(QString::fromStdString(resize::JobTitle(m_jobTitleBase.toStdString(), percent,
+                                                         !m_progressDlg->m_running, m_jobTicks)));
   PumpMessages();
   ++m_jobTicks;
 }

@@ -38,11 +38,13 @@ int MaxSide(int sourceSide) {
   return static_cast<int>(std::min<long long>(20LL * sourceSide, std::numeric_limits<int>::max()));
 }
 
-bool AcceptsPercent(int percent) { return percent != 100 && percent >= 2 && percent <= kMaxPercent; }
+bool AcceptsPercent(int percent) {
+  return percent != 100 && percent >= 2 && percent <= kMaxPercent;
+}
 
 int PercentAfterUpDown(int percent, int proposedChange) {
-  return static_cast<int>(std::clamp<long long>(static_cast<long long>(percent) - proposedChange, 0,
-                                                kMaxPercent));
+  return static_cast<int>(
+      std::clamp<long long>(static_cast<long long>(percent) - proposedChange, 0, kMaxPercent));
 }
 
 }  // namespace resize

@@ -33,7 +33,8 @@ int64_t TruncatedSide(double value) {
 std::optional<int> ReadPercentText(std::string_view text) {
   if (!text.empty() && text.back() == '%') text.remove_suffix(1);
   const platform::LeadingInt number = platform::ParseLeadingInt(text);
-  if (number.overflow || number.value < kMinPercent || number.value > kMaxPercent) return std::nullopt;
+  if (number.overflow || number.value < kMinPercent || number.value > kMaxPercent)
+    return std::nullopt;
   return number.value;
 }
 
@@ -93,7 +94,8 @@ Region SourceRegion(uint64_t sourceWidth, uint64_t sourceHeight, Size64 target, 
 
 uint64_t CompactStride(uint64_t width) { return (width + 1) * 3 / 4 * 4; }
 
-std::optional<uint64_t> DestBufferBytes(Size64 target, uint64_t regionWidth, uint64_t regionHeight) {
+std::optional<uint64_t> DestBufferBytes(Size64 target, uint64_t regionWidth,
+                                        uint64_t regionHeight) {
   if (target.width <= 0 || target.height <= 0 || regionWidth == 0 || regionHeight == 0)
     return std::nullopt;
   const uint64_t bufW = std::max(static_cast<uint64_t>(target.width), 2 * regionWidth - 1);

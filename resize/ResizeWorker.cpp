@@ -45,11 +45,11 @@ bool Report(platform::CJob& job, QObject* frame, int value) {
   return job.Send(frame, WM_RESIZE_PROGRESS, 0, value);
 }
 
-Outcome Reduce(platform::CJob& job, const ResizeRequest& request, QObject* frame,
-               FIBITMAP*& made) {
+Outcome Reduce(platform::CJob& job, const ResizeRequest& request, QObject* frame, FIBITMAP*& made) {
   if (Report(job, frame, 128)) return Outcome::Abandoned;
   // A target with no pixels is no picture: only the end of the job reports it.
-  if (request.width <= 0 || request.height <= 0) return Report(job, frame, 255) ? Outcome::Abandoned : Outcome::Made;
+  if (request.width <= 0 || request.height <= 0)
+    return Report(job, frame, 255) ? Outcome::Abandoned : Outcome::Made;
   errno = 0;
   made = FreeImage_Rescale(request.source, request.width, request.height, FILTER_LANCZOS3);
   if (!made) {
@@ -128,8 +128,8 @@ void ResizeWorker(platform::CJob& job, const ResizeRequest& request, QObject* fr
   if (job.IsAbandoned()) return;
 
   FIBITMAP* made = nullptr;
-  const Outcome outcome = request.scale < 1.0 ? Reduce(job, request, frame, made)
-                                              : Enlarge(job, request, frame, made);
+  const Outcome outcome =
+      request.scale < 1.0 ? Reduce(job, request, frame, made) : Enlarge(job, request, frame, made);
   if (made && (outcome == Outcome::Abandoned || !job.Commit([&] { result = made; }))) {
     FreeImage_Unload(made);
     made = nullptr;

@@ -17,8 +17,8 @@ struct ResizeRequest {
   double scale = 1.0;          // percent / 100
   int width = 0;               // target size
   int height = 0;
-  bool cropToBudget = false;   // memory is short: enlarge a centred part only
-  uint64_t pixelBudget = 0;    // pixels the job may produce while cropping
+  bool cropToBudget = false;  // memory is short: enlarge a centred part only
+  uint64_t pixelBudget = 0;   // pixels the job may produce while cropping
 };
 
 // The resize job's thread routine. Runs on the worker thread and holds

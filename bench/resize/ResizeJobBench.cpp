@@ -80,11 +80,13 @@ int main(int argc, char** argv) {
     }
     wholeMs = Ms(Clock::now() - start);
     for (const auto& [ms, overall] : samples)
-      worstDeviation = std::max(worstDeviation, std::abs(overall / double(resize::kOverallUpper) - ms / wholeMs));
+      worstDeviation = std::max(worstDeviation,
+                                std::abs(overall / double(resize::kOverallUpper) - ms / wholeMs));
     std::printf("baseline, whole job: %.0f ms, %zu reports, longest gap between reports %.1f ms\n",
                 wholeMs, samples.size(), worstGapMs);
-    std::printf("overall bar against elapsed time: worst deviation %.1f %% of the bar (goal < 15 %%)\n",
-                worstDeviation * 100);
+    std::printf(
+        "overall bar against elapsed time: worst deviation %.1f %% of the bar (goal < 15 %%)\n",
+        worstDeviation * 100);
   }
 
   std::mt19937 random(7);
@@ -116,12 +118,16 @@ int main(int argc, char** argv) {
   }
   const double abortMedian = Median(abortMs);
   const double pauseMedian = Median(pauseMs);
-  std::printf("Abort -> worker ended: median %.1f ms, worst %.1f ms of %d (%.3f %% of a whole job; goal < 100 ms)\n",
-              abortMedian, *std::max_element(abortMs.begin(), abortMs.end()), runs,
-              100 * abortMedian / wholeMs);
-  std::printf("Pause -> last progress report: median %.1f ms, worst %.1f ms of %d (%.3f %% of a whole job; goal < 100 ms)\n",
-              pauseMedian, *std::max_element(pauseMs.begin(), pauseMs.end()), runs,
-              100 * pauseMedian / wholeMs);
+  std::printf(
+      "Abort -> worker ended: median %.1f ms, worst %.1f ms of %d (%.3f %% of a whole job; goal < "
+      "100 ms)\n",
+      abortMedian, *std::max_element(abortMs.begin(), abortMs.end()), runs,
+      100 * abortMedian / wholeMs);
+  std::printf(
+      "Pause -> last progress report: median %.1f ms, worst %.1f ms of %d (%.3f %% of a whole job; "
+      "goal < 100 ms)\n",
+      pauseMedian, *std::max_element(pauseMs.begin(), pauseMs.end()), runs,
+      100 * pauseMedian / wholeMs);
   FreeImage_Unload(source);
   FreeImage_DeInitialise();
   return 0;

@@ -1,5 +1,3 @@
-#include "resize/CEngineBuffers.h"
-
 #include <gtest/gtest.h>
 
 #include <array>
@@ -7,6 +5,8 @@
 #include <cstring>
 #include <functional>
 #include <string>
+
+#include "resize/CEngineBuffers.h"
 
 namespace {
 
@@ -69,7 +69,8 @@ int Unit(float v) { return static_cast<int>(std::lround(std::clamp(v, 0.0f, 1.0f
 std::vector<Sample> Samples() {
   std::vector<Sample> samples;
   for (int bpp : {1, 4, 8})
-    samples.push_back({"Palette" + std::to_string(bpp), [bpp] { return MakePalette(bpp); }, FromPalette});
+    samples.push_back(
+        {"Palette" + std::to_string(bpp), [bpp] { return MakePalette(bpp); }, FromPalette});
   samples.push_back({"Rgb565",
                      [] {
                        FIBITMAP* b = FreeImage_Allocate(13, 9, 16, FI16_565_RED_MASK,
@@ -81,14 +82,16 @@ std::vector<Sample> Samples() {
                        return b;
                      },
                      [](FIBITMAP* b, unsigned x, unsigned y) -> Bgra {
-                       const unsigned v = reinterpret_cast<uint16_t*>(FreeImage_GetScanLine(b, y))[x];
+                       const unsigned v =
+                           reinterpret_cast<uint16_t*>(FreeImage_GetScanLine(b, y))[x];
                        return {FiveBits(v & 0x1F), SixBits((v >> 5) & 0x3F), FiveBits(v >> 11), -1};
                      }});
   for (int bpp : {24, 32})
     samples.push_back({"Rgb" + std::to_string(bpp),
                        [bpp] {
                          return Make(FIT_BITMAP, bpp, [bpp](BYTE* line, unsigned x, unsigned y) {
-                           for (int c = 0; c < bpp / 8; ++c) line[x * (bpp / 8) + c] = Pattern(x, y, c);
+                           for (int c = 0; c < bpp / 8; ++c)
+                             line[x * (bpp / 8) + c] = Pattern(x, y, c);
                          });
                        },
                        [](FIBITMAP*, unsigned x, unsigned y) -> Bgra {
@@ -97,11 +100,13 @@ std::vector<Sample> Samples() {
   samples.push_back({"Grey16",
                      [] {
                        return Make(FIT_UINT16, 16, [](BYTE* line, unsigned x, unsigned y) {
-                         reinterpret_cast<uint16_t*>(line)[x] = static_cast<uint16_t>(x * 4099 + y * 701);
+                         reinterpret_cast<uint16_t*>(line)[x] =
+                             static_cast<uint16_t>(x * 4099 + y * 701);
                        });
                      },
                      [](FIBITMAP* b, unsigned x, unsigned y) -> Bgra {
-                       const int v = reinterpret_cast<uint16_t*>(FreeImage_GetScanLine(b, y))[x] >> 8;
+                       const int v =
+                           reinterpret_cast<uint16_t*>(FreeImage_GetScanLine(b, y))[x] >> 8;
                        return {v, v, v, -1};
                      }});
   for (int channels : {3, 4})
@@ -121,24 +126,26 @@ std::vector<Sample> Samples() {
   samples.push_back({"Float",
                      [] {
                        return Make(FIT_FLOAT, 32, [](BYTE* line, unsigned x, unsigned y) {
-                         reinterpret_cast<float*>(line)[x] = (static_cast<float>(x) * 9 + y * 7) / 100.0f - 0.1f;
+                         reinterpret_cast<float*>(line)[x] =
+                             (static_cast<float>(x) * 9 + y * 7) / 100.0f - 0.1f;
                        });
                      },
                      [](FIBITMAP* b, unsigned x, unsigned y) -> Bgra {
                        const int v = Unit(reinterpret_cast<float*>(FreeImage_GetScanLine(b, y))[x]);
                        return {v, v, v, -1};
                      }});
-  samples.push_back({"RgbFloat",
-                     [] {
-                       return Make(FIT_RGBF, 96, [](BYTE* line, unsigned x, unsigned y) {
-                         FIRGBF& p = reinterpret_cast<FIRGBF*>(line)[x];
-                         p = {Pattern(x, y, 0) / 250.0f, Pattern(x, y, 1) / 255.0f, Pattern(x, y, 2) / 300.0f};
-                       });
-                     },
-                     [](FIBITMAP* b, unsigned x, unsigned y) -> Bgra {
-                       const FIRGBF& p = reinterpret_cast<FIRGBF*>(FreeImage_GetScanLine(b, y))[x];
-                       return {Unit(p.blue), Unit(p.green), Unit(p.red), -1};
-                     }});
+  samples.push_back(
+      {"RgbFloat",
+       [] {
+         return Make(FIT_RGBF, 96, [](BYTE* line, unsigned x, unsigned y) {
+           FIRGBF& p = reinterpret_cast<FIRGBF*>(line)[x];
+           p = {Pattern(x, y, 0) / 250.0f, Pattern(x, y, 1) / 255.0f, Pattern(x, y, 2) / 300.0f};
+         });
+       },
+       [](FIBITMAP* b, unsigned x, unsigned y) -> Bgra {
+         const FIRGBF& p = reinterpret_cast<FIRGBF*>(FreeImage_GetScanLine(b, y))[x];
+         return {Unit(p.blue), Unit(p.green), Unit(p.red), -1};
+       }});
   return samples;
 }
 
@@ -175,9 +182,12 @@ INSTANTIATE_TEST_SUITE_P(Kinds, SourceConversionTest, testing::ValuesIn(Samples(
 
 TEST(EngineBuffers, TallSourceIsConvertedInStripsWithoutSeams) {
   // 300 x 4000 at 32 bits spans several strips.
-  FIBITMAP* source = Make(FIT_BITMAP, 24, [](BYTE* line, unsigned x, unsigned y) {
-    for (int c = 0; c < 3; ++c) line[x * 3 + c] = Pattern(x, y, c);
-  }, 300, 4000);
+  FIBITMAP* source = Make(
+      FIT_BITMAP, 24,
+      [](BYTE* line, unsigned x, unsigned y) {
+        for (int c = 0; c < 3; ++c) line[x * 3 + c] = Pattern(x, y, c);
+      },
+      300, 4000);
   CEngineBuffers buffers;
   CEngineBuffers::SourceHeader header;
   const uint8_t* pixels = buffers.CreateSource(source, {0, 0, 300, 4000}, header);

@@ -297,14 +297,17 @@ TEST(ResizeDlg, SourceWithoutWidthNeverDividesByZero) {
 
 TEST(ResizeDlg, OkAndCancelEndWithTheirIds) {
   int percent = 0;
-  EXPECT_EQ(RunResizeDlg({640, 480, 200}, [](CResizeDlg& d) {
-              d.Box(1002)->setText("150");
-              d.OkButton()->click();
-            }, &percent),
+  EXPECT_EQ(RunResizeDlg(
+                {640, 480, 200},
+                [](CResizeDlg& d) {
+                  d.Box(1002)->setText("150");
+                  d.OkButton()->click();
+                },
+                &percent),
             1);
   EXPECT_EQ(percent, 150);
-  EXPECT_EQ(RunResizeDlg({640, 480, 200}, [](CResizeDlg& d) { QTest::keyClick(&d, Qt::Key_Escape); }),
-            2);
+  EXPECT_EQ(
+      RunResizeDlg({640, 480, 200}, [](CResizeDlg& d) { QTest::keyClick(&d, Qt::Key_Escape); }), 2);
 }
 
 }  // namespace

@@ -191,7 +191,8 @@ FIBITMAP* FramedPicture() {
   for (unsigned y = 0; y < 40; ++y)
     for (unsigned x = 0; x < 40; ++x) {
       const bool border = x < 6 || y < 6 || x >= 34 || y >= 34;
-      RGBQUAD colour{static_cast<BYTE>(border ? 0 : 255), 0, static_cast<BYTE>(border ? 255 : 0), 0};
+      RGBQUAD colour{static_cast<BYTE>(border ? 0 : 255), 0, static_cast<BYTE>(border ? 255 : 0),
+                     0};
       FreeImage_SetPixelColor(bitmap, x, y, &colour);
     }
   return bitmap;
@@ -344,7 +345,8 @@ TEST_F(ResizeFrameTest, OtherInThePercentBoxCommitsOrRestores) {
     QTimer::singleShot(0, &frame, [this, inDialog] {
       CResizeDlg* dialog = nullptr;
       for (QDialog* child : frame.findChildren<QDialog*>())
-        if (auto* resize = dynamic_cast<CResizeDlg*>(child); resize && resize->isVisible()) dialog = resize;
+        if (auto* resize = dynamic_cast<CResizeDlg*>(child); resize && resize->isVisible())
+          dialog = resize;
       ASSERT_NE(dialog, nullptr);
       inDialog(*dialog);
     });

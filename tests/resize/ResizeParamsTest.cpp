@@ -1,10 +1,10 @@
-#include "resize/ProgressStages.h"
-#include "resize/ResizeParams.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
+
+#include "resize/ProgressStages.h"
+#include "resize/ResizeParams.h"
 
 namespace resize {
 namespace {
@@ -22,18 +22,17 @@ TEST_P(ReadBoxTest, ZeroesOrClampsAtOnce) {
   EXPECT_EQ(ReadBox(GetParam().text, GetParam().maximum), GetParam().expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Texts, ReadBoxTest,
-    testing::Values(BoxCase{"InRange", "150", 2000, {150, false}},
-                    BoxCase{"Empty", "", 2000, {0, true}},
-                    BoxCase{"Letters", "abc", 2000, {0, true}},
-                    BoxCase{"PercentSign", "150%", 2000, {0, true}},
-                    BoxCase{"Above", "2500", 2000, {2000, true}},
-                    BoxCase{"Negative", "-5", 2000, {0, true}},
-                    BoxCase{"Beyond32Bits", "99999999999", 2000, {0, true}},
-                    BoxCase{"WidthMaximum", "12801", 12800, {12800, true}},
-                    BoxCase{"Zero", "0", 2000, {0, false}}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Texts, ReadBoxTest,
+                         testing::Values(BoxCase{"InRange", "150", 2000, {150, false}},
+                                         BoxCase{"Empty", "", 2000, {0, true}},
+                                         BoxCase{"Letters", "abc", 2000, {0, true}},
+                                         BoxCase{"PercentSign", "150%", 2000, {0, true}},
+                                         BoxCase{"Above", "2500", 2000, {2000, true}},
+                                         BoxCase{"Negative", "-5", 2000, {0, true}},
+                                         BoxCase{"Beyond32Bits", "99999999999", 2000, {0, true}},
+                                         BoxCase{"WidthMaximum", "12801", 12800, {12800, true}},
+                                         BoxCase{"Zero", "0", 2000, {0, false}}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST(ResizeArithmetic, BoxesFollowEachOther) {
   // 640 x 480 at 200 %.
@@ -110,8 +109,8 @@ TEST(ProgressStages, StageReportPassesEachEarlierStage) {
   RecordingBars bars;
   stages.Open();
   stages.Update(3, 40, bars);
-  EXPECT_EQ(bars.calls, (std::vector<std::string>{"overall 1", "pump", "overall 2", "pump", "step 0",
-                                                  "pump", "pump"}));
+  EXPECT_EQ(bars.calls, (std::vector<std::string>{"overall 1", "pump", "overall 2", "pump",
+                                                  "step 0", "pump", "pump"}));
   EXPECT_EQ(stages.Stage(), 3);
   EXPECT_EQ(stages.LastValue(), 0);
 }

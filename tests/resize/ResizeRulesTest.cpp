@@ -1,8 +1,8 @@
-#include "resize/ResizeRules.h"
-
 #include <gtest/gtest.h>
 
 #include <vector>
+
+#include "resize/ResizeRules.h"
 
 namespace resize {
 namespace {
@@ -21,15 +21,16 @@ TEST_P(PercentTextTest, ReadsLikeAtoiWithinRange) {
 
 INSTANTIATE_TEST_SUITE_P(
     Texts, PercentTextTest,
-    testing::Values(PercentCase{"WithSign", "150%", 150}, PercentCase{"Plain", "150", 150},
-                    PercentCase{"TwoSigns", "150%%", 150}, PercentCase{"Letters", "abc", std::nullopt},
-                    PercentCase{"Empty", "", std::nullopt}, PercentCase{"LoneSign", "%", std::nullopt},
-                    PercentCase{"Zero", "0", std::nullopt}, PercentCase{"Above", "2001", std::nullopt},
-                    PercentCase{"Lowest", "1", 1}, PercentCase{"Highest", "2000%", 2000},
-                    PercentCase{"LeadingBlanks", "  75%", 75}, PercentCase{"TrailingText", "120abc", 120},
-                    PercentCase{"Negative", "-150", std::nullopt}, PercentCase{"PlusSign", "+300", 300},
-                    PercentCase{"WrapsTo150In32Bits", "4294967446", std::nullopt},
-                    PercentCase{"VeryLong", "99999999999999999999999999150", std::nullopt}),
+    testing::Values(
+        PercentCase{"WithSign", "150%", 150}, PercentCase{"Plain", "150", 150},
+        PercentCase{"TwoSigns", "150%%", 150}, PercentCase{"Letters", "abc", std::nullopt},
+        PercentCase{"Empty", "", std::nullopt}, PercentCase{"LoneSign", "%", std::nullopt},
+        PercentCase{"Zero", "0", std::nullopt}, PercentCase{"Above", "2001", std::nullopt},
+        PercentCase{"Lowest", "1", 1}, PercentCase{"Highest", "2000%", 2000},
+        PercentCase{"LeadingBlanks", "  75%", 75}, PercentCase{"TrailingText", "120abc", 120},
+        PercentCase{"Negative", "-150", std::nullopt}, PercentCase{"PlusSign", "+300", 300},
+        PercentCase{"WrapsTo150In32Bits", "4294967446", std::nullopt},
+        PercentCase{"VeryLong", "99999999999999999999999999150", std::nullopt}),
     [](const auto& info) { return std::string(info.param.name); });
 
 struct TargetCase {

@@ -64,7 +64,8 @@ TEST(ResizeWorker, EnlargementDrivesTheEngineAndCompactsRowByRow) {
     EXPECT_GE(report.first, 1);
     EXPECT_LE(report.first, 15);
   }
-  std::vector<std::pair<int, int>> compaction(rig.frame.reports.end() - 60, rig.frame.reports.end());
+  std::vector<std::pair<int, int>> compaction(rig.frame.reports.end() - 60,
+                                              rig.frame.reports.end());
   for (int row = 0; row < 60; ++row) EXPECT_EQ(compaction[row], std::make_pair(0, 255 * row / 60));
   FreeImage_Unload(source);
 }
@@ -79,7 +80,9 @@ TEST(ResizeWorker, HundredPercentKeepsEveryPixelAndItsRowOrder) {
   ASSERT_EQ(FreeImage_GetWidth(rig.result), 17u);
   ASSERT_EQ(FreeImage_GetHeight(rig.result), 11u);
   for (int y = 0; y < 11; ++y)
-    EXPECT_EQ(std::memcmp(FreeImage_GetScanLine(rig.result, y), FreeImage_GetScanLine(source, y), 17 * 3), 0)
+    EXPECT_EQ(
+        std::memcmp(FreeImage_GetScanLine(rig.result, y), FreeImage_GetScanLine(source, y), 17 * 3),
+        0)
         << "scan line " << y;
   FreeImage_Unload(source);
 }
@@ -94,7 +97,9 @@ TEST(ResizeWorker, ReductionReportsHalfAndFullWithoutTheEngine) {
   ASSERT_NE(rig.result, nullptr);
   FIBITMAP* expected = FreeImage_Rescale(source, 32, 24, FILTER_LANCZOS3);
   for (int y = 0; y < 24; ++y)
-    EXPECT_EQ(std::memcmp(FreeImage_GetScanLine(rig.result, y), FreeImage_GetScanLine(expected, y), 32 * 3), 0);
+    EXPECT_EQ(std::memcmp(FreeImage_GetScanLine(rig.result, y), FreeImage_GetScanLine(expected, y),
+                          32 * 3),
+              0);
   FreeImage_Unload(expected);
   FreeImage_Unload(source);
 }
@@ -128,7 +133,9 @@ TEST(ResizeWorker, CropEnlargesTheCentredPartToTheWholeTarget) {
   ASSERT_TRUE(reference.WaitForEnd(reference.Start(whole)));
   ASSERT_NE(reference.result, nullptr);
   for (int y = 0; y < 160; ++y)
-    ASSERT_EQ(std::memcmp(FreeImage_GetScanLine(rig.result, y), FreeImage_GetScanLine(reference.result, y), 600), 0)
+    ASSERT_EQ(std::memcmp(FreeImage_GetScanLine(rig.result, y),
+                          FreeImage_GetScanLine(reference.result, y), 600),
+              0)
         << "scan line " << y;
   FreeImage_Unload(part);
   FreeImage_Unload(source);
@@ -205,7 +212,8 @@ TEST(ResizeWorker, PauseHoldsTheNextReportUntilResume) {
   auto job = rig.Start(RequestFor(source, 300));
   QElapsedTimer timer;
   timer.start();
-  while (pausedAt == 0 && timer.elapsed() < 30000) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+  while (pausedAt == 0 && timer.elapsed() < 30000)
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
   ASSERT_EQ(pausedAt, 3u);
   timer.restart();
   while (timer.elapsed() < 300) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
@@ -236,7 +244,8 @@ TEST(ResizeWorker, AbandonAtRandomMomentsLeavesNothingBehind) {
     EXPECT_TRUE(rig.frame.done.empty()) << "round " << round;
     EXPECT_EQ(rig.result, nullptr) << "round " << round;
     EXPECT_TRUE(rig.LockIsFree()) << "round " << round;
-    EXPECT_EQ(rig.frame.reports.size(), abandonAt) << "no report after abandonment, round " << round;
+    EXPECT_EQ(rig.frame.reports.size(), abandonAt)
+        << "no report after abandonment, round " << round;
   }
   WorkerRig rig;
   ASSERT_TRUE(rig.WaitForEnd(rig.Start(RequestFor(source, 250))));

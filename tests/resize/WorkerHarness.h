@@ -47,8 +47,9 @@ struct WorkerRig {
   }
 
   std::shared_ptr<platform::CJob> Start(const ResizeRequest& request) {
-    return platform::CJob::Start(
-        [this, request](platform::CJob& job) { ResizeWorker(job, request, &frame, imageLock, result); });
+    return platform::CJob::Start([this, request](platform::CJob& job) {
+      ResizeWorker(job, request, &frame, imageLock, result);
+    });
   }
 
   // Handles the UI thread's events until the job has ended and its messages
