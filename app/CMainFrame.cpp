@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QMetaObject>
 #include <QTimerEvent>
 #include <chrono>
@@ -34,6 +35,10 @@ std::vector<platform::CUpdateUI::Entry> UpdateUIMap() {
 CMainFrame::CMainFrame() : platform::CUpdateUI(UpdateUIMap()) { OnCreate(); }
 
 CMainFrame::~CMainFrame() {
+  // Hide while the frame is still whole: losing the focus makes the percent
+  // box report a choice, and the children may still call back into the frame.
+  m_percentCombo->disconnect(this);
+  hide();
   if (!m_destroyed) ReleaseResources();
 }
 

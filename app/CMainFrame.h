@@ -92,6 +92,20 @@ class CMainFrame : public QMainWindow,
   // The unsaved-result prompt: false when the user chose Cancel.
   bool PromptToSaveResult();
   static void PumpMessages();
+  // Worker bodies of loading and saving; they run on the job's thread.
+  void LoadWorker(platform::CJob& job);
+  void SaveWorker(platform::CJob& job);
+  // The one wait dialog, made on first use.
+  CWaitDlg& WaitDlg();
+  // Owner of the file dialogs and the wait dialog: the active window.
+  QWidget* DialogOwner();
+  // Starts a load or save worker and shows the wait dialog until it ends.
+  void RunWaitJob(void (CMainFrame::*worker)(platform::CJob&), unsigned doneMsg,
+                  const QString& text);
+  // How a load or save done message counts: the message of an abandoned job,
+  // or an Abort after which the job's own done message still comes, is ignored.
+  enum class WaitOutcome { Ignored, Completed, Aborted };
+  WaitOutcome SettleWaitJob(const std::shared_ptr<platform::CJob>& job);
 
   // --- resize/: the resize job ---
   void OnResize();

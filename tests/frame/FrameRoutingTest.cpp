@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QActionGroup>
 #include <QApplication>
 #include <QComboBox>
 #include <QDialog>
@@ -11,6 +12,7 @@
 #include <QSplitter>
 #include <QStatusBar>
 #include <QTest>
+#include <QTimer>
 #include <QToolBar>
 #include <chrono>
 #include <thread>
@@ -29,10 +31,10 @@ namespace {
 class FrameRoutingTest : public ::testing::Test {
  protected:
   FrameRoutingTest()
-      // Whatever a routed command asks, the answer is Cancel.
+      // Whatever a routed command asks, the answer is `answer` (Cancel unless a test says).
       : responder([this](const platform::PromptRecord& record) {
           prompts.push_back(record);
-          return platform::PromptAnswer{ids::IdCancel, std::nullopt};
+          return platform::PromptAnswer{answer, std::nullopt};
         }) {
     frame.m_commandObserver = [this](int id) { commands.push_back(id); };
     frame.show();
@@ -53,6 +55,7 @@ class FrameRoutingTest : public ::testing::Test {
     return nullptr;
   }
 
+  int answer = ids::IdCancel;
   std::vector<platform::PromptRecord> prompts;
   platform::ScopedPromptResponder responder;
   std::vector<int> commands;
@@ -123,6 +126,24 @@ TEST_F(FrameRoutingTest, ATogglesCheckFollowsTheTableNotTheClick) {
   EXPECT_EQ(button->isChecked(), frame.UIIsChecked(ids::SyncScroll));
 }
 
+TEST_F(FrameRoutingTest, TheZoomToMarkStaysWhereTheHandlerPutIt) {
+  frame.EnableZoomToMenu(true);
+  frame.SetZoomToMark(ids::ZoomTo100);
+  QAction* hundred = MenuAction(frame.m_zoomToMenu, "100%\t*");
+  QAction* other = MenuAction(frame.m_zoomToMenu, "Other...");
+  ASSERT_TRUE(hundred && other);
+  EXPECT_EQ(frame.m_zoomToGroup->checkedAction(), hundred);
+  // Without an image the command changes no zoom, so the mark must not follow the click.
+  other->trigger();
+  EXPECT_EQ(commands, std::vector<int>{ids::ZoomToOther});
+  EXPECT_EQ(frame.m_zoomToGroup->checkedAction(), hundred);
+  int marked = 0;
+  for (QAction* action : frame.m_zoomToMenu->actions()) marked += action->isChecked();
+  EXPECT_EQ(marked, 1);
+  frame.SetZoomToMark(ids::ZoomToOther);
+  EXPECT_EQ(frame.m_zoomToGroup->checkedAction(), other);
+}
+
 TEST_F(FrameRoutingTest, TheToolbarAndStatusBarToggle) {
   QAction* toolbarItem = MenuAction(frame.m_viewMenu, "&Toolbar");
   QAction* statusItem = MenuAction(frame.m_viewMenu, "&Status Bar");
@@ -166,11 +187,62 @@ TEST_F(FrameRoutingTest, EnterInThePercentBoxStartsResizeAndIsNotPassedOn) {
   EXPECT_EQ(frame.m_percentEdit->text(), "300%");
 }
 
-TEST_F(FrameRoutingTest, ExitClosesLikeTheWindowsCloseBox) {
-  frame.OnCommand(ids::FileExit);
-  EXPECT_TRUE(frame.isVisible()) << "the close request is posted, not run at once";
-  QTRY_VERIFY_WITH_TIMEOUT(!frame.isVisible(), 2000);
+TEST_F(FrameRoutingTest, ExitClosesTheWindowAndEndsTheLoopWithZero) {
+  QTimer exit;
+  exit.setSingleShot(true);
+  QObject::connect(&exit, &QTimer::timeout, &frame, [this] {
+    frame.OnCommand(ids::FileExit);
+    EXPECT_TRUE(frame.isVisible()) << "the close request is posted, not run at once";
+  });
+  exit.start(0);
+  QTimer guard;
+  guard.setSingleShot(true);
+  QObject::connect(&guard, &QTimer::timeout, [] { QCoreApplication::exit(99); });
+  guard.start(5000);
+  EXPECT_EQ(QApplication::exec(), 0);
+  EXPECT_FALSE(frame.isVisible());
   EXPECT_TRUE(prompts.empty()) << "nothing to save, so nothing asked";
+}
+
+TEST_F(FrameRoutingTest, ClosingWithAnUnsavedResultAsksFirst) {
+  frame.m_resultSaved = false;
+  frame.close();
+  ASSERT_EQ(prompts.size(), 1u);
+  EXPECT_EQ(prompts[0].text, "Do you want to save the resized image?");
+  EXPECT_EQ(prompts[0].caption, "Confirm");
+  EXPECT_EQ(prompts[0].buttons, platform::MbButtons::YesNoCancel);
+  EXPECT_TRUE(frame.isVisible()) << "Cancel keeps the window";
+  EXPECT_FALSE(frame.m_resultSaved);
+
+  answer = ids::IdNo;
+  frame.OnCommand(ids::FileExit);
+  QTRY_VERIFY_WITH_TIMEOUT(!frame.isVisible(), 2000);
+  EXPECT_EQ(prompts.size(), 2u);
+  EXPECT_EQ(prompts.back().kind, platform::PromptRecord::Message);
+}
+
+TEST_F(FrameRoutingTest, TabInThePercentBoxWithoutAnImageKeepsTheFocusThere) {
+  // No image: no pane can be activated, so the key goes on as usual.
+  frame.m_percentCombo->setEnabled(true);
+  frame.m_percentEdit->setFocus();
+  QWidget* focus = QApplication::focusWidget();
+  ASSERT_TRUE(focus == frame.m_percentCombo || focus == frame.m_percentEdit);
+  // Whatever the box does with the key, it must receive it.
+  struct TabCounter : QObject {
+    int tabs = 0;
+    bool eventFilter(QObject*, QEvent* e) override {
+      tabs += e->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(e)->key() == Qt::Key_Tab;
+      return false;
+    }
+  } counter;
+  focus->installEventFilter(&counter);
+  QKeyEvent tab(QEvent::KeyPress, Qt::Key_Tab, Qt::NoModifier, "\t");
+  QApplication::sendEvent(focus, &tab);
+  focus->removeEventFilter(&counter);
+  EXPECT_EQ(counter.tabs, 1) << "the key was not delivered";
+  EXPECT_FALSE(frame.m_leftPane->m_active);
+  EXPECT_FALSE(frame.m_rightPane->m_active);
+  EXPECT_TRUE(commands.empty());
 }
 
 TEST_F(FrameRoutingTest, TeardownStopsAWorkerAndFreesBothImages) {

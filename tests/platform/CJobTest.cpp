@@ -80,14 +80,18 @@ TEST(CJobTest, ASendWakesWhenTheJobIsAbandonedOrItsReceiverGoes) {
   EXPECT_TRUE(job->Abandon());
   EXPECT_TRUE(job->WaitForEnd(5s));
   EXPECT_EQ(sendResult, 1);
-  // The message still waiting is dropped with its receiver and releases nothing twice.
-  auto* receiver = new Receiver;
-  auto second = CJob::Start([&](CJob& self) { self.Send(receiver, WM_RESIZE_PROGRESS, 0, 2); });
-  std::this_thread::sleep_for(20ms);
-  delete receiver;
-  EXPECT_TRUE(second->WaitForEnd(5s));
+  // A message dropped unhandled, as when its receiver goes, also releases its sender.
+  Receiver receiver;
+  auto second = CJob::Start([&](CJob& self) { self.Send(&receiver, WM_RESIZE_PROGRESS, 0, 2); });
+  QElapsedTimer timer;
+  timer.start();
+  while (!second->HasEnded() && timer.elapsed() < 5000) {
+    QCoreApplication::removePostedEvents(&receiver, FrameMessageEvent::kType);
+    std::this_thread::sleep_for(1ms);
+  }
+  EXPECT_TRUE(second->HasEnded());
   EXPECT_FALSE(second->IsAbandoned());
-  QCoreApplication::processEvents();
+  EXPECT_TRUE(receiver.messages.empty());
 }
 
 TEST(CJobTest, APausedWorkerWaitsAtItsNextCheckpoint) {

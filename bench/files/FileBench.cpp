@@ -1,0 +1,116 @@
+// Opening and saving a 50-megapixel PNG and JPEG through the program's own
+// path (command, worker, wait dialog, done message), as a ratio to bare
+// FreeImage_Load / FreeImage_Save of the same file measured in the same run.
+// Usage: files_bench [repetitions] [folder]
+#include <QApplication>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <random>
+#include <string>
+
+#include "app/CMainFrame.h"
+#include "platform/Prompts.h"
+#include "views/CEnlargerView.h"
+
+namespace {
+
+constexpr int kWidth = 8660;
+constexpr int kHeight = 5774;  // 50.0 megapixels
+
+double Seconds(const std::function<void()>& work) {
+  auto start = std::chrono::steady_clock::now();
+  work();
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// Smooth colour fields with a little grain, so that both encoders work as
+// they would on a photograph.
+FIBITMAP* MakePhotoLike() {
+  FIBITMAP* bitmap = FreeImage_Allocate(kWidth, kHeight, 24);
+  std::mt19937 generator(5);
+  for (int y = 0; y < kHeight; ++y) {
+    BYTE* row = FreeImage_GetScanLine(bitmap, y);
+    for (int x = 0; x < kWidth; ++x) {
+      int grain = static_cast<int>(generator() % 9) - 4;
+      row[3 * x + 0] = static_cast<BYTE>(std::clamp((x * 255) / kWidth + grain, 0, 255));
+      row[3 * x + 1] = static_cast<BYTE>(std::clamp((y * 255) / kHeight + grain, 0, 255));
+      row[3 * x + 2] = static_cast<BYTE>(std::clamp(((x + y) / 40) % 256 + grain, 0, 255));
+    }
+  }
+  return bitmap;
+}
+
+struct Timing {
+  double program = 1e9;
+  double bare = 1e9;
+};
+
+void Report(const char* what, const Timing& t) {
+  std::printf("%-10s program %8.3f s   bare FreeImage %8.3f s   ratio %.3f\n", what, t.program,
+              t.bare, t.program / t.bare);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication app(argc, argv);
+  const int repetitions = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3;
+  std::filesystem::path folder =
+      argc > 2 ? std::filesystem::path(argv[2]) : std::filesystem::temp_directory_path() / "magnova-files-bench";
+  std::filesystem::create_directories(folder);
+
+  CMainFrame frame;
+  FIBITMAP* image = MakePhotoLike();
+  std::printf("image %d x %d (%.1f MP), best of %d\n", kWidth, kHeight,
+              kWidth * double(kHeight) / 1e6, repetitions);
+
+  struct Format {
+    const char* name;
+    FREE_IMAGE_FORMAT fif;
+    int saveIndex;  // the save dialog's file type
+    const char* extension;
+  };
+  for (const Format& format : {Format{"JPEG", FIF_JPEG, 1, ".jpg"}, Format{"PNG", FIF_PNG, 4, ".png"}}) {
+    const std::string bare = (folder / (std::string("bare") + format.extension)).string();
+    const std::string ours = (folder / (std::string("ours") + format.extension)).string();
+    Timing save, open;
+    // The program's save of the result, then bare FreeImage's, in turns.
+    for (int i = 0; i < repetitions; ++i) {
+      frame.View(1)->SetImage(image);
+      frame.m_result = image;
+      frame.m_resultSaved = false;
+      platform::ScopedPromptResponder answer([&](const platform::PromptRecord&) {
+        return platform::PromptAnswer{0, platform::FileChoice{QString::fromStdString(ours), format.saveIndex}};
+      });
+      save.program = std::min(save.program, Seconds([&] { frame.OnSaveResizedAs(); }));
+      save.bare = std::min(save.bare, Seconds([&] { FreeImage_Save(format.fif, image, bare.c_str(), 0); }));
+    }
+    frame.View(1)->SetImage(nullptr);
+    frame.m_result = nullptr;
+    if (!frame.m_resultSaved) std::printf("%s: the program's save failed\n", format.name);
+
+    for (int i = 0; i < repetitions; ++i) {
+      platform::ScopedPromptResponder answer([&](const platform::PromptRecord&) {
+        return platform::PromptAnswer{0, platform::FileChoice{QString::fromStdString(bare), 1}};
+      });
+      open.program = std::min(open.program, Seconds([&] { frame.OnFileOpen(); }));
+      if (!frame.m_source) std::printf("%s: the program's open failed\n", format.name);
+      open.bare = std::min(open.bare, Seconds([&] {
+        FIBITMAP* loaded = FreeImage_Load(format.fif, bare.c_str(), 0);
+        FreeImage_Unload(loaded);
+      }));
+    }
+    Report((std::string("save ") + format.name).c_str(), save);
+    Report((std::string("open ") + format.name).c_str(), open);
+    std::filesystem::remove(bare);
+    std::filesystem::remove(ours);
+  }
+  FreeImage_Unload(image);
+  return 0;
+}

@@ -1,0 +1,258 @@
+#include "engine/Enlarger.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+namespace ampliscale {
+namespace {
+
+// Below this factor the learned doubling costs more than it gives.
+constexpr double kLearnFrom = 1.3;
+// Once the remaining factor after the doublings reaches this, one more pays.
+constexpr double kDoubleAgainFrom = 1.6;
+
+// Rough cost of the work per pixel, so that progress keeps pace with time.
+constexpr std::uint64_t kCostConvert = 4;
+constexpr std::uint64_t kCostLearned = 10;
+constexpr std::uint64_t kCostResampleRow = 2;
+constexpr std::uint64_t kCostOutput = 3;
+
+// Pixels per chunk: small enough that reports and an early stop come within
+// a few milliseconds, large enough that band margins cost little.
+constexpr int kChunkPixels = 1 << 16;
+
+constexpr float kRed = 0.299f;
+constexpr float kGreen = 0.587f;
+constexpr float kBlue = 0.114f;
+
+inline std::uint8_t ToByte(float v) {
+  return static_cast<std::uint8_t>(std::min(std::max(v, 0.0f), 255.0f) + 0.5f);
+}
+
+int RowsPerChunk(int width, int minimum, int maximum) {
+  return std::clamp(kChunkPixels / std::max(1, width), minimum, maximum);
+}
+
+std::size_t Area(int w, int h) { return static_cast<std::size_t>(w) * static_cast<std::size_t>(h); }
+
+}  // namespace
+
+struct Enlarger::Scratch {
+  StepScratch step;
+  std::vector<float> grid;     // rows of the last doubling
+  std::vector<float> line;     // one source row
+  std::vector<float> luma;     // luma rows resampled to W
+  std::vector<float> chroma;   // chroma rows resampled to W, blue then red
+  std::vector<float> output;   // one output row: luma, blue, red
+};
+
+Enlarger::Enlarger(const std::uint8_t* source, int w, int h, std::uint8_t* dest, int W, int H)
+    : m_source(source), m_w(w), m_h(h), m_dest(dest), m_W(W), m_H(H) {}
+
+Enlarger::~Enlarger() = default;
+
+int Enlarger::Doublings(int w, int h, int W, int H) {
+  const double factor = std::min(static_cast<double>(W) / w, static_cast<double>(H) / h);
+  if (factor < kLearnFrom) return 0;
+  int doublings = 1;
+  while (doublings < 24 && factor / (1 << doublings) >= kDoubleAgainFrom) ++doublings;
+  return doublings;
+}
+
+void Enlarger::LumaRow(int row, float* out) const {
+  const std::uint8_t* p = m_source + Area(m_w, m_h - 1 - row) * 4;
+  for (int x = 0; x < m_w; ++x, p += 4) out[x] = kBlue * p[0] + kGreen * p[1] + kRed * p[2];
+}
+
+void Enlarger::ChromaRows(int row, float* blue, float* red) const {
+  const std::uint8_t* p = m_source + Area(m_w, m_h - 1 - row) * 4;
+  for (int x = 0; x < m_w; ++x, p += 4) {
+    const float luma = kBlue * p[0] + kGreen * p[1] + kRed * p[2];
+    blue[x] = p[0] - luma;
+    red[x] = p[2] - luma;
+  }
+}
+
+void Enlarger::ConvertChunk(int y0, int y1) {
+  for (int y = y0; y < y1; ++y) LumaRow(y, m_levels[0].Row(y));
+}
+
+void Enlarger::DoubleChunk(int level, int i0, int i1, Scratch& scratch) const {
+  const Plane& to = m_levels[level + 1];
+  LearnedStep(level).Run(m_levels[level], i0, i1, to.Row(2 * i0), to.width, scratch.step);
+}
+
+void Enlarger::FinalChunk(int y0, int y1, Scratch& s) const {
+  const int W = m_W;
+  const std::size_t rowW = static_cast<std::size_t>(W);
+
+  // Luma rows [a, b) of the last grid that these output rows read.
+  const auto [a, b] = m_lumaY->Span(y0, y1);
+  const int gridW = m_lumaX->From();
+  std::size_t gridOffset = 0;  // of row a within s.grid
+  if (m_doublings == 0) {
+    s.grid.resize(static_cast<std::size_t>(b - a) * gridW);
+    for (int r = a; r < b; ++r) LumaRow(r, s.grid.data() + static_cast<std::size_t>(r - a) * gridW);
+  } else {
+    const int i0 = a / 2;
+    const int i1 = (b + 1) / 2;
+    s.grid.resize(static_cast<std::size_t>(i1 - i0) * 2 * gridW);
+    LearnedStep(m_doublings - 1).Run(m_levels.back(), i0, i1, s.grid.data(), gridW, s.step);
+    gridOffset = static_cast<std::size_t>(a - 2 * i0) * gridW;
+  }
+  // Resampled to W, unless the grid already has the target's columns.
+  const float* lumaRows = s.grid.data() + gridOffset;
+  if (!m_lumaX->IsIdentity()) {
+    s.luma.resize((b - a) * rowW);
+    for (int r = a; r < b; ++r) m_lumaX->Apply(lumaRows + static_cast<std::size_t>(r - a) * gridW, s.luma.data() + (r - a) * rowW);
+    lumaRows = s.luma.data();
+  }
+
+  // Chroma from the source, resampled to W.
+  const auto [ca, cb] = m_chromaY->Span(y0, y1);
+  s.line.resize(2 * static_cast<std::size_t>(m_w));
+  s.chroma.resize(2 * (cb - ca) * rowW);
+  for (int r = ca; r < cb; ++r) {
+    float* blue = s.chroma.data() + 2 * (r - ca) * rowW;
+    ChromaRows(r, s.line.data(), s.line.data() + m_w);
+    m_chromaX->Apply(s.line.data(), blue);
+    m_chromaX->Apply(s.line.data() + m_w, blue + rowW);
+  }
+
+  s.output.resize(3 * rowW);
+  for (int y = y0; y < y1; ++y) {
+    float* blue = s.output.data() + rowW;
+    float* red = blue + rowW;
+    const float* luma = lumaRows + (y - a) * rowW;
+    if (!m_lumaY->IsIdentity()) {
+      float* sum = s.output.data();
+      const float* weights = m_lumaY->Weights(y);
+      const float* src = lumaRows + (m_lumaY->First(y) - a) * rowW;
+      for (int x = 0; x < W; ++x) sum[x] = weights[0] * src[x];
+      for (int k = 1; k < m_lumaY->Taps(); ++k) {
+        src += rowW;
+        for (int x = 0; x < W; ++x) sum[x] += weights[k] * src[x];
+      }
+      luma = sum;
+    }
+    const float* weights = m_chromaY->Weights(y);
+    const float* src = s.chroma.data() + 2 * (m_chromaY->First(y) - ca) * rowW;
+    for (int x = 0; x < W; ++x) {
+      blue[x] = weights[0] * src[x];
+      red[x] = weights[0] * src[x + rowW];
+    }
+    for (int k = 1; k < m_chromaY->Taps(); ++k) {
+      src += 2 * rowW;
+      for (int x = 0; x < W; ++x) {
+        blue[x] += weights[k] * src[x];
+        red[x] += weights[k] * src[x + rowW];
+      }
+    }
+    std::uint8_t* out = m_dest + Area(W, y) * 4;
+    for (int x = 0; x < W; ++x, out += 4) {
+      const float b = luma[x] + blue[x];
+      const float r = luma[x] + red[x];
+      const float g = luma[x] - (kBlue * blue[x] + kRed * red[x]) * (1.0f / kGreen);
+      out[0] = ToByte(b);
+      out[1] = ToByte(g);
+      out[2] = ToByte(r);
+      out[3] = 0;
+    }
+  }
+}
+
+bool Enlarger::Run(int threads, const WorkCrew::Report& report) {
+  threads = std::max(1, threads);
+  if (m_W == m_w && m_H == m_h) {
+    // Nothing to enlarge: the source's rows, top row first.
+    WorkCrew crew(1, 1, report);
+    const bool done = crew.RunPhase({1}, [&](int, int) {
+      for (int y = 0; y < m_H; ++y) {
+        std::memcpy(m_dest + Area(m_W, y) * 4, m_source + Area(m_w, m_h - 1 - y) * 4, Area(m_w, 4));
+      }
+    });
+    if (done) crew.Finish();
+    return done;
+  }
+
+  m_doublings = Doublings(m_w, m_h, m_W, m_H);
+  if (m_doublings > 0) {
+    m_extra.reset(new (std::nothrow) float[Area(m_w << (m_doublings - 1), m_h << (m_doublings - 1))]);
+    if (!m_extra) m_doublings = 0;  // no room for the luma plane: resample directly
+  }
+  // The last stored level lives in the extra plane, the ones before it
+  // alternate with the destination, so that each doubling reads one and writes the other.
+  for (int level = 0; level < m_doublings; ++level) {
+    float* data = (m_doublings - 1 - level) % 2 == 0 ? m_extra.get() : reinterpret_cast<float*>(m_dest);
+    m_levels.push_back(Plane{data, m_w << level, m_h << level});
+  }
+  const Kernel lumaKernel = m_doublings == 0 ? Kernel::Lanczos3 : Kernel::CatmullRom;
+  const Kernel chromaKernel = m_doublings == 0 ? Kernel::Lanczos3 : Kernel::CatmullRom;
+  m_lumaX = std::make_unique<Contributions>(m_w << m_doublings, m_W, lumaKernel);
+  m_lumaY = std::make_unique<Contributions>(m_h << m_doublings, m_H, lumaKernel);
+  m_chromaX = std::make_unique<Contributions>(m_w, m_W, chromaKernel);
+  m_chromaY = std::make_unique<Contributions>(m_h, m_H, chromaKernel);
+
+  // Every phase's chunks, as row bounds, and their costs.
+  struct Phase {
+    std::vector<int> bounds;
+    std::vector<std::uint64_t> costs;
+  };
+  auto split = [](int rows, int perChunk, const auto& cost) {
+    Phase phase;
+    for (int r = 0; r < rows; r += perChunk) {
+      phase.bounds.push_back(r);
+      phase.costs.push_back(cost(r, std::min(rows, r + perChunk)));
+    }
+    phase.bounds.push_back(rows);
+    return phase;
+  };
+  std::vector<Phase> phases;
+  if (m_doublings > 0) {
+    phases.push_back(split(m_h, RowsPerChunk(m_w, 1, 256),
+                           [&](int r0, int r1) { return Area(m_w, r1 - r0) * kCostConvert; }));
+  }
+  for (int level = 0; level + 1 < m_doublings; ++level) {
+    const int w = m_levels[level].width;
+    phases.push_back(split(m_levels[level].height, RowsPerChunk(4 * w, 2, 64),
+                           [&](int i0, int i1) { return Area(4 * w, i1 - i0) * kCostLearned; }));
+  }
+  phases.push_back(split(m_H, RowsPerChunk(m_W, 8, 64), [&](int y0, int y1) {
+    const auto [a, b] = m_lumaY->Span(y0, y1);
+    const auto [ca, cb] = m_chromaY->Span(y0, y1);
+    const int luma = b - a;
+    const int chroma = cb - ca;
+    std::uint64_t cost = Area(m_W, y1 - y0) * kCostOutput + Area(m_W, luma + 2 * chroma) * kCostResampleRow;
+    if (m_doublings > 0) cost += Area(2 * m_levels.back().width, luma + 1) * kCostLearned;
+    return cost;
+  }));
+
+  std::uint64_t total = 0;
+  for (const Phase& phase : phases) {
+    for (std::uint64_t cost : phase.costs) total += cost;
+  }
+  m_scratch.resize(threads);
+  WorkCrew crew(threads, total, report);
+  std::size_t next = 0;
+  if (m_doublings > 0) {
+    const Phase& p = phases[next++];
+    if (!crew.RunPhase(p.costs, [&](int c, int) { ConvertChunk(p.bounds[c], p.bounds[c + 1]); })) return false;
+  }
+  for (int level = 0; level + 1 < m_doublings; ++level) {
+    const Phase& p = phases[next++];
+    if (!crew.RunPhase(p.costs, [&](int c, int worker) {
+          DoubleChunk(level, p.bounds[c], p.bounds[c + 1], m_scratch[worker]);
+        })) {
+      return false;
+    }
+  }
+  const Phase& p = phases[next];
+  if (!crew.RunPhase(p.costs, [&](int c, int worker) { FinalChunk(p.bounds[c], p.bounds[c + 1], m_scratch[worker]); })) {
+    return false;
+  }
+  crew.Finish();
+  return true;
+}
+
+}  // namespace ampliscale

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "engine/LearnedStep.h"
+#include "engine/Plane.h"
+#include "engine/Resampler.h"
+#include "engine/WorkCrew.h"
+
+namespace ampliscale {
+
+// One enlargement from a source picture to a destination buffer, laid out as
+// ampliscale.h states. Runs on the calling thread, which drives the workers of
+// a WorkCrew; the result does not depend on the number of threads.
+//
+// Luma is doubled by LearnedStep as often as the factor asks, the last
+// doubling streamed straight into the final resampling to exactly W x H;
+// chroma is resampled from the source. Below a factor of about 1.3 every
+// channel is resampled directly.
+class Enlarger {
+ public:
+  Enlarger(const std::uint8_t* source, int w, int h, std::uint8_t* dest, int W, int H);
+  ~Enlarger();
+
+  // Returns false when the job was abandoned (the destination is then incomplete).
+  bool Run(int threads, const WorkCrew::Report& report);
+
+  // Number of doublings used for a w x h source and a W x H target.
+  static int Doublings(int w, int h, int W, int H);
+
+ private:
+  struct Scratch;
+
+  void LumaRow(int row, float* out) const;
+  void ChromaRows(int row, float* blue, float* red) const;
+  void ConvertChunk(int y0, int y1);
+  void DoubleChunk(int level, int i0, int i1, Scratch& scratch) const;
+  void FinalChunk(int y0, int y1, Scratch& scratch) const;
+
+  const std::uint8_t* m_source;
+  const int m_w;
+  const int m_h;
+  std::uint8_t* m_dest;
+  const int m_W;
+  const int m_H;
+  int m_doublings = 0;
+  std::unique_ptr<float[]> m_extra;  // the one plane beyond the destination
+  std::vector<Plane> m_levels;       // luma, doubled level by level; the last doubling is never stored
+  std::vector<Scratch> m_scratch;    // one per worker
+  // Final resampling of the luma grid and of the source's chroma to W x H.
+  std::unique_ptr<Contributions> m_lumaX, m_lumaY, m_chromaX, m_chromaY;
+};
+
+}  // namespace ampliscale

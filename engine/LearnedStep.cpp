@@ -1,0 +1,171 @@
+#include "engine/LearnedStep.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "engine/FilterTable.h"
+
+namespace ampliscale {
+namespace {
+
+using table::kAngleBins;
+using table::kCoherenceBins;
+using table::kRadius;
+using table::kStrengthBins;
+
+constexpr int kTaps = (2 * kRadius + 1) * (2 * kRadius + 1);
+// Border kept around the band's rows: the tensor needs two pixels of gradient
+// beyond the centre and each gradient one pixel more; the filter needs kRadius.
+constexpr int kPad = std::max(3, kRadius);
+
+typedef float Vec4 __attribute__((vector_size(16)));
+
+inline Vec4 Min(Vec4 a, Vec4 b) { return a < b ? a : b; }
+inline Vec4 Max(Vec4 a, Vec4 b) { return a > b ? a : b; }
+static_assert(sizeof(table::kFilters[0][0][0]) == sizeof(Vec4));
+
+// How far a doubled pixel may leave the range of the four input pixels around
+// it, as a share of that range: enough for the learned sharpening, too little
+// for ripples beside hard edges, nothing at all on flat ground.
+constexpr float kReach = 0.5f;
+
+
+// atan2 to about 1e-5 rad; only used to pick an orientation bin.
+inline float FastAtan2(float y, float x) {
+  const float ax = std::fabs(x);
+  const float ay = std::fabs(y);
+  const float lo = ax < ay ? ax : ay;
+  const float hi = ax < ay ? ay : ax;
+  const float a = lo / (hi > 1e-30f ? hi : 1e-30f);
+  const float s = a * a;
+  float r = ((-0.0464964749f * s + 0.15931422f) * s - 0.327622764f) * s * a + a;
+  r = ay > ax ? 1.57079637f - r : r;
+  r = x < 0.0f ? 3.14159274f - r : r;
+  return y < 0.0f ? -r : r;
+}
+
+// Sum of a, b, c, d, e with the binomial weights 1 4 6 4 1.
+inline float Binomial5(float a, float b, float c, float d, float e) {
+  return (a + e) + 4.0f * (b + d) + 6.0f * c;
+}
+
+}  // namespace
+
+LearnedStep::LearnedStep(int pass) : m_set(std::min(pass, table::kSets - 1)) {}
+
+void LearnedStep::Run(const Plane& in, int i0, int i1, float* out, std::ptrdiff_t outStride,
+                      StepScratch& scratch) const {
+  const int w = in.width;
+  const int h = in.height;
+  const int pw = w + 2 * kPad;
+  const int rows = (i1 - i0) + 2 * kPad;
+  const std::size_t planeSize = static_cast<std::size_t>(rows) * pw;
+
+  // The band's rows with edge pixels repeated, so that no tap needs a bounds check.
+  scratch.padded.resize(planeSize);
+  for (int r = 0; r < rows; ++r) {
+    const float* src = in.Row(std::clamp(i0 - kPad + r, 0, h - 1));
+    float* dst = scratch.padded.data() + static_cast<std::size_t>(r) * pw;
+    std::fill(dst, dst + kPad, src[0]);
+    std::memcpy(dst + kPad, src, sizeof(float) * w);
+    std::fill(dst + kPad + w, dst + pw, src[w - 1]);
+  }
+  auto padded = [&](int r, int c) { return scratch.padded[static_cast<std::size_t>(r) * pw + c]; };
+
+  // Gradient products gx*gx, gx*gy, gy*gy wherever the tensor sums reach.
+  scratch.products.resize(3 * planeSize);
+  float* xx = scratch.products.data();
+  float* xy = xx + planeSize;
+  float* yy = xy + planeSize;
+  for (int r = 1; r < rows - 1; ++r) {
+    for (int c = 1; c < pw - 1; ++c) {
+      const float gx = 0.5f * (padded(r, c + 1) - padded(r, c - 1));
+      const float gy = 0.5f * (padded(r + 1, c) - padded(r - 1, c));
+      const std::size_t k = static_cast<std::size_t>(r) * pw + c;
+      xx[k] = gx * gx;
+      xy[k] = gx * gy;
+      yy[k] = gy * gy;
+    }
+  }
+
+  scratch.smoothed.resize(3 * static_cast<std::size_t>(pw));
+  scratch.buckets.resize(w);
+  scratch.tensor.resize(3 * static_cast<std::size_t>(w));
+  const float* strengthEdges = table::kStrengthEdges[m_set];
+  const float* coherenceEdges = table::kCoherenceEdges[m_set];
+  const Vec4* filters = reinterpret_cast<const Vec4*>(&table::kFilters[m_set][0][0][0]);
+  constexpr float kNorm = 1.0f / 256.0f;
+  constexpr float kAngleScale = kAngleBins / 6.28318531f;
+
+  for (int i = i0; i < i1; ++i) {
+    const int r = i - i0 + kPad;
+    float* vs = scratch.smoothed.data();
+    const float* planes[3] = {xx, xy, yy};
+    for (int p = 0; p < 3; ++p) {
+      const float* base = planes[p];
+      auto at = [&](int rr, int c) { return base[static_cast<std::size_t>(rr) * pw + c]; };
+      for (int c = 1; c < pw - 1; ++c) {
+        vs[p * pw + c] = Binomial5(at(r - 2, c), at(r - 1, c), at(r, c), at(r + 1, c), at(r + 2, c));
+      }
+    }
+    // The tensor's sums, then its eigen-analysis, pixel by pixel in straight loops.
+    float* ta = scratch.tensor.data();
+    float* tb = ta + w;
+    float* td = tb + w;
+    for (int p = 0; p < 3; ++p) {
+      const float* v = vs + p * pw + kPad;
+      float* t = ta + p * w;
+      for (int j = 0; j < w; ++j) t[j] = kNorm * Binomial5(v[j - 2], v[j - 1], v[j], v[j + 1], v[j + 2]);
+    }
+    int* buckets = scratch.buckets.data();
+    for (int j = 0; j < w; ++j) {
+      const float a = ta[j];
+      const float b = tb[j];
+      const float d = td[j];
+      const float trace = a + d;
+      const float spread = std::sqrt((a - d) * (a - d) + 4.0f * b * b);
+      const float root1 = std::sqrt(0.5f * (trace + spread));
+      const float small = 0.5f * (trace - spread);
+      const float root2 = std::sqrt(small > 0.0f ? small : 0.0f);
+      const float coherence = (root1 - root2) / (root1 + root2 + 1e-3f);
+      int angle = static_cast<int>((FastAtan2(2.0f * b, a - d) + 3.14159274f) * kAngleScale);
+      angle = angle >= kAngleBins ? angle - kAngleBins : angle;
+      int strength = 0;
+      for (int e = 0; e < kStrengthBins - 1; ++e) strength += root1 >= strengthEdges[e] ? 1 : 0;
+      int coherent = 0;
+      for (int e = 0; e < kCoherenceBins - 1; ++e) coherent += coherence >= coherenceEdges[e] ? 1 : 0;
+      buckets[j] = (angle * kStrengthBins + strength) * kCoherenceBins + coherent;
+    }
+
+    float* top = out + 2 * (i - i0) * outStride;
+    float* bottom = top + outStride;
+    for (int j = 0; j < w; ++j) {
+      const Vec4* f = filters + static_cast<std::size_t>(scratch.buckets[j]) * kTaps;
+      Vec4 acc = {0.0f, 0.0f, 0.0f, 0.0f};
+      for (int dy = -kRadius; dy <= kRadius; ++dy) {
+        const float* src = scratch.padded.data() + static_cast<std::size_t>(r + dy) * pw + (j + kPad - kRadius);
+        for (int dx = 0; dx <= 2 * kRadius; ++dx) acc += src[dx] * *f++;
+      }
+      // Each output pixel lies inside the square of four input pixels towards
+      // its corner; lanes are the four output positions.
+      const float* up = scratch.padded.data() + static_cast<std::size_t>(r - 1) * pw + (j + kPad);
+      const float* mid = up + pw;
+      const float* down = mid + pw;
+      const Vec4 p = {up[-1], up[0], mid[-1], mid[0]};
+      const Vec4 q = {up[0], up[1], mid[0], mid[1]};
+      const Vec4 u = {mid[-1], mid[0], down[-1], down[0]};
+      const Vec4 v = {mid[0], mid[1], down[0], down[1]};
+      const Vec4 lo = Min(Min(p, q), Min(u, v));
+      const Vec4 hi = Max(Max(p, q), Max(u, v));
+      const Vec4 reach = kReach * (hi - lo);
+      acc = Min(Max(acc, lo - reach), hi + reach);
+      top[2 * j] = acc[0];
+      top[2 * j + 1] = acc[1];
+      bottom[2 * j] = acc[2];
+      bottom[2 * j + 1] = acc[3];
+    }
+  }
+}
+
+}  // namespace ampliscale

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QDialog>
+#include <QString>
+
+class QLabel;
+class QObject;
+class QPushButton;
+
+// The modal "Please wait" dialog of loading and saving, reused for every
+// use. UI thread only; the worker never touches it.
+class CWaitDlg : public QDialog {
+ public:
+  explicit CWaitDlg(QWidget* parent = nullptr);
+
+  // Shows the dialog modally over its parent until the frame's done handler
+  // ends it or the user presses Abort.
+  int DoModal();
+
+  QString m_text = QStringLiteral("Please wait...");
+  QObject* m_notifyWnd = nullptr;
+  unsigned m_doneMsg = 0;
+
+  QPushButton* AbortButton() const { return m_abort; }
+  QLabel* TextLabel() const { return m_label; }
+
+  // Escape and closing the window do nothing: only Abort or the end of the
+  // operation end the dialog.
+  void reject() override;
+
+ protected:
+  void showEvent(QShowEvent* e) override;
+
+ private:
+  void OnInitDialog();
+  void OnAbort();
+
+  QLabel* m_label = nullptr;
+  QPushButton* m_abort = nullptr;
+};

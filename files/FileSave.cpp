@@ -1,0 +1,99 @@
+// Saving the result: the unsaved-result prompt, the Save Resized As
+// command, its worker and its done message.
+#include <sys/stat.h>
+
+#include <mutex>
+
+#include "app/CMainFrame.h"
+#include "files/ImageFiles.h"
+#include "files/SaveNames.h"
+#include "platform/CJob.h"
+#include "platform/FrameMessages.h"
+#include "platform/Prompts.h"
+#include "res/CommandIds.h"
+
+namespace {
+
+bool PathExists(const std::string& path) {
+  struct stat info {};
+  return ::lstat(path.c_str(), &info) == 0;
+}
+
+}  // namespace
+
+bool CMainFrame::PromptToSaveResult() {
+  if (m_resultSaved) return true;
+  int answer = platform::MessageBox(this, QStringLiteral("Do you want to save the resized image?"),
+                                    QStringLiteral("Confirm"), platform::MbIcon::Question,
+                                    platform::MbButtons::YesNoCancel);
+  if (answer == ids::IdYes) {
+    OnSaveResizedAs();
+    return true;
+  }
+  return answer == ids::IdNo;
+}
+
+void CMainFrame::OnSaveResizedAs() {
+  if (!m_result) return;
+  m_savePath = files::ProposedSaveName(m_sourcePath, m_scale);
+
+  std::vector<platform::FileFilter> filters;
+  for (const files::SaveFormat& format : files::SaveFormats()) {
+    filters.push_back({QString::fromUtf8(format.description), QString::fromUtf8(format.patterns)});
+  }
+  std::optional<platform::FileChoice> choice =
+      platform::GetSaveFileName(DialogOwner(), filters, QString::fromStdString(m_savePath));
+  if (!choice) return;
+  std::string chosen = choice->path.toStdString();
+
+  // The dialog asked about the name as typed; a name the extension makes
+  // is asked about here.
+  std::string final = files::FinalSaveName(chosen, choice->filterIndex);
+  if (final != chosen && PathExists(final)) {
+    QString text = QStringLiteral("%1 already exists.\nDo you want to replace it?")
+                       .arg(QString::fromStdString(std::string(files::FileNamePart(final))));
+    if (platform::MessageBox(this, text, QStringLiteral("Confirm"), platform::MbIcon::Warning,
+                             platform::MbButtons::YesNo) != ids::IdYes) {
+      return;
+    }
+  }
+
+  m_savePath = chosen;
+  m_saveFormat = choice->filterIndex;
+  RunWaitJob(&CMainFrame::SaveWorker, WM_SAVE_DONE, QStringLiteral("Saving picture..."));
+}
+
+void CMainFrame::SaveWorker(platform::CJob& job) {
+  std::string name;
+  FREE_IMAGE_FORMAT fif = FIF_UNKNOWN;
+  {
+    std::lock_guard lock(m_imageLock);
+    if (!job.Commit([&] {
+          name = files::FinalSaveName(m_savePath, m_saveFormat);
+          fif = files::SaveFormatOf(m_saveFormat).fif;
+        })) {
+      return;
+    }
+  }
+  bool written = false;
+  {
+    // The target is replaced only by a complete file; anything else leaves
+    // it as it was and takes the temporary file away.
+    files::CReplacingFile file(name);
+    written = files::WriteImage(m_result, fif, file.Stream(), [&job] { return job.IsAbandoned(); });
+    if (written && !job.Commit([&] { written = file.Replace(); })) written = false;
+  }
+  job.PostDone(this, WM_SAVE_DONE, written ? 1 : 0);
+}
+
+void CMainFrame::OnSaveDone(uintptr_t, intptr_t lParam,
+                            const std::shared_ptr<platform::CJob>& job) {
+  const WaitOutcome outcome = SettleWaitJob(job);
+  if (outcome != WaitOutcome::Completed) return;
+  if (lParam != 0) {
+    m_resultSaved = true;
+    return;
+  }
+  platform::MessageBox(this, QStringLiteral("Can't save image."), QStringLiteral("Error"),
+                       platform::MbIcon::Error, platform::MbButtons::Ok);
+}

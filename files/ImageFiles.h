@@ -1,0 +1,65 @@
+#pragma once
+
+#include <FreeImage.h>
+
+#include <cstdio>
+#include <functional>
+#include <string>
+
+// Reading and writing image files through FreeImage on streams of our own,
+// so that UTF-8 paths of any length work and an abandoned job stops at its
+// next read or write. Called on worker threads; each call touches only its
+// own file and bitmap.
+namespace files {
+
+// True once the caller no longer wants the outcome; checked between reads
+// and writes.
+using StopRequested = std::function<bool()>;
+
+// Outcome codes of a load, as the load's done message carries them.
+enum LoadCode : int { kNotRecognised = 0, kLoaded = 1, kReadFailed = 2 };
+
+struct LoadOutcome {
+  FIBITMAP* bitmap = nullptr;  // owned by the caller; null unless code is kLoaded
+  LoadCode code = kNotRecognised;
+};
+
+// Reads the image at path, its type found from the file's contents. A path
+// that cannot be opened, a directory, or contents of no known type are not
+// recognised; a known type that cannot be decoded is a failed read.
+LoadOutcome LoadImageFile(const std::string& path, const StopRequested& stop);
+
+// Writes bitmap as fif to stream; false when the format cannot take the
+// bitmap, a write fails or stop was requested.
+bool WriteImage(FIBITMAP* bitmap, FREE_IMAGE_FORMAT fif, std::FILE* stream,
+                const StopRequested& stop);
+
+// Used by one thread at a time. A file that replaces its target only once it
+// is complete: it is written under a temporary name in the target's folder
+// and renamed over the target by Replace. Until then the target is untouched;
+// the temporary file is removed when the object goes without Replace having
+// succeeded.
+class CReplacingFile {
+ public:
+  explicit CReplacingFile(std::string target);
+  ~CReplacingFile();
+  CReplacingFile(const CReplacingFile&) = delete;
+  CReplacingFile& operator=(const CReplacingFile&) = delete;
+
+  // Null when the temporary file could not be created.
+  std::FILE* Stream() const { return m_stream; }
+  const std::string& TemporaryPath() const { return m_temporary; }
+  // Flushes and closes the stream; false when anything failed to reach the file.
+  bool Close();
+  // Closes if needed, then renames the temporary file over the target.
+  bool Replace();
+
+ private:
+  std::string m_target;
+  std::string m_temporary;
+  std::FILE* m_stream = nullptr;
+  bool m_writeFailed = false;
+  bool m_replaced = false;
+};
+
+}  // namespace files

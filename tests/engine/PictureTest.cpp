@@ -1,0 +1,114 @@
+// What the enlargement does to pictures: position, contrast, smoothness and
+// independence from the number of threads.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+
+#include "engine/Enlarger.h"
+#include "tests/engine/EngineHarness.h"
+
+namespace {
+
+using enginetest::Enlarge;
+using enginetest::MakeSource;
+using enginetest::Pixel;
+
+std::uint8_t Grey(double v) { return static_cast<std::uint8_t>(std::lround(std::clamp(v, 0.0, 255.0))); }
+
+void SetGrey(std::uint8_t* p, std::uint8_t v) {
+  p[0] = p[1] = p[2] = v;
+  p[3] = 0;
+}
+
+// A dark Gaussian blob off the centre must land where the pixel-centre mapping
+// puts it: x' = (x + 0.5) * W / w - 0.5, for every factor.
+TEST(EnginePicture, BlobKeepsItsPlace) {
+  const int w = 40, h = 34;
+  const double cx = 17.3, cy = 15.6, sigma = 3.0;
+  const auto source = MakeSource(w, h, [&](int x, int y, std::uint8_t* p) {
+    SetGrey(p, Grey(230.0 - 180.0 * std::exp(-((x - cx) * (x - cx) + (y - cy) * (y - cy)) / (2 * sigma * sigma))));
+  });
+  for (const double factor : {1.2, 1.5, 2.0, 2.5, 3.0, 4.0, 6.0}) {
+    const int W = static_cast<int>(w * factor), H = static_cast<int>(h * factor);
+    const auto result = Enlarge(source, w, h, W, H);
+    double mass = 0, mx = 0, my = 0;
+    for (int y = 0; y < H; ++y) {
+      for (int x = 0; x < W; ++x) {
+        const double weight = 230.0 - Pixel(result, W, x, y)[1];
+        mass += weight;
+        mx += weight * x;
+        my += weight * y;
+      }
+    }
+    const double sx = static_cast<double>(W) / w, sy = static_cast<double>(H) / h;
+    EXPECT_NEAR(mx / mass, (cx + 0.5) * sx - 0.5, 0.05) << factor;
+    EXPECT_NEAR(my / mass, (cy + 0.5) * sy - 0.5, 0.05) << factor;
+  }
+}
+
+// A smooth picture enlarged by two stays close to the same picture sampled
+// twice as densely.
+TEST(EnginePicture, SmoothPictureIsReproduced) {
+  const int w = 48, h = 40;
+  auto field = [](double x, double y) { return 128.0 + 60.0 * std::sin(0.21 * x + 0.1 * y) + 40.0 * std::cos(0.17 * y - 0.05 * x); };
+  const auto source = MakeSource(w, h, [&](int x, int y, std::uint8_t* p) { SetGrey(p, Grey(field(x, y))); });
+  const auto result = Enlarge(source, w, h, 2 * w, 2 * h);
+  double squared = 0;
+  int count = 0;
+  for (int y = 8; y < 2 * h - 8; ++y) {
+    for (int x = 8; x < 2 * w - 8; ++x) {
+      const double expected = field((x + 0.5) / 2 - 0.5, (y + 0.5) / 2 - 0.5);
+      const double d = Pixel(result, 2 * w, x, y)[1] - expected;
+      squared += d * d;
+      ++count;
+    }
+  }
+  EXPECT_LT(std::sqrt(squared / count), 1.5);
+}
+
+// Black against white: the flat sides stay exactly flat, and across the edge
+// the values rise without ripples.
+TEST(EnginePicture, HardEdgeHasNoRipples) {
+  const int w = 24, h = 16;
+  const auto source = MakeSource(w, h, [&](int x, int, std::uint8_t* p) { SetGrey(p, x < w / 2 ? 0 : 255); });
+  for (const double factor : {1.5, 2.0, 3.0, 4.0, 7.5}) {
+    const int W = static_cast<int>(w * factor), H = static_cast<int>(h * factor);
+    const auto result = Enlarge(source, w, h, W, H);
+    for (int y = 0; y < H; ++y) {
+      ASSERT_EQ(Pixel(result, W, 0, y)[1], 0) << factor;
+      ASSERT_EQ(Pixel(result, W, W - 1, y)[1], 255) << factor;
+      for (int x = 1; x < W; ++x) {
+        ASSERT_GE(Pixel(result, W, x, y)[1] + 2, Pixel(result, W, x - 1, y)[1]) << factor << " at " << x << "," << y;
+      }
+    }
+  }
+}
+
+// The same bytes whatever the number of threads.
+TEST(EnginePicture, ThreadCountChangesNothing) {
+  const int w = 53, h = 47;
+  const auto source = MakeSource(w, h, [](int x, int y, std::uint8_t* p) {
+    p[0] = static_cast<std::uint8_t>((x * x + 3 * y) & 255);
+    p[1] = static_cast<std::uint8_t>(128 + 120 * std::sin(x * 0.9 + y * 0.4));
+    p[2] = static_cast<std::uint8_t>((x ^ y) * 9);
+    p[3] = 0;
+  });
+  for (const double factor : {1.2, 2.0, 3.0, 5.0}) {
+    const int W = static_cast<int>(w * factor), H = static_cast<int>(h * factor);
+    const std::size_t size = static_cast<std::size_t>(std::max(W, 2 * w - 1)) * std::max(H, 2 * h - 1) * 4;
+    std::vector<std::uint8_t> reference;
+    for (const int threads : {1, 2, 3}) {
+      std::vector<std::uint8_t> dest(size);
+      ASSERT_TRUE(ampliscale::Enlarger(source.data(), w, h, dest.data(), W, H).Run(threads, nullptr));
+      dest.resize(static_cast<std::size_t>(W) * H * 4);
+      if (reference.empty()) {
+        reference = dest;
+      } else {
+        ASSERT_EQ(dest, reference) << factor << " with " << threads << " threads";
+      }
+    }
+  }
+}
+
+}  // namespace

@@ -1,0 +1,247 @@
+// Saving through the running frame: the proposal, the file types, the
+// extension rule, the replace question, failures and Abort.
+#include <QLabel>
+#include <QPushButton>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include "FrameHarness.h"
+#include "TestImages.h"
+#include "platform/FrameMessages.h"
+#include "views/CEnlargerView.h"
+
+namespace {
+
+using platform::PromptRecord;
+using testimages::TempDir;
+
+class SaveFrameTest : public testing::Test {
+ protected:
+  void SetUp() override { GiveResult(testimages::MakePattern(41, 27, 24)); }
+
+  // Gives the frame a result as a finished resize leaves it.
+  void GiveResult(FIBITMAP* result, double scale = 2.0) {
+    m_frame->View(1)->SetImage(result);
+    if (m_frame->m_result) FreeImage_Unload(m_frame->m_result);
+    m_frame->m_result = result;
+    m_frame->m_scale = scale;
+    m_frame->m_resultSaved = false;
+    m_frame->m_sourcePath = "/pictures/holiday.jpg";
+  }
+
+  // Answers the save dialog with path and type, and any question after it
+  // with then (0 for none).
+  void Save(const std::string& path, int format, int then = 0) {
+    m_prompts.File(path, format);
+    if (then != 0) m_prompts.Button(then);
+    ASSERT_TRUE(harness::RunBounded(*m_frame, [&] { m_frame->OnSaveResizedAs(); }));
+  }
+
+  // The proposal the save dialog was given last.
+  QString LastProposal() const {
+    for (auto it = m_prompts.shown.rbegin(); it != m_prompts.shown.rend(); ++it) {
+      if (it->kind == PromptRecord::SaveFile) return it->text;
+    }
+    return {};
+  }
+
+  TempDir m_dir;
+  harness::Prompts m_prompts;
+  std::unique_ptr<CMainFrame> m_frame = std::make_unique<CMainFrame>();
+};
+
+TEST_F(SaveFrameTest, ProposalComesFromSourceNameAndPercentOfTheResult) {
+  m_frame->m_sourcePath = "/d/a/b.c/shot";
+  m_frame->m_scale = 3.0;
+  m_prompts.CancelDialog();
+  m_frame->OnSaveResizedAs();
+  EXPECT_EQ(LastProposal(), "shot_300percents");
+
+  m_frame->m_sourcePath = "/x/archive.tar.png";
+  m_frame->m_scale = 1.5;
+  Save(m_dir.File("first"), 4);
+  // Saving again proposes the default again, not the name used last.
+  m_prompts.CancelDialog();
+  m_frame->OnSaveResizedAs();
+  EXPECT_EQ(LastProposal(), "archive.tar_150percents");
+
+  const PromptRecord& dialog = m_prompts.shown.back();
+  ASSERT_EQ(dialog.filters.size(), 4u);
+  EXPECT_EQ(dialog.filters[0].description, "JPEGs (*.jpg, *.jpeg)");
+  EXPECT_EQ(dialog.filters[0].patterns, "*.jpg;*.jpeg");
+  EXPECT_EQ(dialog.filters[1].description, "Bitmaps (*.bmp)");
+  EXPECT_EQ(dialog.filters[2].description, "TIFFs (*.tif)");
+  EXPECT_EQ(dialog.filters[3].description, "PNGs (*.png)");
+  EXPECT_EQ(dialog.filters[3].patterns, "*.png");
+}
+
+TEST_F(SaveFrameTest, NoResultDoesNothing) {
+  m_frame->View(1)->SetImage(nullptr);
+  FreeImage_Unload(m_frame->m_result);
+  m_frame->m_result = nullptr;
+  m_frame->OnSaveResizedAs();
+  EXPECT_TRUE(m_prompts.shown.empty());
+}
+
+struct WrittenCase {
+  const char* label;
+  const char* typed;
+  int format;
+  const char* written;
+  FREE_IMAGE_FORMAT fif;
+};
+
+class SaveExtensionTest : public SaveFrameTest, public testing::WithParamInterface<WrittenCase> {};
+
+TEST_P(SaveExtensionTest, WritesTheResultUnderTheRuledName) {
+  const WrittenCase& c = GetParam();
+  Save(m_dir.File(c.typed), c.format);
+  EXPECT_EQ(m_prompts.Count(PromptRecord::Message), 0);
+  EXPECT_TRUE(m_frame->m_resultSaved);
+  // The name as chosen is kept; only the written file carries the extension.
+  EXPECT_EQ(m_frame->m_savePath, m_dir.File(c.typed));
+  EXPECT_EQ(m_frame->m_saveFormat, c.format);
+  // Only the written file is in the folder: no temporary file is left.
+  EXPECT_EQ(testimages::CountEntries(m_dir.Path()), 1);
+
+  std::string written = m_dir.File(c.written);
+  ASSERT_EQ(FreeImage_GetFileType(written.c_str(), 0), c.fif);
+  FIBITMAP* reread = FreeImage_Load(c.fif, written.c_str(), 0);
+  ASSERT_NE(reread, nullptr);
+  EXPECT_EQ(FreeImage_GetWidth(reread), 41u);
+  EXPECT_EQ(FreeImage_GetHeight(reread), 27u);
+  if (c.fif != FIF_JPEG) {
+    EXPECT_TRUE(testimages::SamePixels(m_frame->m_result, reread));
+  }
+  FreeImage_Unload(reread);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, SaveExtensionTest,
+    testing::Values(WrittenCase{"JpegAppended", "out", 1, "out.jpg", FIF_JPEG},
+                    WrittenCase{"JpegUpperKept", "out.JPEG", 1, "out.JPEG", FIF_JPEG},
+                    WrittenCase{"JpegMixedKept", "out.Jpg", 1, "out.Jpg", FIF_JPEG},
+                    WrittenCase{"JpegAfterPng", "out.png", 1, "out.png.jpg", FIF_JPEG},
+                    WrittenCase{"TiffAppended", "scan", 3, "scan.tif", FIF_TIFF},
+                    WrittenCase{"TiffLongKept", "scan.tiff", 3, "scan.tiff", FIF_TIFF},
+                    WrittenCase{"BmpAfterTxt", "x.bmp.txt", 2, "x.bmp.txt.bmp", FIF_BMP},
+                    WrittenCase{"PngKept", "p.png", 4, "p.png", FIF_PNG}),
+    [](const testing::TestParamInfo<WrittenCase>& info) { return info.param.label; });
+
+TEST_F(SaveFrameTest, AppendedNameOfAnExistingFileIsAskedAbout) {
+  std::string existing = m_dir.File("out.jpg");
+  testimages::WriteAll(existing, "keep me");
+
+  Save(m_dir.File("out"), 1, ids::IdNo);
+  ASSERT_EQ(m_prompts.shown.size(), 2u);
+  const PromptRecord& question = m_prompts.shown[1];
+  EXPECT_EQ(question.kind, PromptRecord::Message);
+  EXPECT_EQ(question.caption, "Confirm");
+  EXPECT_EQ(question.buttons, platform::MbButtons::YesNo);
+  EXPECT_TRUE(question.text.contains("out.jpg"));
+  // No is a cancelled save.
+  EXPECT_EQ(testimages::ReadAll(existing), "keep me");
+  EXPECT_FALSE(m_frame->m_resultSaved);
+  EXPECT_EQ(testimages::CountEntries(m_dir.Path()), 1);
+
+  Save(m_dir.File("out"), 1, ids::IdYes);
+  EXPECT_TRUE(m_frame->m_resultSaved);
+  EXPECT_EQ(FreeImage_GetFileType(existing.c_str(), 0), FIF_JPEG);
+
+  // A name the user typed in full was asked about by the save dialog itself.
+  m_prompts.shown.clear();
+  Save(existing, 1);
+  EXPECT_EQ(m_prompts.Count(PromptRecord::Message), 0);
+}
+
+TEST_F(SaveFrameTest, FailedSaveLeavesTheOldFileAndAsksAgainLater) {
+  std::string existing = m_dir.File("keep.jpg");
+  testimages::WriteAll(existing, "the old picture");
+  // JPEG cannot take 16-bit grey: the library refuses to write it.
+  GiveResult(testimages::MakePatternOfType(FIT_UINT16, 12, 9));
+  Save(existing, 1);
+
+  ASSERT_EQ(m_prompts.Count(PromptRecord::Message), 1);
+  const PromptRecord& error = m_prompts.shown.back();
+  EXPECT_EQ(error.text, "Can't save image.");
+  EXPECT_EQ(error.caption, "Error");
+  EXPECT_EQ(error.icon, platform::MbIcon::Error);
+  EXPECT_EQ(error.buttons, platform::MbButtons::Ok);
+  EXPECT_EQ(testimages::ReadAll(existing), "the old picture");
+  EXPECT_EQ(testimages::CountEntries(m_dir.Path()), 1);
+  EXPECT_FALSE(m_frame->m_resultSaved);
+
+  // An unwritable place fails the same way.
+  m_prompts.shown.clear();
+  Save(m_dir.File("no-such-folder/out.png"), 4);
+  EXPECT_EQ(m_prompts.Count(PromptRecord::Message), 1);
+  EXPECT_FALSE(m_frame->m_resultSaved);
+  // The result is still unsaved, so it is asked about again.
+  m_prompts.Button(ids::IdCancel);
+  EXPECT_FALSE(m_frame->PromptToSaveResult());
+  EXPECT_EQ(m_prompts.shown.back().text, "Do you want to save the resized image?");
+}
+
+TEST_F(SaveFrameTest, LongUtf8PathSaves) {
+  std::string folder = m_dir.Path();
+  for (int i = 0; i < 5; ++i) {
+    folder += "/\xc3\xa9\xe5\x86\x99-" + std::string(50, 's');
+    ::mkdir(folder.c_str(), 0700);
+  }
+  std::string typed = folder + "/\xe5\x86\x99\xe7\x9c\x9f";
+  ASSERT_GT(typed.size(), 259u);
+  Save(typed, 4);
+  EXPECT_TRUE(m_frame->m_resultSaved);
+  FIBITMAP* reread = FreeImage_Load(FIF_PNG, (typed + ".png").c_str(), 0);
+  EXPECT_TRUE(testimages::SamePixels(m_frame->m_result, reread));
+  FreeImage_Unload(reread);
+}
+
+TEST_F(SaveFrameTest, AbortWritesNothingAndSaysNothing) {
+  std::string existing = m_dir.File("out.png");
+  testimages::WriteAll(existing, "the old picture");
+  {
+    harness::LockHolder holder(m_frame->m_imageLock);
+    std::shared_ptr<platform::CJob> job;
+    QTimer::singleShot(50, m_frame.get(), [&] {
+      ASSERT_TRUE(m_frame->m_waitDlg->isVisible());
+      EXPECT_EQ(m_frame->m_waitDlg->TextLabel()->text(), "Saving picture...");
+      job = m_frame->m_worker;
+      holder.Watch(job);
+      m_frame->m_waitDlg->AbortButton()->click();
+    });
+    Save(existing, 4);
+    ASSERT_TRUE(harness::PumpUntil([&] { return m_frame->m_worker == nullptr; }));
+    ASSERT_TRUE(job);
+    EXPECT_TRUE(job->WaitForEnd(std::chrono::seconds(10)));
+  }
+  harness::PumpUntil([] { return false; }, 100);
+  EXPECT_EQ(m_prompts.Count(PromptRecord::Message), 0);
+  EXPECT_FALSE(m_frame->m_resultSaved);
+  EXPECT_EQ(testimages::ReadAll(existing), "the old picture");
+  EXPECT_EQ(testimages::CountEntries(m_dir.Path()), 1);
+}
+
+// A save whose done message was posted before the Abort was handled counts
+// as saved, whichever of the two messages comes first.
+TEST_F(SaveFrameTest, SaveFinishedAtTheMomentOfAbortCountsInEitherOrder) {
+  for (bool abortFirst : {false, true}) {
+    SCOPED_TRACE(abortFirst ? "Abort first" : "worker first");
+    m_frame->m_resultSaved = false;
+    m_frame->m_savePath = m_dir.File(abortFirst ? "b" : "a");
+    m_frame->m_saveFormat = 4;
+    if (abortFirst) platform::PostFrameMessage(m_frame.get(), WM_SAVE_DONE, 1, 0);
+    CMainFrame* frame = m_frame.get();
+    m_frame->m_worker = platform::CJob::Start([frame](platform::CJob& job) { frame->SaveWorker(job); });
+    ASSERT_TRUE(m_frame->m_worker->WaitForEnd(std::chrono::seconds(10)));
+    if (!abortFirst) platform::PostFrameMessage(m_frame.get(), WM_SAVE_DONE, 1, 0);
+    ASSERT_TRUE(harness::PumpUntil([&] { return m_frame->m_resultSaved; }));
+    harness::PumpUntil([] { return false; }, 50);
+    EXPECT_EQ(m_frame->m_worker, nullptr);
+    EXPECT_TRUE(testimages::Exists(m_frame->m_savePath + ".png"));
+    EXPECT_EQ(m_prompts.Count(PromptRecord::Message), 0);
+  }
+}
+
+}  // namespace

@@ -1,0 +1,103 @@
+#include "TestImages.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+
+namespace testimages {
+
+TempDir::TempDir() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "magnova-files-XXXXXX").string();
+  if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+  m_path = pattern;
+}
+
+TempDir::~TempDir() {
+  std::error_code ignored;
+  std::filesystem::remove_all(m_path, ignored);
+}
+
+FIBITMAP* MakePattern(int width, int height, int bpp) {
+  FIBITMAP* bitmap = FreeImage_Allocate(width, height, bpp);
+  if (!bitmap) return nullptr;
+  if (bpp <= 8) {
+    RGBQUAD* palette = FreeImage_GetPalette(bitmap);
+    const int colours = 1 << bpp;
+    for (int i = 0; i < colours; ++i) {
+      BYTE level = static_cast<BYTE>(i * 255 / (colours - 1));
+      palette[i] = RGBQUAD{level, level, level, 0};
+    }
+  }
+  const unsigned pitch = FreeImage_GetPitch(bitmap);
+  const unsigned lineBytes = FreeImage_GetLine(bitmap);
+  for (int y = 0; y < height; ++y) {
+    BYTE* row = FreeImage_GetScanLine(bitmap, y);
+    std::memset(row, 0, pitch);
+    for (unsigned i = 0; i < lineBytes; ++i) row[i] = static_cast<BYTE>((i * 7 + y * 13) & 0xFF);
+    // Bits past the last pixel of a packed row are not part of the image.
+    const unsigned usedBits = static_cast<unsigned>(width * bpp) % 8;
+    if (usedBits != 0) row[lineBytes - 1] &= static_cast<BYTE>(0xFF << (8 - usedBits));
+  }
+  return bitmap;
+}
+
+FIBITMAP* MakePatternOfType(FREE_IMAGE_TYPE type, int width, int height) {
+  const int bpp = type == FIT_UINT16 ? 16 : 48;
+  FIBITMAP* bitmap = FreeImage_AllocateT(type, width, height, bpp);
+  if (!bitmap) return nullptr;
+  for (int y = 0; y < height; ++y) {
+    auto* row = reinterpret_cast<uint16_t*>(FreeImage_GetScanLine(bitmap, y));
+    const int values = width * (bpp / 16);
+    for (int i = 0; i < values; ++i) row[i] = static_cast<uint16_t>(i * 977 + y * 4099);
+  }
+  return bitmap;
+}
+
+bool Write(FIBITMAP* bitmap, FREE_IMAGE_FORMAT fif, const std::string& path) {
+  return bitmap && FreeImage_Save(fif, bitmap, path.c_str(), 0);
+}
+
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void WriteAll(const std::string& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+bool Exists(const std::string& path) {
+  struct stat info {};
+  return ::lstat(path.c_str(), &info) == 0;
+}
+
+int CountEntries(const std::string& folder) {
+  int count = 0;
+  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(folder)) ++count;
+  return count;
+}
+
+bool SamePixels(FIBITMAP* a, FIBITMAP* b) {
+  if (!a || !b) return false;
+  if (FreeImage_GetWidth(a) != FreeImage_GetWidth(b) ||
+      FreeImage_GetHeight(a) != FreeImage_GetHeight(b) ||
+      FreeImage_GetBPP(a) != FreeImage_GetBPP(b) ||
+      FreeImage_GetImageType(a) != FreeImage_GetImageType(b)) {
+    return false;
+  }
+  const unsigned line = FreeImage_GetLine(a);
+  for (unsigned y = 0; y < FreeImage_GetHeight(a); ++y) {
+    if (std::memcmp(FreeImage_GetScanLine(a, y), FreeImage_GetScanLine(b, y), line) != 0) {
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace testimages

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <FreeImage.h>
+
+#include <string>
+
+// Images and folders that the file tests make for themselves.
+namespace testimages {
+
+// A fresh folder under the system's temporary folder, removed with its
+// contents when the object goes.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::string& Path() const { return m_path; }
+  std::string File(const std::string& name) const { return m_path + "/" + name; }
+
+ private:
+  std::string m_path;
+};
+
+// A bitmap of the given size and bits per pixel with a pattern that tells
+// every pixel from its neighbours (grey ramp for 1- and 8-bit palettes).
+FIBITMAP* MakePattern(int width, int height, int bpp);
+// The same for the non-standard types: FIT_UINT16 grey, FIT_RGB16.
+FIBITMAP* MakePatternOfType(FREE_IMAGE_TYPE type, int width, int height);
+
+// Writes bitmap to path as fif with default flags; true on success.
+bool Write(FIBITMAP* bitmap, FREE_IMAGE_FORMAT fif, const std::string& path);
+
+std::string ReadAll(const std::string& path);
+void WriteAll(const std::string& path, const std::string& bytes);
+bool Exists(const std::string& path);
+// Names in a folder, "." and ".." left out.
+int CountEntries(const std::string& folder);
+
+// Same size, type and bits, and the same bytes in every row.
+bool SamePixels(FIBITMAP* a, FIBITMAP* b);
+
+}  // namespace testimages

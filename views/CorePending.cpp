@@ -1,1 +1,0 @@
-// Placeholder until the zoom-level logic lands.
