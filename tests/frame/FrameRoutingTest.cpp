@@ -105,6 +105,7 @@ TEST_F(FrameRoutingTest, MenuAndToolbarRaiseTheSameCommands) {
   frame.UIUpdateMenu();
   ToolbarAction(ids::ZoomIn)->trigger();
   MenuAction(frame.m_viewMenu, "Zoom In\t+")->trigger();
+  frame.m_helpPath.clear();  // the request then ends in a box, not in a running viewer
   ToolbarAction(ids::HelpContents)->trigger();
   EXPECT_EQ(commands, (std::vector<int>{ids::ZoomIn, ids::ZoomIn, ids::HelpContents}));
 
