@@ -11,6 +11,7 @@
 #include "platform/CJob.h"
 #include "platform/FrameMessages.h"
 #include "res/CommandIds.h"
+#include "resize/CProgressDlg.h"
 #include "views/CEnlargerView.h"
 
 namespace {
@@ -154,6 +155,17 @@ void CMainFrame::OnActivate(bool active) {
   if (!active) {
     m_leftPane->m_active = false;
     m_rightPane->m_active = false;
+  } else if (m_progressDlg && m_progressDlg->IsWindow()) {
+    // A resize job runs: bring the frame back as it was when the job began
+    // and give the keyboard to the progress dialog; the pane marks stay.
+    if (m_showCmd == 3)
+      showMaximized();
+    else
+      showNormal();
+    if (m_progressDlg->isVisible()) {
+      m_progressDlg->activateWindow();
+      m_progressDlg->setFocus();
+    }
   } else {
     int pane = m_activePane;
     if (pane == 0 && !m_source) pane = -1;  // nothing to show as active yet

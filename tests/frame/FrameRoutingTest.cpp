@@ -22,6 +22,7 @@
 #include "platform/CJob.h"
 #include "platform/Prompts.h"
 #include "res/CommandIds.h"
+#include "resize/CProgressDlg.h"
 #include "views/CEnlargerView.h"
 
 using namespace std::chrono_literals;
@@ -307,6 +308,31 @@ TEST_F(FrameRoutingTest, ActivationMarksTheActivePaneOnlyWhenThereIsSomethingToS
   frame.OnActivate(true);
   EXPECT_TRUE(frame.m_leftPane->m_active);
   EXPECT_FALSE(frame.m_rightPane->m_active);
+}
+
+TEST_F(FrameRoutingTest, ActivationDuringAResizeJobRestoresTheFrameAndFocusesTheDialog) {
+  frame.m_progressDlg = new CProgressDlg(&frame);
+  frame.m_progressDlg->m_notifyWnd = &frame;
+  frame.m_showCmd = 9;
+  bool restored = false, dialogActive = false;
+  QTimer act;
+  act.setSingleShot(true);
+  QObject::connect(&act, &QTimer::timeout, &frame, [&] {
+    frame.showMinimized();
+    frame.OnActivate(true);
+    restored = !frame.isMinimized();
+    QTRY_VERIFY_WITH_TIMEOUT(QApplication::activeWindow() == frame.m_progressDlg, 2000);
+    dialogActive = true;
+    frame.m_progressDlg->EndDialog(0);
+  });
+  act.start(0);
+  QTimer guard;
+  guard.setSingleShot(true);
+  QObject::connect(&guard, &QTimer::timeout, &frame, [&] { frame.m_progressDlg->EndDialog(0); });
+  guard.start(5000);
+  frame.m_progressDlg->DoModal();
+  EXPECT_TRUE(restored);
+  EXPECT_TRUE(dialogActive);
 }
 
 TEST_F(FrameRoutingTest, TheSplitterBarCannotBeDraggedWhileSyncScrollIsOn) {
