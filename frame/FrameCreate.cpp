@@ -170,6 +170,7 @@ void CMainFrame::CreatePercentBox() {
   constexpr int kSelectionChange = 1;
   connect(m_percentCombo, &QComboBox::activated, this,
           [this](int index) { OnPercentComboCommand(kSelectionChange, index); });
+  connect(m_percentEdit, &QLineEdit::textChanged, this, &CMainFrame::OnPercentTextChanged);
 }
 
 void CMainFrame::CreatePanes() {

@@ -38,9 +38,9 @@ TEST_F(PaneTest, TheRightCaptionShowsTheResizePercentRounded) {
 
 TEST_F(PaneTest, TheCaptionShowsItsOwnViewsZoom) {
   frame.m_leftView->m_zoom = 0.25;
-  frame.m_rightView->m_zoom = 0.29;
+  frame.m_rightView->m_zoom = 20.0;
   EXPECT_EQ(frame.m_leftPane->CaptionText(), "Original image - Zoom 25%");
-  EXPECT_EQ(frame.m_rightPane->CaptionText(), "Enlarged image - Zoom 29%");
+  EXPECT_EQ(frame.m_rightPane->CaptionText(), "Enlarged image - Zoom 2000%");
   frame.m_leftView->m_zoom = 0.375;
   EXPECT_EQ(frame.m_leftPane->CaptionText(), "Original image - Zoom 37%");
 }
