@@ -1,6 +1,7 @@
 #include "engine/Enlarger.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <new>
 
@@ -11,6 +12,9 @@ namespace {
 constexpr double kLearnFrom = 1.3;
 // Once the remaining factor after the doublings reaches this, one more pays.
 constexpr double kDoubleAgainFrom = 1.6;
+// Beyond two doublings the picture is smooth enough that cubic interpolation
+// does as well as a third, at a fraction of the cost.
+constexpr int kMostDoublings = 2;
 
 // Rough cost of the work per pixel, so that progress keeps pace with time.
 constexpr std::uint64_t kCostConvert = 4;
@@ -26,8 +30,22 @@ constexpr float kRed = 0.299f;
 constexpr float kGreen = 0.587f;
 constexpr float kBlue = 0.114f;
 
-inline std::uint8_t ToByte(float v) {
-  return static_cast<std::uint8_t>(std::min(std::max(v, 0.0f), 255.0f) + 0.5f);
+static_assert(std::endian::native == std::endian::little, "pixels are stored as little-endian words");
+
+typedef float Vec4 __attribute__((vector_size(16)));
+typedef std::int32_t Vec4i __attribute__((vector_size(16)));
+
+// Rounds to bytes (blue, green, red, 0) for four pixels at once.
+inline Vec4i ToPixels(Vec4 luma, Vec4 blue, Vec4 red) {
+  const Vec4 zero = {0.0f, 0.0f, 0.0f, 0.0f};
+  const Vec4 top = zero + 255.0f;
+  auto byte = [&](Vec4 v) {
+    v = v > zero ? v : zero;
+    v = v < top ? v : top;
+    return __builtin_convertvector(v + 0.5f, Vec4i);
+  };
+  const Vec4 green = luma - (kBlue * blue + kRed * red) * (1.0f / kGreen);
+  return byte(luma + blue) | (byte(green) << 8) | (byte(luma + red) << 16);
 }
 
 int RowsPerChunk(int width, int minimum, int maximum) {
@@ -56,7 +74,7 @@ int Enlarger::Doublings(int w, int h, int W, int H) {
   const double factor = std::min(static_cast<double>(W) / w, static_cast<double>(H) / h);
   if (factor < kLearnFrom) return 0;
   int doublings = 1;
-  while (doublings < 24 && factor / (1 << doublings) >= kDoubleAgainFrom) ++doublings;
+  while (doublings < kMostDoublings && factor / (1 << doublings) >= kDoubleAgainFrom) ++doublings;
   return doublings;
 }
 
@@ -150,14 +168,18 @@ void Enlarger::FinalChunk(int y0, int y1, Scratch& s) const {
       }
     }
     std::uint8_t* out = m_dest + Area(W, y) * 4;
-    for (int x = 0; x < W; ++x, out += 4) {
-      const float b = luma[x] + blue[x];
-      const float r = luma[x] + red[x];
-      const float g = luma[x] - (kBlue * blue[x] + kRed * red[x]) * (1.0f / kGreen);
-      out[0] = ToByte(b);
-      out[1] = ToByte(g);
-      out[2] = ToByte(r);
-      out[3] = 0;
+    int x = 0;
+    for (; x + 4 <= W; x += 4) {
+      Vec4 l, b, r;
+      std::memcpy(&l, luma + x, sizeof l);
+      std::memcpy(&b, blue + x, sizeof b);
+      std::memcpy(&r, red + x, sizeof r);
+      const Vec4i pixels = ToPixels(l, b, r);
+      std::memcpy(out + 4 * x, &pixels, sizeof pixels);
+    }
+    for (; x < W; ++x) {
+      const Vec4i pixel = ToPixels(Vec4{} + luma[x], Vec4{} + blue[x], Vec4{} + red[x]);
+      std::memcpy(out + 4 * x, &pixel, 4);
     }
   }
 }
@@ -166,9 +188,11 @@ bool Enlarger::Run(int threads, const WorkCrew::Report& report) {
   threads = std::max(1, threads);
   if (m_W == m_w && m_H == m_h) {
     // Nothing to enlarge: the source's rows, top row first.
-    WorkCrew crew(1, 1, report);
-    const bool done = crew.RunPhase({1}, [&](int, int) {
-      for (int y = 0; y < m_H; ++y) {
+    const int rows = RowsPerChunk(m_W, 1, 4096);
+    std::vector<std::uint64_t> costs((m_H + rows - 1) / rows, Area(m_W, rows));
+    WorkCrew crew(threads, Area(m_W, rows) * costs.size(), report);
+    const bool done = crew.RunPhase(costs, [&](int c, int) {
+      for (int y = c * rows; y < std::min(m_H, (c + 1) * rows); ++y) {
         std::memcpy(m_dest + Area(m_W, y) * 4, m_source + Area(m_w, m_h - 1 - y) * 4, Area(m_w, 4));
       }
     });

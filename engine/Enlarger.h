@@ -15,7 +15,7 @@ namespace ampliscale {
 // ampliscale.h states. Runs on the calling thread, which drives the workers of
 // a WorkCrew; the result does not depend on the number of threads.
 //
-// Luma is doubled by LearnedStep as often as the factor asks, the last
+// Luma is doubled by LearnedStep once or twice, as the factor asks, the last
 // doubling streamed straight into the final resampling to exactly W x H;
 // chroma is resampled from the source. Below a factor of about 1.3 every
 // channel is resampled directly.

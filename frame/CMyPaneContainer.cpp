@@ -8,15 +8,12 @@
 
 #include "app/CMainFrame.h"
 #include "views/CEnlargerView.h"
+#include "views/ViewMath.h"
 
 namespace {
 
 constexpr int kMaxTitle = 79;
 constexpr int kTextMargin = 4;
-
-// A zoom as the percent shown; the small allowance keeps levels such as 0.29
-// from reading one less than they are.
-int ZoomPercent(double zoom) { return static_cast<int>(std::trunc(zoom * 100.0 + 1e-9)); }
 
 }  // namespace
 
@@ -55,7 +52,7 @@ QString CMyPaneContainer::CaptionText() const {
     suffix = QStringLiteral("  (%1%)").arg(std::lround(m_frame->m_scale * 100.0));
   return QStringLiteral("%1%2 - Zoom %3%")
       .arg(m_title, suffix)
-      .arg(ZoomPercent(view ? view->GetZoom() : 1.0));
+      .arg(viewmath::ZoomPercent(view ? view->GetZoom() : 1.0));
 }
 
 CMyPaneContainer::CaptionColours CMyPaneContainer::Colours() const {

@@ -25,7 +25,7 @@ import time
 import numpy as np
 from PIL import Image
 
-RADIUS = 2
+RADIUS = 2  # the filters cover (2 * RADIUS + 1)^2 input pixels
 TAPS = (2 * RADIUS + 1) ** 2
 ANGLE_BINS = 24
 STRENGTH_BINS = 3
@@ -33,10 +33,16 @@ COHERENCE_BINS = 3
 BUCKETS = ANGLE_BINS * STRENGTH_BINS * COHERENCE_BINS
 PAD = max(3, RADIUS)
 REACH = 0.5  # as kReach in LearnedStep.cpp
+PULL = 1e-6  # how strongly a class's filter is pulled towards the overall one
 WORKING_SIZES = (1600, 1024, 640, 400)  # longest side of the ground truth
 PHOTOGRAPHS = ("BytheWater", "ColdRipple", "ColorfulCups", "DarkestHour", "EveningGlow", "FallenLeaf",
                "Grey", "Kite", "OneStandsOut", "Path", "summer_1am")
 SETS = 2
+
+
+def set_radius(radius):
+    global RADIUS, TAPS, PAD
+    RADIUS, TAPS, PAD = radius, (2 * radius + 1) ** 2, max(3, radius)
 
 
 def wallpapers():
@@ -211,7 +217,7 @@ def train_set(paths, set_index, prev):
     overall = np.linalg.solve(ata.sum(0) + np.eye(TAPS), atb.sum(0))
     filters = np.zeros((BUCKETS, TAPS, 4))
     for b in range(BUCKETS):
-        mu = 1e-4 * np.trace(ata[b]) / TAPS + 1.0
+        mu = PULL * np.trace(ata[b]) / TAPS + 1.0
         filters[b] = np.linalg.solve(ata[b] + mu * np.eye(TAPS), atb[b] + mu * overall)
     print(f"  set {set_index}: {counts.sum()} samples, emptiest class {counts.min()}, edges {s_edges} {c_edges}",
           file=sys.stderr)
@@ -250,7 +256,9 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--out", default=os.path.join(os.path.dirname(__file__), "..", "FilterTable.h"))
     parser.add_argument("--limit", type=int, default=0, help="use only the first N photographs (quick trials)")
+    parser.add_argument("--radius", type=int, default=RADIUS, help="filter radius (1 to 3)")
     args = parser.parse_args()
+    set_radius(args.radius)
     paths = wallpapers()
     if not paths:
         sys.exit("no wallpapers found: apt-get install plasma-workspace-wallpapers")
