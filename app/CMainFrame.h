@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "platform/CMessageLoopHooks.h"
@@ -113,6 +114,17 @@ class CMainFrame : public QMainWindow,
   void OnResizeProgress(uintptr_t wParam, intptr_t lParam);
   void OnPercentCommit(intptr_t lParam);
   void OnPercentComboCommand(int notifyCode, int index);
+  // Remembers the percent box's text unless it is the list's last item.
+  void OnPercentTextChanged(const QString& text);
+  // The job timer's title: the application's name, read on the first tick,
+  // and the ticks counted over the whole run.
+  QString m_jobTitleBase;
+  uint64_t m_jobTicks = 0;
+  // The memory status: bytes available, nullopt when unknown; null reads
+  // /proc/meminfo. Tests put in their own figure.
+  std::function<std::optional<uint64_t>()> m_memoryStatus;
+  // The percent box's text before "Other..." replaced it.
+  QString m_percentTextShown;
 
   // --- views/: zoom and synchronisation ---
   void ActivateView(int index);

@@ -43,7 +43,6 @@ int ScrollCodeOfAction(int action) {
 
 CEnlargerView::CEnlargerView(QWidget* parent) : QAbstractScrollArea(parent) {
   setFrameShape(QFrame::NoFrame);
-  setFocusPolicy(Qt::ClickFocus);
   viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
   m_wheelLines = QApplication::wheelScrollLines();
   connect(QGuiApplication::styleHints(), &QStyleHints::wheelScrollLinesChanged, this,
@@ -126,12 +125,22 @@ void CEnlargerView::SetZoom(double zoom) {
     m_reducedFailed = false;
     m_zoom = zoom;
     if (zoom < 1.0 && m_image) MakeReducedImage();
-    const QSize client = viewport()->size();
-    const viewmath::IRect target = viewmath::ZoomCentreTarget(
-        m_scrollOffset.x(), m_scrollOffset.y(), client.width(), client.height(), old, zoom);
+    const QSize before = viewport()->size();
+    const int centreX = m_scrollOffset.x() + before.width() / 2;
+    const int centreY = m_scrollOffset.y() + before.height() / 2;
     UpdateScrollSize(true);
-    ScrollToView(QRect(target.left, target.top, target.right - target.left,
-                       target.bottom - target.top));
+    // Scroll bars may have come or gone: the centre is kept in the client
+    // area as it is now. An unchanged zoom keeps the offset, so that a new
+    // image shown at its old zoom starts where it was put.
+    if (zoom != old) {
+      const QSize after = viewport()->size();
+      const viewmath::IRect target =
+          viewmath::ZoomCentreTarget(centreX, centreY, old, zoom, after.width(), after.height());
+      ScrollToView(QRect(target.left, target.top, target.right - target.left,
+                         target.bottom - target.top));
+    } else {
+      viewport()->update();
+    }
     if (m_frame && m_frame->m_syncZoom) PropagateZoom(m_zoom);
   }
   if (parentWidget()) parentWidget()->update();
@@ -148,12 +157,31 @@ void CEnlargerView::UpdateScrollSize(bool redraw) {
 
 void CEnlargerView::SetScrollSize(int cx, int cy, bool redraw) {
   m_scrollSize = QSize(cx, cy);
+  ShowNeededBars();
   m_scrollOffset = QPoint(viewmath::ClampOffset(m_scrollOffset.x(), cx, m_clientSize.width()),
                           viewmath::ClampOffset(m_scrollOffset.y(), cy, m_clientSize.height()));
   ResetScrollBars();
   m_lineSize = QSize(viewmath::LineStep(cx), viewmath::LineStep(cy));
   m_pageSize = QSize(viewmath::PageStep(cx), viewmath::PageStep(cy));
   if (redraw) viewport()->update();
+}
+
+void CEnlargerView::ShowNeededBars() {
+  // A bar shows exactly while the image is larger than the client area along
+  // its axis, decided here at once rather than by the toolkit later, so that
+  // the client size is right as soon as the scroll size is set.
+  const QSize full = maximumViewportSize();
+  const int barWidth = verticalScrollBar()->sizeHint().width();
+  const int barHeight = horizontalScrollBar()->sizeHint().height();
+  bool horizontal = m_scrollSize.width() > full.width();
+  bool vertical = m_scrollSize.height() > full.height();
+  for (int pass = 0; pass < 2; ++pass) {
+    horizontal = m_scrollSize.width() > full.width() - (vertical ? barWidth : 0);
+    vertical = m_scrollSize.height() > full.height() - (horizontal ? barHeight : 0);
+  }
+  setHorizontalScrollBarPolicy(horizontal ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
+  setVerticalScrollBarPolicy(vertical ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
+  m_clientSize = viewport()->size();
 }
 
 void CEnlargerView::ResetScrollBars() {

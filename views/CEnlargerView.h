@@ -72,6 +72,7 @@ class CEnlargerView : public QAbstractScrollArea {
   void OnTab();
   // Moves the offset along one axis to value and shifts what is on screen.
   void MoveOffset(Qt::Orientation axis, int value);
+  void ShowNeededBars();
   void ResetScrollBars();
   void MakeReducedImage();
   void DropDisplayCopies();

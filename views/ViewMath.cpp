@@ -80,13 +80,11 @@ WheelSteps Wheel(int remainder, int delta, int wheelLines, int scrollHeight, int
   return result;
 }
 
-IRect ZoomCentreTarget(int offsetX, int offsetY, int width, int height, double oldZoom,
-                       double newZoom) {
-  const int cx = offsetX + width / 2;
-  const int cy = offsetY + height / 2;
+IRect ZoomCentreTarget(int centreX, int centreY, double oldZoom, double newZoom, int width,
+                       int height) {
   const double r = oldZoom / newZoom;
-  const int nx = static_cast<int>(cx / r);
-  const int ny = static_cast<int>(cy / r);
+  const int nx = static_cast<int>(centreX / r);
+  const int ny = static_cast<int>(centreY / r);
   const int left = nx - width / 2;
   const int top = ny - height / 2;
   return {left, top, left + width, top + height};

@@ -77,9 +77,10 @@ struct WheelSteps {
 WheelSteps Wheel(int remainder, int delta, int wheelLines, int scrollHeight, int clientHeight);
 
 // The window of width x height to scroll to after the zoom changed from
-// oldZoom to newZoom, so that the picture point under the centre stays there.
-IRect ZoomCentreTarget(int offsetX, int offsetY, int width, int height, double oldZoom,
-                       double newZoom);
+// oldZoom to newZoom, so that the picture point that was at (centreX,
+// centreY) in displayed pixels lands in the middle of the window.
+IRect ZoomCentreTarget(int centreX, int centreY, double oldZoom, double newZoom, int width,
+                       int height);
 
 // The source pixels a view stretches over its client area at zoom >= 1, in
 // top-down image rows: left column, top row, width and height, bottom row.

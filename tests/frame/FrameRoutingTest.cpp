@@ -105,6 +105,7 @@ TEST_F(FrameRoutingTest, MenuAndToolbarRaiseTheSameCommands) {
   frame.UIUpdateMenu();
   ToolbarAction(ids::ZoomIn)->trigger();
   MenuAction(frame.m_viewMenu, "Zoom In\t+")->trigger();
+  frame.m_helpPath.clear();  // the request then ends in a box, not in a running viewer
   ToolbarAction(ids::HelpContents)->trigger();
   EXPECT_EQ(commands, (std::vector<int>{ids::ZoomIn, ids::ZoomIn, ids::HelpContents}));
 
@@ -219,6 +220,25 @@ TEST_F(FrameRoutingTest, ClosingWithAnUnsavedResultAsksFirst) {
   QTRY_VERIFY_WITH_TIMEOUT(!frame.isVisible(), 2000);
   EXPECT_EQ(prompts.size(), 2u);
   EXPECT_EQ(prompts.back().kind, platform::PromptRecord::Message);
+}
+
+TEST_F(FrameRoutingTest, TabInThePercentBoxActivatesTheResultsPaneOrElseTheSources) {
+  frame.m_source = FreeImage_Allocate(32, 32, 24);
+  frame.m_leftView->SetImage(frame.m_source);
+  frame.m_percentCombo->setEnabled(true);
+  frame.m_percentEdit->setFocus();
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+  EXPECT_TRUE(frame.m_leftPane->m_active);
+  EXPECT_TRUE(frame.m_leftView->hasFocus()) << "the pane that was made active lost the focus";
+
+  frame.m_result = FreeImage_Allocate(64, 64, 24);
+  frame.m_rightView->SetImage(frame.m_result);
+  frame.m_percentEdit->setFocus();
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+  EXPECT_TRUE(frame.m_rightPane->m_active);
+  EXPECT_FALSE(frame.m_leftPane->m_active);
+  EXPECT_TRUE(frame.m_rightView->hasFocus());
+  EXPECT_TRUE(commands.empty());
 }
 
 TEST_F(FrameRoutingTest, TabInThePercentBoxWithoutAnImageKeepsTheFocusThere) {

@@ -166,8 +166,12 @@ class ScrollingView : public testing::Test {
 };
 
 TEST_F(ScrollingView, ScrollBarArrowsAndPagesStepByTheImageSize) {
+  // Showing the picture brought the bars; it still starts at its top-left.
+  EXPECT_EQ(f.view.m_scrollOffset, QPoint(0, 0));
   QScrollBar* bar = f.view.horizontalScrollBar();
   ASSERT_TRUE(bar->isVisible());
+  EXPECT_EQ(client, QSize(200, 160) - QSize(f.view.verticalScrollBar()->width(),
+                                            bar->height()));
   EXPECT_EQ(bar->maximum(), 1000 - client.width());
   EXPECT_EQ(bar->pageStep(), client.width());
   bar->triggerAction(QAbstractSlider::SliderSingleStepAdd);

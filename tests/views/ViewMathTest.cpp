@@ -187,11 +187,13 @@ TEST(WheelAccumulation, EightSmallDeltasMoveAsFarAsOneNotch) {
 
 TEST(ZoomCentre, KeepsThePictureUnderTheCentre) {
   // Centre (200, 100) at 100 % is picture point (200, 100); at 200 % that
-  // point is at (400, 200), so the window starts half a client earlier.
-  EXPECT_EQ(ZoomCentreTarget(100, 50, 200, 100, 1.0, 2.0), (IRect{300, 150, 500, 250}));
-  EXPECT_EQ(ZoomCentreTarget(300, 150, 200, 100, 2.0, 1.0), (IRect{100, 50, 300, 150}));
-  // Odd client sizes use the floor of the half.
-  EXPECT_EQ(ZoomCentreTarget(0, 0, 201, 101, 1.0, 1.5), (IRect{50, 25, 251, 126}));
+  // point is at (400, 200), so a 200 x 100 window starts at (300, 150).
+  EXPECT_EQ(ZoomCentreTarget(200, 100, 1.0, 2.0, 200, 100), (IRect{300, 150, 500, 250}));
+  EXPECT_EQ(ZoomCentreTarget(400, 200, 2.0, 1.0, 200, 100), (IRect{100, 50, 300, 150}));
+  // Odd window sizes use the floor of the half.
+  EXPECT_EQ(ZoomCentreTarget(100, 50, 1.0, 1.5, 201, 101), (IRect{50, 25, 251, 126}));
+  // A window that shrank (scroll bars appeared) is centred all the same.
+  EXPECT_EQ(ZoomCentreTarget(200, 100, 1.0, 2.0, 180, 80), (IRect{310, 160, 490, 240}));
 }
 
 TEST(VisibleSource, PicksTheWindowOfSourcePixels) {

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+// Starting the help viewer: the help file's place, the viewer's command line,
+// how that line splits into arguments, where the viewer is found and how it is
+// started. Paths are byte strings as the file system spells them. Any thread.
+namespace help {
+
+// The viewer's name: the first word of every help command line.
+inline constexpr std::string_view kViewerName = "hh";
+
+// The topic that a help command opens: empty for Contents, F1 (id 0) and any
+// id that is not a help command.
+std::string_view TopicFor(int id);
+
+// The running program's own full path from /proc/self/exe, at any length;
+// empty when it cannot be read.
+std::string ExecutablePath();
+
+// Everything up to and including the last '/', or empty without one.
+std::string FolderOf(std::string_view path);
+
+// True when the path's attributes can be read, whatever it names.
+bool HelpFileExists(const std::string& path);
+
+// hh "<helpPath>" without a topic, hh "<helpPath>::/<topic>" with one. The
+// quoted part becomes exactly one argument under SplitCommandLine: a double
+// quote inside it, and the backslashes before one, are escaped.
+std::string HelpCommandLine(std::string_view helpPath, std::string_view topic);
+
+// Splits a command line into words the way the C runtime's startup code on
+// the platform this line format comes from does: blanks separate words
+// outside double quotes; 2n backslashes before a quote give n backslashes and
+// the quote toggles quoting; 2n+1 give n backslashes and a literal quote;
+// other backslashes are literal.
+std::vector<std::string> SplitCommandLine(std::string_view commandLine);
+
+// Where a program given by name is found: a name with a '/' is used as it
+// is; otherwise the first existing non-folder entry called name in
+// firstFolder, then in each folder of searchPath (':'-separated, an empty
+// entry meaning the current folder). Empty when there is none.
+std::string FindProgram(std::string_view name, std::string_view firstFolder,
+                        std::string_view searchPath);
+
+// Starts program with args (args[0] is the name it sees) as a process of its
+// own that nobody waits for: it is not this process's child and outlives it.
+// Returns 0 once the program runs, else the errno that stopped it.
+int StartDetached(const std::string& program, const std::vector<std::string>& args);
+
+// The platform's text for an errno value.
+std::string ErrorText(int error);
+
+}  // namespace help
