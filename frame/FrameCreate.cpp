@@ -66,7 +66,6 @@ void CMainFrame::OnCreate() {
   // The frame's first size is a share of the screen, as a new window gets on
   // the desktop; the splitter bar starts in the middle.
   if (QScreen* screen = this->screen()) resize(screen->availableGeometry().size() * 3 / 4);
-  m_splitterRatio = 0.5;
   CentreSplitter();
 
   m_resultSaved = true;
@@ -100,7 +99,7 @@ void CMainFrame::CreateMenuBar() {
             m_zoomToMenu->addSeparator();
             continue;
           }
-          QAction* action = m_zoomToMenu->addAction(level.text);
+          QAction* action = m_zoomToMenu->addAction(res::ToolbarImage(level.id), level.text);
           action->setCheckable(true);
           action->setData(level.id);
           action->setStatusTip(res::CommandPrompt(level.id));

@@ -72,3 +72,32 @@ TEST_F(PaneTest, TheViewLiesBelowTheCaptionAndTheTitleIsCut) {
   pane->SetTitle(QString(100, 'x'));
   EXPECT_EQ(pane->Title().size(), 79);
 }
+
+TEST_F(PaneTest, AClickOnTheInactiveCaptionActivatesThatPane) {
+  frame.m_source = FreeImage_Allocate(32, 32, 24);
+  frame.m_result = FreeImage_Allocate(64, 64, 24);
+  frame.m_leftView->SetImage(frame.m_source);
+  frame.m_rightView->SetImage(frame.m_result);
+  frame.activateWindow();
+  frame.ActivateView(1);
+  ASSERT_TRUE(frame.m_rightPane->m_active);
+  ASSERT_TRUE(frame.m_rightView->hasFocus());
+
+  // The active caption ignores the click.
+  QTest::mouseClick(frame.m_rightPane, Qt::LeftButton, {}, QPoint(30, 10));
+  EXPECT_TRUE(frame.m_rightPane->m_active);
+  EXPECT_EQ(frame.m_activePane, 1);
+
+  // Only the left button counts.
+  QTest::mouseClick(frame.m_leftPane, Qt::RightButton, {}, QPoint(30, 10));
+  EXPECT_EQ(frame.m_activePane, 1);
+
+  QTest::mouseClick(frame.m_leftPane, Qt::LeftButton, {}, QPoint(30, 10));
+  EXPECT_TRUE(frame.m_leftPane->m_active);
+  EXPECT_FALSE(frame.m_rightPane->m_active);
+  EXPECT_EQ(frame.m_activePane, 0);
+  EXPECT_EQ(frame.m_activeView, frame.m_leftView);
+
+  QTest::mouseClick(frame.m_rightPane, Qt::LeftButton, {}, QPoint(30, 10));
+  EXPECT_EQ(frame.m_activePane, 1);
+}

@@ -222,6 +222,25 @@ TEST_F(FrameRoutingTest, ClosingWithAnUnsavedResultAsksFirst) {
   EXPECT_EQ(prompts.back().kind, platform::PromptRecord::Message);
 }
 
+TEST_F(FrameRoutingTest, TabInThePercentBoxActivatesTheResultsPaneOrElseTheSources) {
+  frame.m_source = FreeImage_Allocate(32, 32, 24);
+  frame.m_leftView->SetImage(frame.m_source);
+  frame.m_percentCombo->setEnabled(true);
+  frame.m_percentEdit->setFocus();
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+  EXPECT_TRUE(frame.m_leftPane->m_active);
+  EXPECT_TRUE(frame.m_leftView->hasFocus()) << "the pane that was made active lost the focus";
+
+  frame.m_result = FreeImage_Allocate(64, 64, 24);
+  frame.m_rightView->SetImage(frame.m_result);
+  frame.m_percentEdit->setFocus();
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+  EXPECT_TRUE(frame.m_rightPane->m_active);
+  EXPECT_FALSE(frame.m_leftPane->m_active);
+  EXPECT_TRUE(frame.m_rightView->hasFocus());
+  EXPECT_TRUE(commands.empty());
+}
+
 TEST_F(FrameRoutingTest, TabInThePercentBoxWithoutAnImageKeepsTheFocusThere) {
   // No image: no pane can be activated, so the key goes on as usual.
   frame.m_percentCombo->setEnabled(true);
