@@ -11,6 +11,7 @@
 #include "platform/Prompts.h"
 #include "res/CommandIds.h"
 #include "views/CEnlargerView.h"
+#include "views/ViewMath.h"
 
 namespace {
 
@@ -111,5 +112,5 @@ void CMainFrame::OnLoadDone(uintptr_t, intptr_t lParam,
 
   ActivateView(0);
   m_leftView->SetZoom(1.0);
-  if (m_leftView->Image()) CheckZoomMenuItem(static_cast<int>(m_leftView->GetZoom() * 100));
+  if (m_leftView->Image()) CheckZoomMenuItem(viewmath::ZoomPercent(m_leftView->GetZoom()));
 }

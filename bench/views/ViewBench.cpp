@@ -102,8 +102,9 @@ int main(int argc, char** argv) {
     view.SetZoom(zoom);
     view.SetScrollOffset(view.m_scrollSize.width() / 3, view.m_scrollSize.height() / 3, false);
     // The same visible area, (a) as a top-down RGB32 picture, the fastest a
-    // painter draws, and (b) straight from FreeImage's bottom-up 24-bit rows
-    // through a flipping transform.
+    // painter draws, with the grey margins a view fills where the picture
+    // ends, and (b) straight from FreeImage's bottom-up 24-bit rows through
+    // a flipping transform.
     FIBITMAP* bits = picture;
     if (zoom < 1.0) {
       const QSize size = view.GetImageRect().size();
@@ -132,6 +133,15 @@ int main(int argc, char** argv) {
     const auto [mine, bare] = Compare(15, paintView, [&] {
       for (int i = 0; i < repeat; ++i) {
         QPainter painter(&canvas);
+        // What the picture leaves of the client area is grey in both.
+        if (target.right() < all.right()) {
+          painter.fillRect(QRect(target.right() + 1, 0, all.right() - target.right(),
+                                 all.height()), QColor(192, 192, 192));
+        }
+        if (target.bottom() < all.bottom()) {
+          painter.fillRect(QRect(0, target.bottom() + 1, target.width(),
+                                 all.bottom() - target.bottom()), QColor(192, 192, 192));
+        }
         painter.drawImage(target, fast, sourceRect);
       }
     });

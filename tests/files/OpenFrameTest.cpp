@@ -96,7 +96,7 @@ TEST_F(OpenFrameTest, OpenShowsImageAtFullSizeWithCommandsReady) {
   EXPECT_EQ(m_frame->windowTitle(), "Magnova");
 }
 
-TEST_F(OpenFrameTest, DISABLED_OpenMakesTheLeftPaneActiveAtHundredPercent) {
+TEST_F(OpenFrameTest, OpenMakesTheLeftPaneActiveAtHundredPercent) {
   Open(ImageFile("photo.png"));
   EXPECT_EQ(m_frame->m_activeView, m_frame->View(0));
   EXPECT_TRUE(m_frame->Pane(0)->m_active);
