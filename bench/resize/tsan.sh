@@ -9,5 +9,6 @@ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Debug -DMAGNOVA_BUILD_BENCH=OFF \
   -DCMAKE_C_FLAGS="$flags" -DCMAKE_CXX_FLAGS="$flags" \
   -DCMAKE_EXE_LINKER_FLAGS=-fsanitize=thread -DCMAKE_SHARED_LINKER_FLAGS=-fsanitize=thread
 cmake --build "$build" -j2 --target resize_worker_tests
-QT_QPA_PLATFORM=offscreen TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
+QT_QPA_PLATFORM=offscreen \
+  TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$PWD/bench/resize/tsan.supp" \
   "$build/bin/resize_worker_tests"
