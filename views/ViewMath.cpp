@@ -6,7 +6,9 @@
 
 namespace viewmath {
 
-int ZoomPercent(double zoom) { return static_cast<int>(zoom * 100.0); }
+// The allowance keeps a zoom typed as a whole percent (0.29 is 28.999... in
+// binary) from showing as one less; it is far below any zoom's real fraction.
+int ZoomPercent(double zoom) { return static_cast<int>(zoom * 100.0 + 1e-9); }
 
 ISize DisplayedSize(int width, int height, double zoom) {
   if (width <= 0 || height <= 0) return {1, 1};

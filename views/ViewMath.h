@@ -40,7 +40,7 @@ enum ScrollCode {
 constexpr int kWheelPageScroll = -1;
 constexpr int kWheelDelta = 120;
 
-// trunc(zoom * 100): how a zoom is shown and compared.
+// trunc(zoom * 100), exact for whole percents: how a zoom is shown and compared.
 int ZoomPercent(double zoom);
 
 // The image size at zoom: exact at 1.0, truncated otherwise; 1 x 1 without an

@@ -81,6 +81,7 @@ TEST(ZoomClamp, HoldsZoomWithinLimitsAndFitModeAtOne) {
   EXPECT_DOUBLE_EQ(ClampZoom(3.0, false), 3.0);
   EXPECT_EQ(ZoomPercent(0.375), 37);
   EXPECT_EQ(ZoomPercent(2.6666), 266);
+  for (int percent : {29, 57, 113, 1001}) EXPECT_EQ(ZoomPercent(percent / 100.0), percent);
 }
 
 struct ScrollCase {
