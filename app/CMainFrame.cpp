@@ -23,11 +23,15 @@ constexpr std::chrono::milliseconds kWorkerEndBound{5000};
 
 std::vector<platform::CUpdateUI::Entry> UpdateUIMap() {
   using namespace platform;
-  return {{ids::SyncScroll, UIMenuPopup | UIToolBar}, {ids::SyncZoom, UIMenuPopup | UIToolBar},
-          {ids::ViewToolBar, UIMenuPopup},            {ids::ViewStatusBar, UIMenuPopup},
+  return {{ids::SyncScroll, UIMenuPopup | UIToolBar},
+          {ids::SyncZoom, UIMenuPopup | UIToolBar},
+          {ids::ViewToolBar, UIMenuPopup},
+          {ids::ViewStatusBar, UIMenuPopup},
           {ids::FileSaveResizedAs, UIMenuPopup | UIToolBar},
-          {ids::Resize, UIMenuPopup | UIToolBar},     {ids::ZoomIn, UIMenuPopup | UIToolBar},
-          {ids::ZoomOut, UIMenuPopup | UIToolBar},    {ids::ZoomToFit, UIMenuPopup | UIToolBar},
+          {ids::Resize, UIMenuPopup | UIToolBar},
+          {ids::ZoomIn, UIMenuPopup | UIToolBar},
+          {ids::ZoomOut, UIMenuPopup | UIToolBar},
+          {ids::ZoomToFit, UIMenuPopup | UIToolBar},
           {ids::ZoomTo100, UIToolBar}};
 }
 
@@ -87,17 +91,39 @@ void CMainFrame::OnCommand(int id) {
       // Exit is a close request like any other, prompt included.
       QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
       return;
-    case ids::FileOpen: OnFileOpen(); return;
-    case ids::FileSaveResizedAs: OnSaveResizedAs(); return;
-    case ids::SyncScroll: OnSyncScroll(); return;
-    case ids::SyncZoom: OnSyncZoom(); return;
-    case ids::ViewToolBar: OnViewToolBar(); return;
-    case ids::ViewStatusBar: OnViewStatusBar(); return;
-    case ids::AppAbout: OnAbout(); return;
-    case ids::Resize: OnResize(); return;
-    case ids::ZoomIn: OnZoomIn(); return;
-    case ids::ZoomToFit: OnZoomToFit(); return;
-    case ids::ZoomOut: OnZoomOut(); return;
+    case ids::FileOpen:
+      OnFileOpen();
+      return;
+    case ids::FileSaveResizedAs:
+      OnSaveResizedAs();
+      return;
+    case ids::SyncScroll:
+      OnSyncScroll();
+      return;
+    case ids::SyncZoom:
+      OnSyncZoom();
+      return;
+    case ids::ViewToolBar:
+      OnViewToolBar();
+      return;
+    case ids::ViewStatusBar:
+      OnViewStatusBar();
+      return;
+    case ids::AppAbout:
+      OnAbout();
+      return;
+    case ids::Resize:
+      OnResize();
+      return;
+    case ids::ZoomIn:
+      OnZoomIn();
+      return;
+    case ids::ZoomToFit:
+      OnZoomToFit();
+      return;
+    case ids::ZoomOut:
+      OnZoomOut();
+      return;
     case ids::HelpContents:
     case ids::HelpTechSupport:
     case ids::HelpGettingStarted:

@@ -173,8 +173,8 @@ class CMainFrame : public QMainWindow,
   int m_saveFormat = 1;
   bool m_resultSaved = true;
   int m_activePane = 0;
-  const std::array<double, 15> m_zoomTable{0.1, 0.25, 0.5, 0.75, 1.0, 1.5, 2.0, 2.5,
-                                           3.0, 3.5, 4.0, 4.5, 5.0, 10.0, 20.0};
+  const std::array<double, 15> m_zoomTable{0.1, 0.25, 0.5, 0.75, 1.0, 1.5,  2.0, 2.5,
+                                           3.0, 3.5,  4.0, 4.5,  5.0, 10.0, 20.0};
   const int m_zoomCount = 15;
   CEngineBuffers* m_engineBuffers = nullptr;
   QSplitter* m_splitter = nullptr;

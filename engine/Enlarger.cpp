@@ -30,7 +30,8 @@ constexpr float kRed = 0.299f;
 constexpr float kGreen = 0.587f;
 constexpr float kBlue = 0.114f;
 
-static_assert(std::endian::native == std::endian::little, "pixels are stored as little-endian words");
+static_assert(std::endian::native == std::endian::little,
+              "pixels are stored as little-endian words");
 
 typedef float Vec4 __attribute__((vector_size(16)));
 typedef std::int32_t Vec4i __attribute__((vector_size(16)));
@@ -58,11 +59,11 @@ std::size_t Area(int w, int h) { return static_cast<std::size_t>(w) * static_cas
 
 struct Enlarger::Scratch {
   StepScratch step;
-  std::vector<float> grid;     // rows of the last doubling
-  std::vector<float> line;     // one source row
-  std::vector<float> luma;     // luma rows resampled to W
-  std::vector<float> chroma;   // chroma rows resampled to W, blue then red
-  std::vector<float> output;   // one output row: luma, blue, red
+  std::vector<float> grid;    // rows of the last doubling
+  std::vector<float> line;    // one source row
+  std::vector<float> luma;    // luma rows resampled to W
+  std::vector<float> chroma;  // chroma rows resampled to W, blue then red
+  std::vector<float> output;  // one output row: luma, blue, red
 };
 
 Enlarger::Enlarger(const std::uint8_t* source, int w, int h, std::uint8_t* dest, int W, int H)
@@ -123,7 +124,9 @@ void Enlarger::FinalChunk(int y0, int y1, Scratch& s) const {
   const float* lumaRows = s.grid.data() + gridOffset;
   if (!m_lumaX->IsIdentity()) {
     s.luma.resize((b - a) * rowW);
-    for (int r = a; r < b; ++r) m_lumaX->Apply(lumaRows + static_cast<std::size_t>(r - a) * gridW, s.luma.data() + (r - a) * rowW);
+    for (int r = a; r < b; ++r)
+      m_lumaX->Apply(lumaRows + static_cast<std::size_t>(r - a) * gridW,
+                     s.luma.data() + (r - a) * rowW);
     lumaRows = s.luma.data();
   }
 
@@ -202,13 +205,15 @@ bool Enlarger::Run(int threads, const WorkCrew::Report& report) {
 
   m_doublings = Doublings(m_w, m_h, m_W, m_H);
   if (m_doublings > 0) {
-    m_extra.reset(new (std::nothrow) float[Area(m_w << (m_doublings - 1), m_h << (m_doublings - 1))]);
+    m_extra.reset(
+        new (std::nothrow) float[Area(m_w << (m_doublings - 1), m_h << (m_doublings - 1))]);
     if (!m_extra) m_doublings = 0;  // no room for the luma plane: resample directly
   }
   // The last stored level lives in the extra plane, the ones before it
   // alternate with the destination, so that each doubling reads one and writes the other.
   for (int level = 0; level < m_doublings; ++level) {
-    float* data = (m_doublings - 1 - level) % 2 == 0 ? m_extra.get() : reinterpret_cast<float*>(m_dest);
+    float* data =
+        (m_doublings - 1 - level) % 2 == 0 ? m_extra.get() : reinterpret_cast<float*>(m_dest);
     m_levels.push_back(Plane{data, m_w << level, m_h << level});
   }
   const Kernel lumaKernel = m_doublings == 0 ? Kernel::Lanczos3 : Kernel::CatmullRom;
@@ -247,7 +252,8 @@ bool Enlarger::Run(int threads, const WorkCrew::Report& report) {
     const auto [ca, cb] = m_chromaY->Span(y0, y1);
     const int luma = b - a;
     const int chroma = cb - ca;
-    std::uint64_t cost = Area(m_W, y1 - y0) * kCostOutput + Area(m_W, luma + 2 * chroma) * kCostResampleRow;
+    std::uint64_t cost =
+        Area(m_W, y1 - y0) * kCostOutput + Area(m_W, luma + 2 * chroma) * kCostResampleRow;
     if (m_doublings > 0) cost += Area(2 * m_levels.back().width, luma + 1) * kCostLearned;
     return cost;
   }));
@@ -261,7 +267,8 @@ bool Enlarger::Run(int threads, const WorkCrew::Report& report) {
   std::size_t next = 0;
   if (m_doublings > 0) {
     const Phase& p = phases[next++];
-    if (!crew.RunPhase(p.costs, [&](int c, int) { ConvertChunk(p.bounds[c], p.bounds[c + 1]); })) return false;
+    if (!crew.RunPhase(p.costs, [&](int c, int) { ConvertChunk(p.bounds[c], p.bounds[c + 1]); }))
+      return false;
   }
   for (int level = 0; level + 1 < m_doublings; ++level) {
     const Phase& p = phases[next++];
@@ -272,7 +279,9 @@ bool Enlarger::Run(int threads, const WorkCrew::Report& report) {
     }
   }
   const Phase& p = phases[next];
-  if (!crew.RunPhase(p.costs, [&](int c, int worker) { FinalChunk(p.bounds[c], p.bounds[c + 1], m_scratch[worker]); })) {
+  if (!crew.RunPhase(p.costs, [&](int c, int worker) {
+        FinalChunk(p.bounds[c], p.bounds[c + 1], m_scratch[worker]);
+      })) {
     return false;
   }
   crew.Finish();

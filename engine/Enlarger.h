@@ -47,8 +47,8 @@ class Enlarger {
   const int m_H;
   int m_doublings = 0;
   std::unique_ptr<float[]> m_extra;  // the one plane beyond the destination
-  std::vector<Plane> m_levels;       // luma, doubled level by level; the last doubling is never stored
-  std::vector<Scratch> m_scratch;    // one per worker
+  std::vector<Plane> m_levels;  // luma, doubled level by level; the last doubling is never stored
+  std::vector<Scratch> m_scratch;  // one per worker
   // Final resampling of the luma grid and of the source's chroma to W x H.
   std::unique_ptr<Contributions> m_lumaX, m_lumaY, m_chromaX, m_chromaY;
 };

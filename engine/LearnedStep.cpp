@@ -30,7 +30,6 @@ static_assert(sizeof(table::kFilters[0][0][0]) == sizeof(Vec4));
 // for ripples beside hard edges, nothing at all on flat ground.
 constexpr float kReach = 0.5f;
 
-
 // atan2 to about 1e-5 rad; only used to pick an orientation bin.
 inline float FastAtan2(float y, float x) {
   const float ax = std::fabs(x);
@@ -106,7 +105,8 @@ void LearnedStep::Run(const Plane& in, int i0, int i1, float* out, std::ptrdiff_
       const float* base = planes[p];
       auto at = [&](int rr, int c) { return base[static_cast<std::size_t>(rr) * pw + c]; };
       for (int c = 1; c < pw - 1; ++c) {
-        vs[p * pw + c] = Binomial5(at(r - 2, c), at(r - 1, c), at(r, c), at(r + 1, c), at(r + 2, c));
+        vs[p * pw + c] =
+            Binomial5(at(r - 2, c), at(r - 1, c), at(r, c), at(r + 1, c), at(r + 2, c));
       }
     }
     // The tensor's sums, then its eigen-analysis, pixel by pixel in straight loops.
@@ -116,7 +116,8 @@ void LearnedStep::Run(const Plane& in, int i0, int i1, float* out, std::ptrdiff_
     for (int p = 0; p < 3; ++p) {
       const float* v = vs + p * pw + kPad;
       float* t = ta + p * w;
-      for (int j = 0; j < w; ++j) t[j] = kNorm * Binomial5(v[j - 2], v[j - 1], v[j], v[j + 1], v[j + 2]);
+      for (int j = 0; j < w; ++j)
+        t[j] = kNorm * Binomial5(v[j - 2], v[j - 1], v[j], v[j + 1], v[j + 2]);
     }
     int* buckets = scratch.buckets.data();
     for (int j = 0; j < w; ++j) {
@@ -134,7 +135,8 @@ void LearnedStep::Run(const Plane& in, int i0, int i1, float* out, std::ptrdiff_
       int strength = 0;
       for (int e = 0; e < kStrengthBins - 1; ++e) strength += root1 >= strengthEdges[e] ? 1 : 0;
       int coherent = 0;
-      for (int e = 0; e < kCoherenceBins - 1; ++e) coherent += coherence >= coherenceEdges[e] ? 1 : 0;
+      for (int e = 0; e < kCoherenceBins - 1; ++e)
+        coherent += coherence >= coherenceEdges[e] ? 1 : 0;
       buckets[j] = (angle * kStrengthBins + strength) * kCoherenceBins + coherent;
     }
 
@@ -144,7 +146,8 @@ void LearnedStep::Run(const Plane& in, int i0, int i1, float* out, std::ptrdiff_
       const Vec4* f = filters + static_cast<std::size_t>(scratch.buckets[j]) * kTaps;
       Vec4 acc = {0.0f, 0.0f, 0.0f, 0.0f};
       for (int dy = -kRadius; dy <= kRadius; ++dy) {
-        const float* src = scratch.padded.data() + static_cast<std::size_t>(r + dy) * pw + (j + kPad - kRadius);
+        const float* src =
+            scratch.padded.data() + static_cast<std::size_t>(r + dy) * pw + (j + kPad - kRadius);
         for (int dx = 0; dx <= 2 * kRadius; ++dx) acc += src[dx] * *f++;
       }
       // Each output pixel lies inside the square of four input pixels towards

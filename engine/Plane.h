@@ -11,7 +11,9 @@ struct Plane {
   int width = 0;
   int height = 0;
 
-  float* Row(int y) const { return data + static_cast<std::size_t>(y) * static_cast<std::size_t>(width); }
+  float* Row(int y) const {
+    return data + static_cast<std::size_t>(y) * static_cast<std::size_t>(width);
+  }
 };
 
 }  // namespace ampliscale

@@ -64,7 +64,8 @@ Contributions::Contributions(int from, int to, Kernel kernel) : m_from(from), m_
   for (int x = 0; x < to; ++x) {
     m_first[x] = std::min(firsts[x], from - m_taps);
     const int shift = firsts[x] - m_first[x];
-    std::copy(rows[x].begin(), rows[x].end(), m_weights.begin() + static_cast<std::ptrdiff_t>(x) * m_taps + shift);
+    std::copy(rows[x].begin(), rows[x].end(),
+              m_weights.begin() + static_cast<std::ptrdiff_t>(x) * m_taps + shift);
     m_identity = m_identity && m_first[x] == x && rows[x][0] == 1.0f;
   }
 }
@@ -97,10 +98,14 @@ void Contributions::Apply(const float* in, float* out) const {
   const int* first = m_first.data();
   const float* weights = m_weights.data();
   switch (m_taps) {
-    case 1: return ApplyFixed<1>(in, out, m_to, first, weights);
-    case 4: return ApplyFixed<4>(in, out, m_to, first, weights);
-    case 5: return ApplyFixed<5>(in, out, m_to, first, weights);
-    case 6: return ApplyFixed<6>(in, out, m_to, first, weights);
+    case 1:
+      return ApplyFixed<1>(in, out, m_to, first, weights);
+    case 4:
+      return ApplyFixed<4>(in, out, m_to, first, weights);
+    case 5:
+      return ApplyFixed<5>(in, out, m_to, first, weights);
+    case 6:
+      return ApplyFixed<6>(in, out, m_to, first, weights);
     default:
       for (int x = 0; x < m_to; ++x, weights += m_taps) {
         const float* src = in + first[x];

@@ -21,7 +21,9 @@ class Contributions {
   // Every output reads the same number of consecutive inputs (zero weights pad the short ones).
   int Taps() const { return m_taps; }
   int First(int x) const { return m_first[x]; }
-  const float* Weights(int x) const { return m_weights.data() + static_cast<std::size_t>(x) * m_taps; }
+  const float* Weights(int x) const {
+    return m_weights.data() + static_cast<std::size_t>(x) * m_taps;
+  }
   // True when output x is input x: nothing to compute.
   bool IsIdentity() const { return m_identity; }
   // The input samples [first, end) that outputs x0 ... x1 - 1 read.

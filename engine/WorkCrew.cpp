@@ -16,7 +16,8 @@ constexpr int kFirstStage = 2;
 constexpr int kStages = 13;
 
 std::int64_t Now() {
-  return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
       .count();
 }
 
@@ -67,7 +68,8 @@ void WorkCrew::Finish() {
   if (m_enteredStage) SendReport();
 }
 
-void WorkCrew::Work(const std::vector<std::uint64_t>& costs, const Task& task, int worker, bool reports) {
+void WorkCrew::Work(const std::vector<std::uint64_t>& costs, const Task& task, int worker,
+                    bool reports) {
   const int count = static_cast<int>(costs.size());
   while (!m_abandoned) {
     if (!reports) WaitWhileReportHangs();
@@ -101,7 +103,8 @@ void WorkCrew::WaitWhileReportHangs() {
 void WorkCrew::SendReport() {
   m_lastReport = std::chrono::steady_clock::now();
   if (m_abandoned || !m_report) return;
-  const double done = m_totalCost ? std::min(1.0, static_cast<double>(m_doneCost) / m_totalCost) : 1.0;
+  const double done =
+      m_totalCost ? std::min(1.0, static_cast<double>(m_doneCost) / m_totalCost) : 1.0;
   const int stage = std::min(kStages - 1, static_cast<int>(done * kStages));
   const int value = std::clamp(static_cast<int>((done * kStages - stage) * 255.0), 0, 255);
   m_enteredStage = kFirstStage + stage != m_lastStage;

@@ -54,7 +54,7 @@ class WorkCrew {
   std::mutex m_mutex;
   std::condition_variable m_phaseEnd;
   std::condition_variable m_reportEnd;
-  int m_running = 0;         // workers still in the phase; guarded by m_mutex
+  int m_running = 0;             // workers still in the phase; guarded by m_mutex
   std::exception_ptr m_failure;  // guarded by m_mutex
 };
 

@@ -49,11 +49,13 @@ void RunJob() {
   ampliscale::WorkCrew::Report report;
   if (window && window->send) {
     report = [window](int stage, int value) {
-      return window->send(window, AMPLISCALE_WM_RESIZE_PROGRESS, static_cast<uintptr_t>(stage), value) != 0;
+      return window->send(window, AMPLISCALE_WM_RESIZE_PROGRESS, static_cast<uintptr_t>(stage),
+                          value) != 0;
     };
   }
   try {
-    ampliscale::Enlarger(g_job.source, g_job.w, g_job.h, g_job.dest, g_job.W, g_job.H).Run(Threads(), report);
+    ampliscale::Enlarger(g_job.source, g_job.w, g_job.h, g_job.dest, g_job.W, g_job.H)
+        .Run(Threads(), report);
   } catch (...) {
     NearestFill(g_job);
   }

@@ -63,13 +63,13 @@ extern "C" {
 
 typedef struct AmpliscaleWindow AmpliscaleWindow;
 struct AmpliscaleWindow {
-    /* Sends a message to the window, synchronously; returns non-zero once the job is abandoned. */
-    intptr_t (*send)(AmpliscaleWindow *window, unsigned message, uintptr_t wParam, intptr_t lParam);
-    void *context;  /* the host's own data */
+  /* Sends a message to the window, synchronously; returns non-zero once the job is abandoned. */
+  intptr_t (*send)(AmpliscaleWindow *window, unsigned message, uintptr_t wParam, intptr_t lParam);
+  void *context; /* the host's own data */
 };
 
 /* Starts a new job; window may be NULL (no progress, no early stop). Returns 1. */
-AMPLISCALE_API int  DllInit(AmpliscaleWindow *window);
+AMPLISCALE_API int DllInit(AmpliscaleWindow *window);
 AMPLISCALE_API void DllSetSourceImage(int width, int height, void *pixels);
 AMPLISCALE_API void DllSetDestImage(int width, int height, void *pixels);
 AMPLISCALE_API void DllFilter(void);

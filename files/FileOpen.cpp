@@ -28,9 +28,8 @@ void CMainFrame::OnFileOpen() {
   if (!PromptToSaveResult()) return;
 
   std::optional<platform::FileChoice> choice = platform::GetOpenFileName(
-      DialogOwner(),
-      {{QStringLiteral("All Supported Files"),
-        QStringLiteral("*.jpg;*.jpeg;*.png;*.gif;*.bmp;*.tif;*.tiff")}});
+      DialogOwner(), {{QStringLiteral("All Supported Files"),
+                       QStringLiteral("*.jpg;*.jpeg;*.png;*.gif;*.bmp;*.tif;*.tiff")}});
   if (!choice) return;
   m_sourcePath = choice->path.toStdString();
 

@@ -63,7 +63,8 @@ std::string FinalSaveName(std::string_view name, int index) {
 
 std::string TemporaryNameBeside(std::string_view target, std::string_view token) {
   size_t slash = target.rfind('/');
-  std::string folder(slash == std::string_view::npos ? std::string_view() : target.substr(0, slash + 1));
+  std::string folder(slash == std::string_view::npos ? std::string_view()
+                                                     : target.substr(0, slash + 1));
   // The target's own name is left out: with it, a name near the file
   // system's length limit would leave no room for the temporary one.
   return folder + ".magnova-" + std::string(token) + ".part";

@@ -24,10 +24,10 @@ std::string ProposedSaveName(std::string_view sourcePath, double scale);
 
 // One file type of the save dialog.
 struct SaveFormat {
-  const char* description;               // "JPEGs (*.jpg, *.jpeg)"
-  const char* patterns;                  // "*.jpg;*.jpeg"
+  const char* description;                 // "JPEGs (*.jpg, *.jpeg)"
+  const char* patterns;                    // "*.jpg;*.jpeg"
   std::vector<std::string_view> accepted;  // extensions kept as they are, lower case
-  std::string_view appended;             // appended when none of them ends the name
+  std::string_view appended;               // appended when none of them ends the name
   FREE_IMAGE_FORMAT fif;
 };
 

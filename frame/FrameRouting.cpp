@@ -77,8 +77,7 @@ bool CMainFrame::SplitterMouse(QObject* target, QEvent* event) {
   // With Sync Scroll on the bar stays in the middle: no drag starts or goes on.
   const QPoint point = target == handle ? handle->mapToParent(mouse->position().toPoint())
                                         : mouse->position().toPoint();
-  const bool dragging =
-      (mouse->buttons() & Qt::LeftButton) && QWidget::mouseGrabber() == handle;
+  const bool dragging = (mouse->buttons() & Qt::LeftButton) && QWidget::mouseGrabber() == handle;
   if (!dragging && !handle->geometry().contains(point)) return false;
   handle->setCursor(Qt::ArrowCursor);
   return true;

@@ -95,7 +95,8 @@ bool CJob::RunOnUiThread(QObject* context, std::function<void()> fn) {
   };
   std::shared_ptr<Completer> completer(new Completer{slot});
   QMetaObject::invokeMethod(
-      context, [completer, ran, fn = std::move(fn)] {
+      context,
+      [completer, ran, fn = std::move(fn)] {
         fn();
         *ran = true;
       },

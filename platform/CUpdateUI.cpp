@@ -42,8 +42,7 @@ bool CUpdateUI::UIIsChecked(int id) const {
   return it != m_states.constEnd() && it->checked;
 }
 
-void CUpdateUI::AddAction(int id, unsigned place, QAction* action,
-                          QHash<int, QAction*>& actions) {
+void CUpdateUI::AddAction(int id, unsigned place, QAction* action, QHash<int, QAction*>& actions) {
   auto it = m_states.find(id);
   if (it == m_states.end() || !(it->places & place)) return;
   actions.insert(id, action);

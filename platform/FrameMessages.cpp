@@ -25,7 +25,8 @@ FrameMessageEvent::~FrameMessageEvent() {
 
 void PostFrameMessage(QObject* frame, unsigned message, uintptr_t wParam, intptr_t lParam,
                       std::shared_ptr<CJob> job) {
-  QCoreApplication::postEvent(frame, new FrameMessageEvent(message, wParam, lParam, std::move(job)));
+  QCoreApplication::postEvent(frame,
+                              new FrameMessageEvent(message, wParam, lParam, std::move(job)));
 }
 
 }  // namespace platform

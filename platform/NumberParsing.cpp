@@ -5,7 +5,9 @@
 namespace platform {
 namespace {
 
-bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v'; }
+bool IsSpace(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v';
+}
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 // Reads sign and digits from pos; pos ends after the last digit read.

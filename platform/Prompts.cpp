@@ -19,11 +19,16 @@ PromptResponder& CurrentResponder() {
 
 QMessageBox::Icon ToQt(MbIcon icon) {
   switch (icon) {
-    case MbIcon::Information: return QMessageBox::Information;
-    case MbIcon::Warning: return QMessageBox::Warning;
-    case MbIcon::Question: return QMessageBox::Question;
-    case MbIcon::Error: return QMessageBox::Critical;
-    case MbIcon::None: break;
+    case MbIcon::Information:
+      return QMessageBox::Information;
+    case MbIcon::Warning:
+      return QMessageBox::Warning;
+    case MbIcon::Question:
+      return QMessageBox::Question;
+    case MbIcon::Error:
+      return QMessageBox::Critical;
+    case MbIcon::None:
+      break;
   }
   return QMessageBox::NoIcon;
 }
@@ -79,17 +84,21 @@ int MessageBox(QWidget* owner, const QString& text, const QString& caption, MbIc
       break;
   }
   switch (box.exec()) {
-    case QMessageBox::Yes: return ids::IdYes;
-    case QMessageBox::No: return ids::IdNo;
-    case QMessageBox::Ok: return ids::IdOk;
-    default: return buttons == MbButtons::Ok ? ids::IdOk : ids::IdCancel;
+    case QMessageBox::Yes:
+      return ids::IdYes;
+    case QMessageBox::No:
+      return ids::IdNo;
+    case QMessageBox::Ok:
+      return ids::IdOk;
+    default:
+      return buttons == MbButtons::Ok ? ids::IdOk : ids::IdCancel;
   }
 }
 
 std::optional<FileChoice> GetOpenFileName(QWidget* owner, const std::vector<FileFilter>& filters) {
   if (const PromptResponder& responder = CurrentResponder()) {
-    PromptRecord record{PromptRecord::OpenFile, owner, {}, {}, MbIcon::None, MbButtons::Ok,
-                        filters};
+    PromptRecord record{PromptRecord::OpenFile, owner,         {},     {},
+                        MbIcon::None,           MbButtons::Ok, filters};
     return responder(record).file;
   }
   QFileDialog dialog(owner);
@@ -102,8 +111,8 @@ std::optional<FileChoice> GetOpenFileName(QWidget* owner, const std::vector<File
 std::optional<FileChoice> GetSaveFileName(QWidget* owner, const std::vector<FileFilter>& filters,
                                           const QString& proposedName) {
   if (const PromptResponder& responder = CurrentResponder()) {
-    PromptRecord record{PromptRecord::SaveFile, owner, proposedName, {}, MbIcon::None,
-                        MbButtons::Ok, filters};
+    PromptRecord record{PromptRecord::SaveFile, owner,         proposedName, {},
+                        MbIcon::None,           MbButtons::Ok, filters};
     return responder(record).file;
   }
   QFileDialog dialog(owner);

@@ -46,8 +46,8 @@ struct PromptRecord {
 };
 
 struct PromptAnswer {
-  int button = 0;                   // for message boxes
-  std::optional<FileChoice> file;   // for file dialogs; nullopt = cancelled
+  int button = 0;                  // for message boxes
+  std::optional<FileChoice> file;  // for file dialogs; nullopt = cancelled
 };
 
 using PromptResponder = std::function<PromptAnswer(const PromptRecord&)>;

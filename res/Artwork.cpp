@@ -30,7 +30,8 @@ void DrawMagnifier(QPainter& p, QPointF centre, qreal radius) {
 void DrawSign(QPainter& p, QPointF centre, bool plus) {
   p.setPen(QPen(kInk, 1.5));
   p.drawLine(QPointF(centre.x() - 2.5, centre.y()), QPointF(centre.x() + 2.5, centre.y()));
-  if (plus) p.drawLine(QPointF(centre.x(), centre.y() - 2.5), QPointF(centre.x(), centre.y() + 2.5));
+  if (plus)
+    p.drawLine(QPointF(centre.x(), centre.y() - 2.5), QPointF(centre.x(), centre.y() + 2.5));
 }
 
 void DrawPanes(QPainter& p) {
@@ -185,7 +186,8 @@ void DrawResizeIcon(QPainter& p, int size) {
 
 QIcon ToolbarImage(int id) {
   bool known = false;
-  for (const ToolbarButton& button : MainToolbar()) known = known || (button.id != 0 && button.id == id);
+  for (const ToolbarButton& button : MainToolbar())
+    known = known || (button.id != 0 && button.id == id);
   if (!known) return {};
   QPixmap pixmap(kImageWidth, kImageHeight);
   pixmap.fill(Qt::transparent);

@@ -26,7 +26,8 @@ const QHash<int, QString>& StringTable() {
       {ids::HelpContents, QStringLiteral("Display program help file\nHelp")},
       {ids::StrReady, QStringLiteral("Ready")},
       {ids::FileOpen, QStringLiteral("Open an image\nOpen an image")},
-      {ids::FileSaveResizedAs, QStringLiteral("Save resized image as...\nSave resized image as...")},
+      {ids::FileSaveResizedAs,
+       QStringLiteral("Save resized image as...\nSave resized image as...")},
       {ids::AppAbout,
        QStringLiteral("Display program information, version number and copyright\nAbout")},
       {ids::FileExit, QStringLiteral("Quit the application\nExit")},
@@ -55,21 +56,21 @@ QString CommandTooltip(int id) {
 
 const std::vector<MenuItem>& MainMenu() {
   static const std::vector<MenuItem> menu{
-      Popup("&File", {Item("&Open...\tCtrl+O", ids::FileOpen),
-                      Item("&Save Resized As...\tCtrl+S", ids::FileSaveResizedAs),
-                      Item("&Resize\tCtrl+R", ids::Resize), Separator(),
-                      Item("E&xit", ids::FileExit)}),
+      Popup("&File",
+            {Item("&Open...\tCtrl+O", ids::FileOpen),
+             Item("&Save Resized As...\tCtrl+S", ids::FileSaveResizedAs),
+             Item("&Resize\tCtrl+R", ids::Resize), Separator(), Item("E&xit", ids::FileExit)}),
       Popup("&View",
             {Item("Sync Scroll\tCtrl+C", ids::SyncScroll), Item("Sync Zoom\tCtrl+Z", ids::SyncZoom),
              Separator(), Item("Zoom In\t+", ids::ZoomIn), Item("Zoom Out\t-", ids::ZoomOut),
              Item("Zoom To Fit\t/", ids::ZoomToFit),
              Popup("Zoom To ...",
-                   {Item("10%", 32797), Item("25%", 32798), Item("50%", 32799),
-                    Item("75%", 32800), Item("100%\t*", ids::ZoomTo100), Item("150%", 32802),
-                    Item("200%", 32803), Item("250%", 32804), Item("300%", 32805),
-                    Item("350%", 32806), Item("400%", 32807), Item("450%", 32808),
-                    Item("500%", 32809), Item("1000%", 32810), Item("2000%", ids::ZoomToLast),
-                    Separator(), Item("Other...", ids::ZoomToOther)}),
+                   {Item("10%", 32797), Item("25%", 32798), Item("50%", 32799), Item("75%", 32800),
+                    Item("100%\t*", ids::ZoomTo100), Item("150%", 32802), Item("200%", 32803),
+                    Item("250%", 32804), Item("300%", 32805), Item("350%", 32806),
+                    Item("400%", 32807), Item("450%", 32808), Item("500%", 32809),
+                    Item("1000%", 32810), Item("2000%", ids::ZoomToLast), Separator(),
+                    Item("Other...", ids::ZoomToOther)}),
              Separator(), Item("&Toolbar", ids::ViewToolBar),
              Item("&Status Bar", ids::ViewStatusBar)}),
       Popup("&Help", {Item("Contents\tF1", ids::HelpContents), Separator(),
@@ -112,11 +113,9 @@ int TranslateAccelerator(int key, Qt::KeyboardModifiers modifiers, const QString
 
 const std::vector<ToolbarButton>& MainToolbar() {
   static const std::vector<ToolbarButton> buttons{
-      {ids::FileOpen}, {ids::FileSaveResizedAs}, {0},
-      {ids::ZoomOut},  {ids::ZoomIn},            {ids::ZoomToFit}, {ids::ZoomTo100}, {0},
-      {ids::Resize},   {0},
-      {ids::SyncScroll}, {ids::SyncZoom}, {0},
-      {ids::HelpContents},
+      {ids::FileOpen},   {ids::FileSaveResizedAs}, {0}, {ids::ZoomOut},      {ids::ZoomIn},
+      {ids::ZoomToFit},  {ids::ZoomTo100},         {0}, {ids::Resize},       {0},
+      {ids::SyncScroll}, {ids::SyncZoom},          {0}, {ids::HelpContents},
   };
   return buttons;
 }

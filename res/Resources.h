@@ -15,8 +15,8 @@ QString CommandPrompt(int id);
 QString CommandTooltip(int id);
 
 struct MenuItem {
-  QString text;  // "&Open...\tCtrl+O"; empty text = separator
-  int id = 0;    // command id; 0 for separators and popups
+  QString text;                    // "&Open...\tCtrl+O"; empty text = separator
+  int id = 0;                      // command id; 0 for separators and popups
   std::vector<MenuItem> children;  // a popup when not empty
 };
 // Menu 128: "&File", "&View", "&Help" with their items.
@@ -45,9 +45,19 @@ QIcon AppIcon(int id);
 
 struct DialogControl {
   int id;  // -1 for controls without an id
-  enum Kind { PushButton, DefPushButton, Edit, Static, StaticCentered, StaticRight, GroupBox,
-              Icon, ProgressBar, UpDown } kind;
-  QString text;  // for Icon: the icon group's id, "128" or "205"
+  enum Kind {
+    PushButton,
+    DefPushButton,
+    Edit,
+    Static,
+    StaticCentered,
+    StaticRight,
+    GroupBox,
+    Icon,
+    ProgressBar,
+    UpDown
+  } kind;
+  QString text;      // for Icon: the icon group's id, "128" or "205"
   int x, y, cx, cy;  // dialog units
 };
 
@@ -57,7 +67,7 @@ struct DialogTemplate {
   int cx, cy;  // dialog units
   QString fontFace;
   int pointSize;
-  bool closeBox;  // system menu with close box
+  bool closeBox;                        // system menu with close box
   std::vector<DialogControl> controls;  // template (tab) order
 };
 // Dialog templates 100, 201, 202, 203, 206.

@@ -136,8 +136,8 @@ void CEnlargerView::SetZoom(double zoom) {
       const QSize after = viewport()->size();
       const viewmath::IRect target =
           viewmath::ZoomCentreTarget(centreX, centreY, old, zoom, after.width(), after.height());
-      ScrollToView(QRect(target.left, target.top, target.right - target.left,
-                         target.bottom - target.top));
+      ScrollToView(
+          QRect(target.left, target.top, target.right - target.left, target.bottom - target.top));
     } else {
       viewport()->update();
     }
@@ -308,14 +308,32 @@ void CEnlargerView::keyPressEvent(QKeyEvent* e) {
   Qt::Orientation axis = Qt::Vertical;
   int code = -1;
   switch (e->key()) {
-    case Qt::Key_PageUp: code = SbPageUp; break;
-    case Qt::Key_PageDown: code = SbPageDown; break;
-    case Qt::Key_End: code = SbBottom; break;
-    case Qt::Key_Home: code = SbTop; break;
-    case Qt::Key_Up: code = SbLineUp; break;
-    case Qt::Key_Down: code = SbLineDown; break;
-    case Qt::Key_Left: axis = Qt::Horizontal; code = SbLineUp; break;
-    case Qt::Key_Right: axis = Qt::Horizontal; code = SbLineDown; break;
+    case Qt::Key_PageUp:
+      code = SbPageUp;
+      break;
+    case Qt::Key_PageDown:
+      code = SbPageDown;
+      break;
+    case Qt::Key_End:
+      code = SbBottom;
+      break;
+    case Qt::Key_Home:
+      code = SbTop;
+      break;
+    case Qt::Key_Up:
+      code = SbLineUp;
+      break;
+    case Qt::Key_Down:
+      code = SbLineDown;
+      break;
+    case Qt::Key_Left:
+      axis = Qt::Horizontal;
+      code = SbLineUp;
+      break;
+    case Qt::Key_Right:
+      axis = Qt::Horizontal;
+      code = SbLineDown;
+      break;
     default:
       e->ignore();
       return;
@@ -329,8 +347,8 @@ void CEnlargerView::keyPressEvent(QKeyEvent* e) {
 
 void CEnlargerView::wheelEvent(QWheelEvent* e) {
   const viewmath::WheelSteps wheel =
-      viewmath::Wheel(m_wheelRemainder, e->angleDelta().y(), m_wheelLines,
-                      m_scrollSize.height(), m_clientSize.height());
+      viewmath::Wheel(m_wheelRemainder, e->angleDelta().y(), m_wheelLines, m_scrollSize.height(),
+                      m_clientSize.height());
   for (int i = 0; i < wheel.steps; ++i) {
     DoScroll(wheel.vertical ? Qt::Vertical : Qt::Horizontal, wheel.code);
   }
@@ -384,9 +402,9 @@ void CEnlargerView::Render(QPainter& painter, const QRect& exposed) {
                         static_cast<int>(exposed.left() / sx),
                     static_cast<int>(std::ceil((exposed.bottom() + 1) / sy)) -
                         static_cast<int>(exposed.top() / sy));
-  const QRect source = under.intersected(QRect(window.left, window.top, window.width,
-                                               window.height))
-                           .intersected(full.rect());
+  const QRect source =
+      under.intersected(QRect(window.left, window.top, window.width, window.height))
+          .intersected(full.rect());
   const QRectF target((source.x() - window.left) * sx, (source.y() - window.top) * sy,
                       source.width() * sx, source.height() * sy);
   if (full.isNull() || full.hasAlphaChannel() || source.isEmpty() ||

@@ -88,7 +88,7 @@ class CEnlargerView : public QAbstractScrollArea {
   bool m_standardOwned = false;
   bool m_standardTried = false;
   bool m_reducedFailed = false;  // the reduced copy could not be made
-  QImage m_fullDrawable;  // over m_standard, bottom-up rows
-  QImage m_window;        // the visible source pixels of the last paint at zoom >= 1
-  bool m_syncingBars = false;  // set while the view moves its own scroll bars
+  QImage m_fullDrawable;         // over m_standard, bottom-up rows
+  QImage m_window;               // the visible source pixels of the last paint at zoom >= 1
+  bool m_syncingBars = false;    // set while the view moves its own scroll bars
 };

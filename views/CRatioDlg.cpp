@@ -19,8 +19,7 @@ constexpr int kHighest = 2000;
 }  // namespace
 
 CRatioDlg::CRatioDlg(QWidget* owner) : QDialog(owner) {
-  const QHash<int, QWidget*> controls =
-      platform::BuildDialog(*this, res::Dialog(ids::DlgZoomTo));
+  const QHash<int, QWidget*> controls = platform::BuildDialog(*this, res::Dialog(ids::DlgZoomTo));
   m_edit = qobject_cast<QLineEdit*>(controls.value(kEditId));
   m_spin = qobject_cast<platform::CUpDown*>(controls.value(kSpinId));
   if (auto* ok = qobject_cast<QPushButton*>(controls.value(ids::IdOk))) {

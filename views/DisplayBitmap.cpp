@@ -58,8 +58,7 @@ void Bgr24ToRgb32Plain(const uchar* p, uint32_t* dst, int width) {
 #if defined(__x86_64__) || defined(__i386__)
 // Four pixels per shuffle; each 16-byte load uses 12 bytes, so the loop stops
 // early enough that no load passes the end of the row.
-__attribute__((target("ssse3"))) void Bgr24ToRgb32Ssse3(const uchar* p, uint32_t* dst,
-                                                         int width) {
+__attribute__((target("ssse3"))) void Bgr24ToRgb32Ssse3(const uchar* p, uint32_t* dst, int width) {
   const __m128i spread = _mm_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1);
   const __m128i opaque = _mm_set1_epi32(static_cast<int>(0xff000000u));
   int x = 0;
@@ -126,7 +125,8 @@ FIBITMAP* StandardBitmap(FIBITMAP* bitmap, bool& owned) {
 }
 
 QImage DrawableImage(FIBITMAP* standard) {
-  if (!standard || FreeImage_GetWidth(standard) == 0 || FreeImage_GetHeight(standard) == 0) return {};
+  if (!standard || FreeImage_GetWidth(standard) == 0 || FreeImage_GetHeight(standard) == 0)
+    return {};
   const int w = static_cast<int>(FreeImage_GetWidth(standard));
   const int h = static_cast<int>(FreeImage_GetHeight(standard));
   const qsizetype pitch = FreeImage_GetPitch(standard);

@@ -34,7 +34,9 @@ struct Luma {
   double at(int x, int r) const { return y[static_cast<std::size_t>(r) * w + x]; }
 };
 
-double ToLuma(double r, double g, double b) { return 16.0 + (65.481 * r + 128.553 * g + 24.966 * b) / 255.0; }
+double ToLuma(double r, double g, double b) {
+  return 16.0 + (65.481 * r + 128.553 * g + 24.966 * b) / 255.0;
+}
 
 Luma FromBitmap(FIBITMAP* dib) {
   Luma l;
@@ -43,7 +45,8 @@ Luma FromBitmap(FIBITMAP* dib) {
   l.y.resize(static_cast<std::size_t>(l.w) * l.h);
   for (int r = 0; r < l.h; ++r) {
     const BYTE* p = FreeImage_GetScanLine(dib, l.h - 1 - r);
-    for (int x = 0; x < l.w; ++x, p += 3) l.y[static_cast<std::size_t>(r) * l.w + x] = ToLuma(p[2], p[1], p[0]);
+    for (int x = 0; x < l.w; ++x, p += 3)
+      l.y[static_cast<std::size_t>(r) * l.w + x] = ToLuma(p[2], p[1], p[0]);
   }
   return l;
 }
@@ -53,7 +56,8 @@ Luma FromTopDown(const std::vector<BYTE>& bgra, int w, int h) {
   l.w = w;
   l.h = h;
   l.y.resize(static_cast<std::size_t>(w) * h);
-  for (std::size_t i = 0; i < l.y.size(); ++i) l.y[i] = ToLuma(bgra[4 * i + 2], bgra[4 * i + 1], bgra[4 * i]);
+  for (std::size_t i = 0; i < l.y.size(); ++i)
+    l.y[i] = ToLuma(bgra[4 * i + 2], bgra[4 * i + 1], bgra[4 * i]);
   return l;
 }
 
@@ -75,10 +79,12 @@ double Ssim(const Luma& a, const Luma& b, int shave) {
   const int w = a.w - 2 * shave, h = a.h - 2 * shave;
   if (w < 11 || h < 11) return 1.0;
   double kernel[11], total = 0;
-  for (int i = 0; i < 11; ++i) total += kernel[i] = std::exp(-((i - 5) * (i - 5)) / (2 * 1.5 * 1.5));
+  for (int i = 0; i < 11; ++i)
+    total += kernel[i] = std::exp(-((i - 5) * (i - 5)) / (2 * 1.5 * 1.5));
   for (double& k : kernel) k /= total;
   auto blur = [&](const std::vector<double>& in) {
-    std::vector<double> tmp(static_cast<std::size_t>(w) * h), out(static_cast<std::size_t>(w - 10) * (h - 10));
+    std::vector<double> tmp(static_cast<std::size_t>(w) * h),
+        out(static_cast<std::size_t>(w - 10) * (h - 10));
     for (int r = 0; r < h; ++r) {
       for (int x = 0; x + 10 < w; ++x) {
         double s = 0;
@@ -95,7 +101,8 @@ double Ssim(const Luma& a, const Luma& b, int shave) {
     }
     return out;
   };
-  std::vector<double> x(static_cast<std::size_t>(w) * h), y(x.size()), xx(x.size()), yy(x.size()), xy(x.size());
+  std::vector<double> x(static_cast<std::size_t>(w) * h), y(x.size()), xx(x.size()), yy(x.size()),
+      xy(x.size());
   for (int r = 0; r < h; ++r) {
     for (int c = 0; c < w; ++c) {
       const std::size_t i = static_cast<std::size_t>(r) * w + c;
@@ -110,8 +117,10 @@ double Ssim(const Luma& a, const Luma& b, int shave) {
   const double c1 = (0.01 * 255) * (0.01 * 255), c2 = (0.03 * 255) * (0.03 * 255);
   double sum = 0;
   for (std::size_t i = 0; i < mx.size(); ++i) {
-    const double vx = sxx[i] - mx[i] * mx[i], vy = syy[i] - my[i] * my[i], cv = sxy[i] - mx[i] * my[i];
-    sum += ((2 * mx[i] * my[i] + c1) * (2 * cv + c2)) / ((mx[i] * mx[i] + my[i] * my[i] + c1) * (vx + vy + c2));
+    const double vx = sxx[i] - mx[i] * mx[i], vy = syy[i] - my[i] * my[i],
+                 cv = sxy[i] - mx[i] * my[i];
+    sum += ((2 * mx[i] * my[i] + c1) * (2 * cv + c2)) /
+           ((mx[i] * mx[i] + my[i] * my[i] + c1) * (vx + vy + c2));
   }
   return sum / mx.size();
 }
@@ -122,7 +131,8 @@ std::vector<BYTE> EngineEnlarge(FIBITMAP* small, int W, int H, double& seconds) 
   std::vector<BYTE> source(static_cast<std::size_t>(w) * h * 4);
   for (int r = 0; r < h; ++r) {
     const BYTE* p = FreeImage_GetScanLine(small, r);  // bottom row first, as the engine wants
-    for (int x = 0; x < w; ++x) std::memcpy(&source[(static_cast<std::size_t>(r) * w + x) * 4], p + 3 * x, 3);
+    for (int x = 0; x < w; ++x)
+      std::memcpy(&source[(static_cast<std::size_t>(r) * w + x) * 4], p + 3 * x, 3);
   }
   const std::size_t bufW = std::max(W, 2 * w - 1), bufH = std::max(H, 2 * h - 1);
   std::vector<BYTE> dest(bufW * bufH * 4);
@@ -223,17 +233,19 @@ int main(int argc, char** argv) {
     }
     FreeImage_Unload(photo);
   }
-  std::printf("%-6s %-12s %8s %8s %9s %9s\n", "factor", "method", "PSNR dB", "SSIM", "MP/s", "vs L3");
+  std::printf("%-6s %-12s %8s %8s %9s %9s\n", "factor", "method", "PSNR dB", "SSIM", "MP/s",
+              "vs L3");
   for (const auto& [factor, row] : scores) {
     for (int m = 0; m < 4; ++m) {
       const Score& s = row[m];
       if (!s.count) continue;
       const double speed = s.megapixels / s.seconds;
       const double lanczos = row[1].megapixels / row[1].seconds;
-      std::printf("%-6.2f %-12s %8.2f %8.4f %9.1f %8.2fx\n", factor, names[m], s.psnr / s.count, s.ssim / s.count, speed,
-                  speed / lanczos);
+      std::printf("%-6.2f %-12s %8.2f %8.4f %9.1f %8.2fx\n", factor, names[m], s.psnr / s.count,
+                  s.ssim / s.count, speed, speed / lanczos);
     }
-    std::printf("%-6.2f engine gain over Lanczos3: %+.2f dB\n", factor, (row[0].psnr - row[1].psnr) / row[0].count);
+    std::printf("%-6.2f engine gain over Lanczos3: %+.2f dB\n", factor,
+                (row[0].psnr - row[1].psnr) / row[0].count);
   }
   FreeImage_DeInitialise();
   return 0;

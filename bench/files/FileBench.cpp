@@ -81,7 +81,8 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   const int repetitions = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3;
   std::filesystem::path folder =
-      argc > 2 ? std::filesystem::path(argv[2]) : std::filesystem::temp_directory_path() / "magnova-files-bench";
+      argc > 2 ? std::filesystem::path(argv[2])
+               : std::filesystem::temp_directory_path() / "magnova-files-bench";
   std::filesystem::create_directories(folder);
 
   CMainFrame frame;
@@ -95,7 +96,8 @@ int main(int argc, char** argv) {
     int saveIndex;  // the save dialog's file type
     const char* extension;
   };
-  for (const Format& format : {Format{"JPEG", FIF_JPEG, 1, ".jpg"}, Format{"PNG", FIF_PNG, 4, ".png"}}) {
+  for (const Format& format :
+       {Format{"JPEG", FIF_JPEG, 1, ".jpg"}, Format{"PNG", FIF_PNG, 4, ".png"}}) {
     const std::string bare = (folder / (std::string("bare") + format.extension)).string();
     const std::string ours = (folder / (std::string("ours") + format.extension)).string();
     Timing save, open;
@@ -105,7 +107,8 @@ int main(int argc, char** argv) {
       frame.m_result = image;
       frame.m_resultSaved = false;
       platform::ScopedPromptResponder answer([&](const platform::PromptRecord&) {
-        return platform::PromptAnswer{0, platform::FileChoice{QString::fromStdString(ours), format.saveIndex}};
+        return platform::PromptAnswer{
+            0, platform::FileChoice{QString::fromStdString(ours), format.saveIndex}};
       });
       KeepBest(save.program, Measure([&] { frame.OnSaveResizedAs(); }));
       KeepBest(save.bare, Measure([&] { FreeImage_Save(format.fif, image, bare.c_str(), 0); }));
@@ -121,9 +124,9 @@ int main(int argc, char** argv) {
       KeepBest(open.program, Measure([&] { frame.OnFileOpen(); }));
       if (!frame.m_source) std::printf("%s: the program's open failed\n", format.name);
       KeepBest(open.bare, Measure([&] {
-        FIBITMAP* loaded = FreeImage_Load(format.fif, bare.c_str(), 0);
-        FreeImage_Unload(loaded);
-      }));
+                 FIBITMAP* loaded = FreeImage_Load(format.fif, bare.c_str(), 0);
+                 FreeImage_Unload(loaded);
+               }));
     }
     Report(std::string("save ") + format.name, save);
     Report(std::string("open ") + format.name, open);

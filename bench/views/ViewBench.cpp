@@ -97,87 +97,91 @@ int main(int argc, char** argv) {
   // "paint" or "zoom" runs one half only.
   const QString only = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QString();
   if (only != "zoom") {
-  std::printf("\npaint, ratio to a bare drawImage of the same visible area:\n");
-  for (double zoom : {0.1, 1.0, 20.0}) {
-    view.SetZoom(zoom);
-    view.SetScrollOffset(view.m_scrollSize.width() / 3, view.m_scrollSize.height() / 3, false);
-    // The same visible area, (a) as a top-down RGB32 picture, the fastest a
-    // painter draws, with the grey margins a view fills where the picture
-    // ends, and (b) straight from FreeImage's bottom-up 24-bit rows through
-    // a flipping transform.
-    FIBITMAP* bits = picture;
-    if (zoom < 1.0) {
-      const QSize size = view.GetImageRect().size();
-      bits = FreeImage_Rescale(picture, size.width(), size.height(), FILTER_BOX);
-    }
-    const QImage fast = zoom < 1.0 ? TopDownCopy(bits) : topDown;
-    const QImage direct = views::DrawableImage(bits);
-    QRect sourceRect;
-    if (zoom < 1.0) {
-      sourceRect = QRect(view.m_scrollOffset, client).intersected(fast.rect());
-    } else {
-      const viewmath::SourceWindow w = viewmath::VisibleSource(
-          view.m_scrollOffset.x(), view.m_scrollOffset.y(), client.width(), client.height(), zoom);
-      sourceRect = QRect(w.left, w.top, w.width, w.height);
-    }
-    const QRect target = zoom < 1.0 ? QRect(QPoint(0, 0), sourceRect.size()) : all;
-    const QRect stored(sourceRect.x(), direct.height() - 1 - sourceRect.bottom(),
-                       sourceRect.width(), sourceRect.height());
-    const int repeat = 20;
-    auto paintView = [&] {
-      for (int i = 0; i < repeat; ++i) {
-        QPainter painter(&canvas);
-        view.Render(painter, all);
+    std::printf("\npaint, ratio to a bare drawImage of the same visible area:\n");
+    for (double zoom : {0.1, 1.0, 20.0}) {
+      view.SetZoom(zoom);
+      view.SetScrollOffset(view.m_scrollSize.width() / 3, view.m_scrollSize.height() / 3, false);
+      // The same visible area, (a) as a top-down RGB32 picture, the fastest a
+      // painter draws, with the grey margins a view fills where the picture
+      // ends, and (b) straight from FreeImage's bottom-up 24-bit rows through
+      // a flipping transform.
+      FIBITMAP* bits = picture;
+      if (zoom < 1.0) {
+        const QSize size = view.GetImageRect().size();
+        bits = FreeImage_Rescale(picture, size.width(), size.height(), FILTER_BOX);
       }
-    };
-    const auto [mine, bare] = Compare(15, paintView, [&] {
-      for (int i = 0; i < repeat; ++i) {
-        QPainter painter(&canvas);
-        // What the picture leaves of the client area is grey in both.
-        if (target.right() < all.right()) {
-          painter.fillRect(QRect(target.right() + 1, 0, all.right() - target.right(),
-                                 all.height()), QColor(192, 192, 192));
+      const QImage fast = zoom < 1.0 ? TopDownCopy(bits) : topDown;
+      const QImage direct = views::DrawableImage(bits);
+      QRect sourceRect;
+      if (zoom < 1.0) {
+        sourceRect = QRect(view.m_scrollOffset, client).intersected(fast.rect());
+      } else {
+        const viewmath::SourceWindow w =
+            viewmath::VisibleSource(view.m_scrollOffset.x(), view.m_scrollOffset.y(),
+                                    client.width(), client.height(), zoom);
+        sourceRect = QRect(w.left, w.top, w.width, w.height);
+      }
+      const QRect target = zoom < 1.0 ? QRect(QPoint(0, 0), sourceRect.size()) : all;
+      const QRect stored(sourceRect.x(), direct.height() - 1 - sourceRect.bottom(),
+                         sourceRect.width(), sourceRect.height());
+      const int repeat = 20;
+      auto paintView = [&] {
+        for (int i = 0; i < repeat; ++i) {
+          QPainter painter(&canvas);
+          view.Render(painter, all);
         }
-        if (target.bottom() < all.bottom()) {
-          painter.fillRect(QRect(0, target.bottom() + 1, target.width(),
-                                 all.bottom() - target.bottom()), QColor(192, 192, 192));
+      };
+      const auto [mine, bare] = Compare(15, paintView, [&] {
+        for (int i = 0; i < repeat; ++i) {
+          QPainter painter(&canvas);
+          // What the picture leaves of the client area is grey in both.
+          if (target.right() < all.right()) {
+            painter.fillRect(
+                QRect(target.right() + 1, 0, all.right() - target.right(), all.height()),
+                QColor(192, 192, 192));
+          }
+          if (target.bottom() < all.bottom()) {
+            painter.fillRect(
+                QRect(0, target.bottom() + 1, target.width(), all.bottom() - target.bottom()),
+                QColor(192, 192, 192));
+          }
+          painter.drawImage(target, fast, sourceRect);
         }
-        painter.drawImage(target, fast, sourceRect);
-      }
-    });
-    const auto [mine2, flipped] = Compare(5, paintView, [&] {
-      for (int i = 0; i < repeat; ++i) {
-        QPainter painter(&canvas);
-        painter.setTransform(QTransform(1, 0, 0, -1, 0, target.top() + target.bottom() + 1));
-        painter.drawImage(target, direct, stored);
-      }
-    });
-    if (bits != picture) FreeImage_Unload(bits);
-    const double ratio = mine / bare;
-    allMet = allMet && ratio <= 1.5;
-    std::printf("  zoom %5d %%: view %.3f ms; bare top-down RGB32 %.3f ms, ratio %.2f (goal <= 1.5);"
-                " bare flipped 24-bit %.3f ms, ratio %.2f\n",
-                viewmath::ZoomPercent(zoom), 1000 * mine / repeat, 1000 * bare / repeat, ratio,
-                1000 * flipped / repeat, mine2 / flipped);
-  }
+      });
+      const auto [mine2, flipped] = Compare(5, paintView, [&] {
+        for (int i = 0; i < repeat; ++i) {
+          QPainter painter(&canvas);
+          painter.setTransform(QTransform(1, 0, 0, -1, 0, target.top() + target.bottom() + 1));
+          painter.drawImage(target, direct, stored);
+        }
+      });
+      if (bits != picture) FreeImage_Unload(bits);
+      const double ratio = mine / bare;
+      allMet = allMet && ratio <= 1.5;
+      std::printf(
+          "  zoom %5d %%: view %.3f ms; bare top-down RGB32 %.3f ms, ratio %.2f (goal <= 1.5);"
+          " bare flipped 24-bit %.3f ms, ratio %.2f\n",
+          viewmath::ZoomPercent(zoom), 1000 * mine / repeat, 1000 * bare / repeat, ratio,
+          1000 * flipped / repeat, mine2 / flipped);
+    }
   }
 
   if (only != "paint") {
-  std::printf("\nzoom change below 100 %%, ratio to one FreeImage_Rescale box filter:\n");
-  for (double zoom : {0.75, 0.5, 0.25, 0.1}) {
-    const viewmath::ISize size = viewmath::DisplayedSize(kWidth, kHeight, zoom);
-    const auto [mine, bare] = Compare(
-        3,
-        [&] {
-          view.SetZoom(1.0);
-          view.SetZoom(zoom);
-        },
-        [&] { FreeImage_Unload(FreeImage_Rescale(picture, size.cx, size.cy, FILTER_BOX)); });
-    const double ratio = mine / bare;
-    allMet = allMet && ratio <= 1.2;
-    std::printf("  100 %% -> %3d %%: view %.1f ms, rescale %.1f ms, ratio %.2f (goal <= 1.2)\n",
-                viewmath::ZoomPercent(zoom), 1000 * mine, 1000 * bare, ratio);
-  }
+    std::printf("\nzoom change below 100 %%, ratio to one FreeImage_Rescale box filter:\n");
+    for (double zoom : {0.75, 0.5, 0.25, 0.1}) {
+      const viewmath::ISize size = viewmath::DisplayedSize(kWidth, kHeight, zoom);
+      const auto [mine, bare] = Compare(
+          3,
+          [&] {
+            view.SetZoom(1.0);
+            view.SetZoom(zoom);
+          },
+          [&] { FreeImage_Unload(FreeImage_Rescale(picture, size.cx, size.cy, FILTER_BOX)); });
+      const double ratio = mine / bare;
+      allMet = allMet && ratio <= 1.2;
+      std::printf("  100 %% -> %3d %%: view %.1f ms, rescale %.1f ms, ratio %.2f (goal <= 1.2)\n",
+                  viewmath::ZoomPercent(zoom), 1000 * mine, 1000 * bare, ratio);
+    }
   }
   std::printf("\n%s\n", allMet ? "all goals met" : "some goals missed");
 

@@ -18,7 +18,8 @@ struct Sizes {
 
 std::string Name(const testing::TestParamInfo<Sizes>& info) {
   const Sizes& s = info.param;
-  return std::to_string(s.w) + "x" + std::to_string(s.h) + "_to_" + std::to_string(s.W) + "x" + std::to_string(s.H);
+  return std::to_string(s.w) + "x" + std::to_string(s.h) + "_to_" + std::to_string(s.W) + "x" +
+         std::to_string(s.H);
 }
 
 class EveryTargetSize : public testing::TestWithParam<Sizes> {};
@@ -45,15 +46,16 @@ TEST_P(EveryTargetSize, FlatSourceFillsExactlyTheTarget) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Engine, EveryTargetSize,
-                         testing::Values(Sizes{1, 1, 1, 1}, Sizes{1, 1, 7, 5}, Sizes{1, 1, 20, 20},
-                                         Sizes{1, 9, 2, 18}, Sizes{1, 9, 20, 180}, Sizes{9, 1, 27, 3},
-                                         Sizes{13, 11, 1, 22}, Sizes{13, 11, 26, 1}, Sizes{13, 11, 1, 1},
-                                         Sizes{13, 11, 14, 12}, Sizes{13, 11, 16, 14}, Sizes{13, 11, 19, 16},
-                                         Sizes{13, 11, 26, 22}, Sizes{13, 11, 39, 33}, Sizes{13, 11, 52, 44},
-                                         Sizes{13, 11, 104, 88}, Sizes{6, 5, 120, 100}, Sizes{13, 11, 29, 13},
-                                         Sizes{30, 20, 7, 9}, Sizes{30, 20, 60, 10}, Sizes{2, 2, 3, 3}),
-                         Name);
+INSTANTIATE_TEST_SUITE_P(
+    Engine, EveryTargetSize,
+    testing::Values(Sizes{1, 1, 1, 1}, Sizes{1, 1, 7, 5}, Sizes{1, 1, 20, 20}, Sizes{1, 9, 2, 18},
+                    Sizes{1, 9, 20, 180}, Sizes{9, 1, 27, 3}, Sizes{13, 11, 1, 22},
+                    Sizes{13, 11, 26, 1}, Sizes{13, 11, 1, 1}, Sizes{13, 11, 14, 12},
+                    Sizes{13, 11, 16, 14}, Sizes{13, 11, 19, 16}, Sizes{13, 11, 26, 22},
+                    Sizes{13, 11, 39, 33}, Sizes{13, 11, 52, 44}, Sizes{13, 11, 104, 88},
+                    Sizes{6, 5, 120, 100}, Sizes{13, 11, 29, 13}, Sizes{30, 20, 7, 9},
+                    Sizes{30, 20, 60, 10}, Sizes{2, 2, 3, 3}),
+    Name);
 
 // The source's bottom row arrives first and must come out at the bottom; its
 // left column must stay on the left.

@@ -23,7 +23,8 @@ class GuardedBuffer {
     const std::size_t page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
     m_body = (size + page - 1) / page * page;
     m_mapped = m_body + 2 * page;
-    m_base = static_cast<std::uint8_t*>(mmap(nullptr, m_mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+    m_base = static_cast<std::uint8_t*>(
+        mmap(nullptr, m_mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
     if (m_base == MAP_FAILED) throw std::runtime_error("mmap failed");
     mprotect(m_base, page, PROT_NONE);
     mprotect(m_base + page + m_body, page, PROT_NONE);
@@ -72,18 +73,20 @@ struct RecordingWindow {
 
 // Source pixels (bottom row first, BGRA) built from a function of the
 // top-down position.
-inline std::vector<std::uint8_t> MakeSource(int w, int h, const std::function<void(int x, int y, std::uint8_t* bgra)>& pixel) {
+inline std::vector<std::uint8_t> MakeSource(
+    int w, int h, const std::function<void(int x, int y, std::uint8_t* bgra)>& pixel) {
   std::vector<std::uint8_t> bytes(static_cast<std::size_t>(w) * h * 4);
   for (int y = 0; y < h; ++y) {
-    for (int x = 0; x < w; ++x) pixel(x, y, &bytes[(static_cast<std::size_t>(h - 1 - y) * w + x) * 4]);
+    for (int x = 0; x < w; ++x)
+      pixel(x, y, &bytes[(static_cast<std::size_t>(h - 1 - y) * w + x) * 4]);
   }
   return bytes;
 }
 
 // The whole job through the five calls, with guard pages around both buffers
 // and the source write-protected. Returns the W x H result, top row first.
-inline std::vector<std::uint8_t> Enlarge(const std::vector<std::uint8_t>& source, int w, int h, int W, int H,
-                                         AmpliscaleWindow* window = nullptr) {
+inline std::vector<std::uint8_t> Enlarge(const std::vector<std::uint8_t>& source, int w, int h,
+                                         int W, int H, AmpliscaleWindow* window = nullptr) {
   GuardedBuffer src(source.size());
   std::memcpy(src.data(), source.data(), source.size());
   src.MakeReadOnly();

@@ -14,7 +14,9 @@ using enginetest::Enlarge;
 using enginetest::MakeSource;
 using enginetest::Pixel;
 
-std::uint8_t Grey(double v) { return static_cast<std::uint8_t>(std::lround(std::clamp(v, 0.0, 255.0))); }
+std::uint8_t Grey(double v) {
+  return static_cast<std::uint8_t>(std::lround(std::clamp(v, 0.0, 255.0)));
+}
 
 void SetGrey(std::uint8_t* p, std::uint8_t v) {
   p[0] = p[1] = p[2] = v;
@@ -27,7 +29,8 @@ TEST(EnginePicture, BlobKeepsItsPlace) {
   const int w = 40, h = 34;
   const double cx = 17.3, cy = 15.6, sigma = 3.0;
   const auto source = MakeSource(w, h, [&](int x, int y, std::uint8_t* p) {
-    SetGrey(p, Grey(230.0 - 180.0 * std::exp(-((x - cx) * (x - cx) + (y - cy) * (y - cy)) / (2 * sigma * sigma))));
+    SetGrey(p, Grey(230.0 - 180.0 * std::exp(-((x - cx) * (x - cx) + (y - cy) * (y - cy)) /
+                                             (2 * sigma * sigma))));
   });
   for (const double factor : {1.2, 1.5, 2.0, 2.5, 3.0, 4.0, 6.0}) {
     const int W = static_cast<int>(w * factor), H = static_cast<int>(h * factor);
@@ -51,8 +54,11 @@ TEST(EnginePicture, BlobKeepsItsPlace) {
 // twice as densely.
 TEST(EnginePicture, SmoothPictureIsReproduced) {
   const int w = 48, h = 40;
-  auto field = [](double x, double y) { return 128.0 + 60.0 * std::sin(0.21 * x + 0.1 * y) + 40.0 * std::cos(0.17 * y - 0.05 * x); };
-  const auto source = MakeSource(w, h, [&](int x, int y, std::uint8_t* p) { SetGrey(p, Grey(field(x, y))); });
+  auto field = [](double x, double y) {
+    return 128.0 + 60.0 * std::sin(0.21 * x + 0.1 * y) + 40.0 * std::cos(0.17 * y - 0.05 * x);
+  };
+  const auto source =
+      MakeSource(w, h, [&](int x, int y, std::uint8_t* p) { SetGrey(p, Grey(field(x, y))); });
   const auto result = Enlarge(source, w, h, 2 * w, 2 * h);
   double squared = 0;
   int count = 0;
@@ -71,7 +77,8 @@ TEST(EnginePicture, SmoothPictureIsReproduced) {
 // the values rise without ripples.
 TEST(EnginePicture, HardEdgeHasNoRipples) {
   const int w = 24, h = 16;
-  const auto source = MakeSource(w, h, [&](int x, int, std::uint8_t* p) { SetGrey(p, x < w / 2 ? 0 : 255); });
+  const auto source =
+      MakeSource(w, h, [&](int x, int, std::uint8_t* p) { SetGrey(p, x < w / 2 ? 0 : 255); });
   for (const double factor : {1.5, 2.0, 3.0, 4.0, 7.5}) {
     const int W = static_cast<int>(w * factor), H = static_cast<int>(h * factor);
     const auto result = Enlarge(source, w, h, W, H);
@@ -79,7 +86,8 @@ TEST(EnginePicture, HardEdgeHasNoRipples) {
       ASSERT_EQ(Pixel(result, W, 0, y)[1], 0) << factor;
       ASSERT_EQ(Pixel(result, W, W - 1, y)[1], 255) << factor;
       for (int x = 1; x < W; ++x) {
-        ASSERT_GE(Pixel(result, W, x, y)[1] + 2, Pixel(result, W, x - 1, y)[1]) << factor << " at " << x << "," << y;
+        ASSERT_GE(Pixel(result, W, x, y)[1] + 2, Pixel(result, W, x - 1, y)[1])
+            << factor << " at " << x << "," << y;
       }
     }
   }
@@ -96,11 +104,13 @@ TEST(EnginePicture, ThreadCountChangesNothing) {
   });
   for (const double factor : {1.2, 2.0, 3.0, 5.0}) {
     const int W = static_cast<int>(w * factor), H = static_cast<int>(h * factor);
-    const std::size_t size = static_cast<std::size_t>(std::max(W, 2 * w - 1)) * std::max(H, 2 * h - 1) * 4;
+    const std::size_t size =
+        static_cast<std::size_t>(std::max(W, 2 * w - 1)) * std::max(H, 2 * h - 1) * 4;
     std::vector<std::uint8_t> reference;
     for (const int threads : {1, 2, 3}) {
       std::vector<std::uint8_t> dest(size);
-      ASSERT_TRUE(ampliscale::Enlarger(source.data(), w, h, dest.data(), W, H).Run(threads, nullptr));
+      ASSERT_TRUE(
+          ampliscale::Enlarger(source.data(), w, h, dest.data(), W, H).Run(threads, nullptr));
       dest.resize(static_cast<std::size_t>(W) * H * 4);
       if (reference.empty()) {
         reference = dest;

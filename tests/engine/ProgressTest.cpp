@@ -46,7 +46,9 @@ TEST(EngineProgress, ReportsRiseThroughTheStagesAndLeaveTheLastOne) {
     const int W = static_cast<int>(w * factor), H = static_cast<int>(h * factor);
     const auto start = std::chrono::steady_clock::now();
     Enlarge(Texture(w, h), w, h, W, H, &window.window);
-    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                        std::chrono::steady_clock::now() - start)
+                        .count();
 
     ASSERT_FALSE(window.reports.empty()) << factor;
     StageCounter counter;
@@ -60,7 +62,8 @@ TEST(EngineProgress, ReportsRiseThroughTheStagesAndLeaveTheLastOne) {
       ASSERT_LE(value, 255) << factor;
       const int s = static_cast<int>(stage);
       const int v = static_cast<int>(value);
-      ASSERT_TRUE(s > previousStage || (s == previousStage && v >= previousValue)) << "progress went back at " << i;
+      ASSERT_TRUE(s > previousStage || (s == previousStage && v >= previousValue))
+          << "progress went back at " << i;
       previousStage = s;
       previousValue = v;
       counter.Update(s, v);

@@ -263,7 +263,8 @@ TEST_F(OpenFrameTest, LoadFinishedAtTheMomentOfAbortIsShownInEitherOrder) {
     m_frame->m_sourcePath = ImageFile("race.png");
     if (abortFirst) platform::PostFrameMessage(m_frame.get(), WM_LOAD_DONE, 1, 0);
     CMainFrame* frame = m_frame.get();
-    m_frame->m_worker = platform::CJob::Start([frame](platform::CJob& job) { frame->LoadWorker(job); });
+    m_frame->m_worker =
+        platform::CJob::Start([frame](platform::CJob& job) { frame->LoadWorker(job); });
     ASSERT_TRUE(m_frame->m_worker->WaitForEnd(std::chrono::seconds(10)));
     if (!abortFirst) platform::PostFrameMessage(m_frame.get(), WM_LOAD_DONE, 1, 0);
     ASSERT_TRUE(harness::PumpUntil([&] { return m_frame->View(0)->Image() != nullptr; }));

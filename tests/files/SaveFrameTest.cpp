@@ -233,7 +233,8 @@ TEST_F(SaveFrameTest, SaveFinishedAtTheMomentOfAbortCountsInEitherOrder) {
     m_frame->m_saveFormat = 4;
     if (abortFirst) platform::PostFrameMessage(m_frame.get(), WM_SAVE_DONE, 1, 0);
     CMainFrame* frame = m_frame.get();
-    m_frame->m_worker = platform::CJob::Start([frame](platform::CJob& job) { frame->SaveWorker(job); });
+    m_frame->m_worker =
+        platform::CJob::Start([frame](platform::CJob& job) { frame->SaveWorker(job); });
     ASSERT_TRUE(m_frame->m_worker->WaitForEnd(std::chrono::seconds(10)));
     if (!abortFirst) platform::PostFrameMessage(m_frame.get(), WM_SAVE_DONE, 1, 0);
     ASSERT_TRUE(harness::PumpUntil([&] { return m_frame->m_resultSaved; }));

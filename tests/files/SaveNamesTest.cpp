@@ -20,19 +20,19 @@ TEST_P(ProposalTest, BuildsNameFromBaseNameAndPercent) {
 
 INSTANTIATE_TEST_SUITE_P(
     Names, ProposalTest,
-    testing::Values(
-        ProposalCase{"PlainJpeg", "/home/u/pics/photo.jpg", 2.5, "photo_250percents"},
-        ProposalCase{"DotInFolderOnly", "/d/a/b.c/shot", 3.0, "shot_300percents"},
-        ProposalCase{"LastDotOnly", "/x/archive.tar.png", 1.5, "archive.tar_150percents"},
-        ProposalCase{"NoFolder", "image.bmp", 0.5, "image_50percents"},
-        ProposalCase{"Smallest", "/a/s.tif", 0.01, "s_1percents"},
-        ProposalCase{"Largest", "/a/l.tif", 20.0, "l_2000percents"},
-        // 1.15 x 100 is 114.999...; the percent is rounded, not truncated.
-        ProposalCase{"RoundedNotTruncated", "/a/r.png", 1.15, "r_115percents"},
-        ProposalCase{"Utf8Name", "/tmp/\xc3\xa9t\xc3\xa9/\xe5\x86\x99\xe7\x9c\x9f.jpeg", 2.0,
-                     "\xe5\x86\x99\xe7\x9c\x9f_200percents"},
-        ProposalCase{"HiddenFile", "/h/.hidden", 2.0, "_200percents"},
-        ProposalCase{"TrailingDot", "/h/name.", 2.0, "name_200percents"}),
+    testing::Values(ProposalCase{"PlainJpeg", "/home/u/pics/photo.jpg", 2.5, "photo_250percents"},
+                    ProposalCase{"DotInFolderOnly", "/d/a/b.c/shot", 3.0, "shot_300percents"},
+                    ProposalCase{"LastDotOnly", "/x/archive.tar.png", 1.5,
+                                 "archive.tar_150percents"},
+                    ProposalCase{"NoFolder", "image.bmp", 0.5, "image_50percents"},
+                    ProposalCase{"Smallest", "/a/s.tif", 0.01, "s_1percents"},
+                    ProposalCase{"Largest", "/a/l.tif", 20.0, "l_2000percents"},
+                    // 1.15 x 100 is 114.999...; the percent is rounded, not truncated.
+                    ProposalCase{"RoundedNotTruncated", "/a/r.png", 1.15, "r_115percents"},
+                    ProposalCase{"Utf8Name", "/tmp/\xc3\xa9t\xc3\xa9/\xe5\x86\x99\xe7\x9c\x9f.jpeg",
+                                 2.0, "\xe5\x86\x99\xe7\x9c\x9f_200percents"},
+                    ProposalCase{"HiddenFile", "/h/.hidden", 2.0, "_200percents"},
+                    ProposalCase{"TrailingDot", "/h/name.", 2.0, "name_200percents"}),
     [](const testing::TestParamInfo<ProposalCase>& info) { return info.param.label; });
 
 struct ExtensionCase {

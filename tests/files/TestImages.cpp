@@ -69,7 +69,8 @@ std::string ReadAll(const std::string& path) {
 }
 
 void WriteAll(const std::string& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  std::ofstream(path, std::ios::binary)
+      .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
 bool Exists(const std::string& path) {

@@ -73,8 +73,8 @@ TEST_F(FrameStartupTest, ThePercentBoxIsEmptyDisabledAndHoldsFifteenChoices) {
   EXPECT_EQ(box->width(), 60);
   QStringList items;
   for (int i = 0; i < box->count(); ++i) items << box->itemText(i);
-  EXPECT_EQ(items, (QStringList{"25%", "50%", "75%", "200%", "300%", "400%", "500%", "600%",
-                                "700%", "800%", "900%", "1000%", "1500%", "2000%", "Other..."}));
+  EXPECT_EQ(items, (QStringList{"25%", "50%", "75%", "200%", "300%", "400%", "500%", "600%", "700%",
+                                "800%", "900%", "1000%", "1500%", "2000%", "Other..."}));
   // It sits in the toolbar just before the Resize button.
   const QList<QAction*> actions = frame.m_toolBar->actions();
   const qsizetype resize = actions.indexOf(ToolbarAction(frame, ids::Resize));
@@ -91,7 +91,8 @@ TEST_F(FrameStartupTest, CommandsWithoutAnImageAreDisabledAndTheTogglesChecked) 
     EXPECT_FALSE(button->isEnabled()) << id;
     EXPECT_FALSE(button->isChecked()) << id;
   }
-  for (int id : {ids::FileOpen, ids::HelpContents}) EXPECT_TRUE(ToolbarAction(frame, id)->isEnabled());
+  for (int id : {ids::FileOpen, ids::HelpContents})
+    EXPECT_TRUE(ToolbarAction(frame, id)->isEnabled());
   EXPECT_TRUE(frame.UIIsChecked(ids::ViewToolBar));
   EXPECT_TRUE(frame.UIIsChecked(ids::ViewStatusBar));
 
@@ -120,13 +121,11 @@ TEST_F(FrameStartupTest, CommandsWithoutAnImageAreDisabledAndTheTogglesChecked) 
 TEST_F(FrameStartupTest, TheMenusReadAsDesigned) {
   const QList<QAction*> bar = frame.menuBar()->actions();
   ASSERT_EQ(bar.size(), 3);
-  EXPECT_EQ(Texts(bar[0]->menu()),
-            (QStringList{"&Open...\tCtrl+O", "&Save Resized As...\tCtrl+S", "&Resize\tCtrl+R", "-",
-                         "E&xit"}));
-  EXPECT_EQ(Texts(bar[1]->menu()),
-            (QStringList{"Sync Scroll\tCtrl+C", "Sync Zoom\tCtrl+Z", "-", "Zoom In\t+",
-                         "Zoom Out\t-", "Zoom To Fit\t/", "Zoom To ...", "-", "&Toolbar",
-                         "&Status Bar"}));
+  EXPECT_EQ(Texts(bar[0]->menu()), (QStringList{"&Open...\tCtrl+O", "&Save Resized As...\tCtrl+S",
+                                                "&Resize\tCtrl+R", "-", "E&xit"}));
+  EXPECT_EQ(Texts(bar[1]->menu()), (QStringList{"Sync Scroll\tCtrl+C", "Sync Zoom\tCtrl+Z", "-",
+                                                "Zoom In\t+", "Zoom Out\t-", "Zoom To Fit\t/",
+                                                "Zoom To ...", "-", "&Toolbar", "&Status Bar"}));
   EXPECT_EQ(Texts(frame.m_zoomToMenu),
             (QStringList{"10%", "25%", "50%", "75%", "100%\t*", "150%", "200%", "250%", "300%",
                          "350%", "400%", "450%", "500%", "1000%", "2000%", "-", "Other..."}));

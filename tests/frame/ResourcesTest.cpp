@@ -71,7 +71,8 @@ TEST(ResourcesTest, TheToolbarHasTenDistinctPicturesOfSixteenByFifteen) {
     ++buttons;
     const QIcon icon = res::ToolbarImage(button.id);
     ASSERT_FALSE(icon.isNull()) << button.id;
-    const QImage image = icon.pixmap(QSize(16, 15)).toImage().convertToFormat(QImage::Format_ARGB32);
+    const QImage image =
+        icon.pixmap(QSize(16, 15)).toImage().convertToFormat(QImage::Format_ARGB32);
     EXPECT_EQ(image.size(), QSize(16, 15));
     int painted = 0;
     for (int y = 0; y < image.height(); ++y)

@@ -24,8 +24,8 @@ TEST(DialogBuilderTest, DialogUnitsComeFromTheFontsAverageWidthAndHeight) {
   QFont font = QApplication::font();
   font.setPixelSize(13);
   const QFontMetrics metrics(font);
-  const int width = metrics.horizontalAdvance(
-      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
+  const int width =
+      metrics.horizontalAdvance("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
   const int baseX = (width / 26 + 1) / 2;
   const int baseY = metrics.height();
   const QRect r = DialogUnitsToPixels(font, 4, 8, 100, 80);
@@ -83,7 +83,8 @@ TEST(DialogBuilderTest, TheTabChainFollowsTheTemplateOrder) {
     if (w->focusPolicy() & Qt::TabFocus) chain << w;
     w = w->nextInFocusChain();
   } while (w != controls.value(1002));
-  EXPECT_EQ(chain, (QList<QWidget*>{controls.value(1002), controls.value(1005), controls.value(1007)}));
+  EXPECT_EQ(chain,
+            (QList<QWidget*>{controls.value(1002), controls.value(1005), controls.value(1007)}));
   EXPECT_EQ(static_cast<QPushButton*>(controls.value(1007))->text(), "Resume");
   EXPECT_TRUE(static_cast<QPushButton*>(controls.value(1005))->isDefault());
 }
@@ -142,7 +143,8 @@ TEST(DialogBuilderTest, ADialogIsCentredOverItsOwnerOrTheScreen) {
   QDialog dialog(&owner);
   BuildDialog(dialog, res::Dialog(ids::DlgWait));
   CentreOverOwner(dialog);
-  EXPECT_LE((dialog.frameGeometry().center() - owner.frameGeometry().center()).manhattanLength(), 2);
+  EXPECT_LE((dialog.frameGeometry().center() - owner.frameGeometry().center()).manhattanLength(),
+            2);
 
   QDialog lone;
   BuildDialog(lone, res::Dialog(ids::DlgWait));

@@ -54,9 +54,8 @@ bool PumpUntil(Done done) {
 TEST(CJobTest, SendWaitsUntilTheUiThreadHasHandledTheMessage) {
   Receiver frame;
   std::atomic<int> sendResult{-1};
-  auto job = CJob::Start([&](CJob& self) {
-    sendResult = self.Send(&frame, WM_RESIZE_PROGRESS, 3, 128) ? 1 : 0;
-  });
+  auto job = CJob::Start(
+      [&](CJob& self) { sendResult = self.Send(&frame, WM_RESIZE_PROGRESS, 3, 128) ? 1 : 0; });
   // The worker is blocked in its send until the UI thread handles it.
   std::this_thread::sleep_for(20ms);
   EXPECT_FALSE(job->HasEnded());
@@ -72,9 +71,8 @@ TEST(CJobTest, SendWaitsUntilTheUiThreadHasHandledTheMessage) {
 TEST(CJobTest, ASendWakesWhenTheJobIsAbandonedOrItsReceiverGoes) {
   Receiver frame;
   std::atomic<int> sendResult{-1};
-  auto job = CJob::Start([&](CJob& self) {
-    sendResult = self.Send(&frame, WM_RESIZE_PROGRESS, 0, 1) ? 1 : 0;
-  });
+  auto job = CJob::Start(
+      [&](CJob& self) { sendResult = self.Send(&frame, WM_RESIZE_PROGRESS, 0, 1) ? 1 : 0; });
   // The UI thread never handles the message, as when it waits for the worker.
   std::this_thread::sleep_for(20ms);
   EXPECT_TRUE(job->Abandon());
@@ -170,7 +168,8 @@ TEST(CJobTest, RunOnUiThreadRunsOnTheUiThreadUnlessAbandoned) {
   std::atomic<int> ran{-1};
   bool onUiThread = false;
   auto job = CJob::Start([&](CJob& self) {
-    ran = self.RunOnUiThread(&context, [&] { onUiThread = QThread::currentThread() == context.thread(); })
+    ran = self.RunOnUiThread(&context,
+                             [&] { onUiThread = QThread::currentThread() == context.thread(); })
               ? 1
               : 0;
   });
@@ -179,9 +178,8 @@ TEST(CJobTest, RunOnUiThreadRunsOnTheUiThreadUnlessAbandoned) {
   EXPECT_TRUE(onUiThread);
 
   bool called = false;
-  auto abandoned = CJob::Start([&](CJob& self) {
-    ran = self.RunOnUiThread(&context, [&] { called = true; }) ? 1 : 0;
-  });
+  auto abandoned = CJob::Start(
+      [&](CJob& self) { ran = self.RunOnUiThread(&context, [&] { called = true; }) ? 1 : 0; });
   std::this_thread::sleep_for(20ms);
   abandoned->Abandon();
   ASSERT_TRUE(abandoned->WaitForEnd(5s));

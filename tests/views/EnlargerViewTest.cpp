@@ -27,8 +27,8 @@ void Settle() {
       std::abs(got.blue() - want.blue()) <= tolerance) {
     return ::testing::AssertionSuccess();
   }
-  return ::testing::AssertionFailure() << "got " << got.name().toStdString() << ", want "
-                                       << want.name().toStdString();
+  return ::testing::AssertionFailure()
+         << "got " << got.name().toStdString() << ", want " << want.name().toStdString();
 }
 
 class ViewFixture {
@@ -170,8 +170,7 @@ TEST_F(ScrollingView, ScrollBarArrowsAndPagesStepByTheImageSize) {
   EXPECT_EQ(f.view.m_scrollOffset, QPoint(0, 0));
   QScrollBar* bar = f.view.horizontalScrollBar();
   ASSERT_TRUE(bar->isVisible());
-  EXPECT_EQ(client, QSize(200, 160) - QSize(f.view.verticalScrollBar()->width(),
-                                            bar->height()));
+  EXPECT_EQ(client, QSize(200, 160) - QSize(f.view.verticalScrollBar()->width(), bar->height()));
   EXPECT_EQ(bar->maximum(), 1000 - client.width());
   EXPECT_EQ(bar->pageStep(), client.width());
   bar->triggerAction(QAbstractSlider::SliderSingleStepAdd);

@@ -171,7 +171,8 @@ TEST_F(FrameViewsTest, OtherAsksForAPercent) {
   EXPECT_EQ(Mark(), kMark200);
 
   QTimer::singleShot(0, [] {
-    if (QWidget* dialog = QApplication::activeModalWidget()) QTest::keyClick(dialog, Qt::Key_Escape);
+    if (QWidget* dialog = QApplication::activeModalWidget())
+      QTest::keyClick(dialog, Qt::Key_Escape);
   });
   frame.OnZoomTo(ids::ZoomToOther);
   EXPECT_DOUBLE_EQ(Left().GetZoom(), 2.0);

@@ -23,21 +23,19 @@ TEST_P(ParseInt32Table, ReadsOnlyWholeNumbersThatFit) {
 
 INSTANTIATE_TEST_SUITE_P(
     Texts, ParseInt32Table,
-    testing::Values(WholeCase{"Plain", "123", 123}, WholeCase{"SpacesAround", "  42 ", 42},
-                    WholeCase{"Negative", "-3", -3}, WholeCase{"Plus", "+7", 7},
-                    WholeCase{"Zero", "0", 0}, WholeCase{"Empty", "", std::nullopt},
-                    WholeCase{"OnlySpaces", "   ", std::nullopt},
-                    WholeCase{"LoneMinus", "-", std::nullopt},
-                    WholeCase{"Letters", "abc", std::nullopt},
-                    WholeCase{"TrailingLetter", "12a", std::nullopt},
-                    WholeCase{"InnerSpace", "1 2", std::nullopt},
-                    WholeCase{"DoubleSign", "--1", std::nullopt},
-                    WholeCase{"Max", "2147483647", std::numeric_limits<int32_t>::max()},
-                    WholeCase{"Min", "-2147483648", std::numeric_limits<int32_t>::min()},
-                    WholeCase{"JustAboveMax", "2147483648", std::nullopt},
-                    WholeCase{"JustBelowMin", "-2147483649", std::nullopt},
-                    WholeCase{"FarTooLong", "99999999999999999999999", std::nullopt},
-                    WholeCase{"LeadingZeros", "000000000000000000012", 12}),
+    testing::Values(
+        WholeCase{"Plain", "123", 123}, WholeCase{"SpacesAround", "  42 ", 42},
+        WholeCase{"Negative", "-3", -3}, WholeCase{"Plus", "+7", 7}, WholeCase{"Zero", "0", 0},
+        WholeCase{"Empty", "", std::nullopt}, WholeCase{"OnlySpaces", "   ", std::nullopt},
+        WholeCase{"LoneMinus", "-", std::nullopt}, WholeCase{"Letters", "abc", std::nullopt},
+        WholeCase{"TrailingLetter", "12a", std::nullopt},
+        WholeCase{"InnerSpace", "1 2", std::nullopt}, WholeCase{"DoubleSign", "--1", std::nullopt},
+        WholeCase{"Max", "2147483647", std::numeric_limits<int32_t>::max()},
+        WholeCase{"Min", "-2147483648", std::numeric_limits<int32_t>::min()},
+        WholeCase{"JustAboveMax", "2147483648", std::nullopt},
+        WholeCase{"JustBelowMin", "-2147483649", std::nullopt},
+        WholeCase{"FarTooLong", "99999999999999999999999", std::nullopt},
+        WholeCase{"LeadingZeros", "000000000000000000012", 12}),
     [](const auto& info) { return std::string(info.param.name); });
 
 struct LeadingCase {

@@ -29,10 +29,18 @@ void SetPalette(FIBITMAP* bitmap, int count) {
 }  // namespace
 
 std::string KindName(Kind kind) {
-  static const char* const names[] = {"Rgb24",    "Bgra32Opaque", "Bgra32Translucent",
-                                      "Bgra32AlphaUnused", "Palette8", "Palette4",
-                                      "Palette1", "Rgb565",       "Grey16",
-                                      "Rgb48",    "Rgba64",       "RgbFloat"};
+  static const char* const names[] = {"Rgb24",
+                                      "Bgra32Opaque",
+                                      "Bgra32Translucent",
+                                      "Bgra32AlphaUnused",
+                                      "Palette8",
+                                      "Palette4",
+                                      "Palette1",
+                                      "Rgb565",
+                                      "Grey16",
+                                      "Rgb48",
+                                      "Rgba64",
+                                      "RgbFloat"};
   return names[static_cast<int>(kind)];
 }
 
@@ -53,9 +61,9 @@ Bitmap Quadrants(Kind kind, int w, int h) {
           p[FI_RGBA_GREEN] = static_cast<BYTE>(kColours[q].green());
           p[FI_RGBA_BLUE] = static_cast<BYTE>(kColours[q].blue());
           if (bpp == 32) {
-            p[FI_RGBA_ALPHA] = kind == Kind::Bgra32AlphaUnused                ? 0
+            p[FI_RGBA_ALPHA] = kind == Kind::Bgra32AlphaUnused             ? 0
                                : kind == Kind::Bgra32Translucent && q == 0 ? 0
-                                                                            : 255;
+                                                                           : 255;
           }
         }
       }
@@ -93,7 +101,8 @@ Bitmap Quadrants(Kind kind, int w, int h) {
       b = FreeImage_AllocateT(FIT_UINT16, w, h, 16);
       for (int y = 0; y < h; ++y) {
         auto* p = reinterpret_cast<WORD*>(Row(b, y));
-        for (int x = 0; x < w; ++x) p[x] = static_cast<WORD>(kGreys[QuadrantAt(x, y, w, h)] << 8 | 0x7f);
+        for (int x = 0; x < w; ++x)
+          p[x] = static_cast<WORD>(kGreys[QuadrantAt(x, y, w, h)] << 8 | 0x7f);
       }
       break;
     }

@@ -9,8 +9,8 @@ namespace {
 
 using namespace viewmath;
 
-constexpr std::array<double, 15> kTable{0.1, 0.25, 0.5, 0.75, 1.0, 1.5, 2.0, 2.5,
-                                        3.0, 3.5, 4.0, 4.5, 5.0, 10.0, 20.0};
+constexpr std::array<double, 15> kTable{0.1, 0.25, 0.5, 0.75, 1.0, 1.5,  2.0, 2.5,
+                                        3.0, 3.5,  4.0, 4.5,  5.0, 10.0, 20.0};
 
 std::string Name(const char* name) { return name; }
 
@@ -30,20 +30,15 @@ TEST_P(NextZoomStepTable, StepsThroughTheLevels) {
 
 INSTANTIATE_TEST_SUITE_P(
     Levels, NextZoomStepTable,
-    testing::Values(StepCase{"InFrom100", 1.0, true, 1.5}, StepCase{"OutFrom100", 1.0, false, 0.75},
-                    StepCase{"InFrom1000", 10.0, true, 20.0},
-                    StepCase{"InAt2000Stays", 20.0, true, 20.0},
-                    StepCase{"OutAt10Stays", 0.1, false, 0.1},
-                    StepCase{"InBetweenLevels", 0.37, true, 0.5},
-                    StepCase{"OutBetweenLevels", 0.37, false, 0.25},
-                    StepCase{"InOnTie", 0.375, true, 0.5}, StepCase{"OutOnTie", 0.375, false, 0.25},
-                    StepCase{"InOnWideTie", 7.5, true, 10.0},
-                    StepCase{"OutOnWideTie", 7.5, false, 5.0},
-                    StepCase{"InNearAbove", 1.55, true, 2.0},
-                    StepCase{"OutNearBelow", 1.45, false, 1.0},
-                    StepCase{"InBelowTable", 0.05, true, 0.1},
-                    StepCase{"OutBelowTable", 0.05, false, 0.1},
-                    StepCase{"OutAboveTable", 25.0, false, 20.0}),
+    testing::Values(
+        StepCase{"InFrom100", 1.0, true, 1.5}, StepCase{"OutFrom100", 1.0, false, 0.75},
+        StepCase{"InFrom1000", 10.0, true, 20.0}, StepCase{"InAt2000Stays", 20.0, true, 20.0},
+        StepCase{"OutAt10Stays", 0.1, false, 0.1}, StepCase{"InBetweenLevels", 0.37, true, 0.5},
+        StepCase{"OutBetweenLevels", 0.37, false, 0.25}, StepCase{"InOnTie", 0.375, true, 0.5},
+        StepCase{"OutOnTie", 0.375, false, 0.25}, StepCase{"InOnWideTie", 7.5, true, 10.0},
+        StepCase{"OutOnWideTie", 7.5, false, 5.0}, StepCase{"InNearAbove", 1.55, true, 2.0},
+        StepCase{"OutNearBelow", 1.45, false, 1.0}, StepCase{"InBelowTable", 0.05, true, 0.1},
+        StepCase{"OutBelowTable", 0.05, false, 0.1}, StepCase{"OutAboveTable", 25.0, false, 20.0}),
     [](const auto& info) { return Name(info.param.name); });
 
 struct SizeCase {
@@ -61,17 +56,16 @@ TEST_P(DisplayedSizeTable, TruncatesAndNeverVanishes) {
   EXPECT_EQ(DisplayedSize(c.width, c.height, c.zoom), c.expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Sizes, DisplayedSizeTable,
-    testing::Values(SizeCase{"ExactAtOne", 4000, 3000, 1.0, {4000, 3000}},
-                    SizeCase{"HalfOfOdd", 101, 51, 0.5, {50, 25}},
-                    SizeCase{"TruncNotRound", 333, 10, 0.3, {99, 3}},
-                    SizeCase{"OnePixelAtTen", 1, 1, 0.1, {1, 1}},
-                    SizeCase{"ThinLineAtTen", 100, 5, 0.1, {1, 1}},
-                    SizeCase{"NoImage", 0, 0, 2.0, {1, 1}},
-                    SizeCase{"Enlarged", 300, 200, 20.0, {6000, 4000}},
-                    SizeCase{"OneAndAHalf", 7, 3, 1.5, {10, 4}}),
-    [](const auto& info) { return Name(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Sizes, DisplayedSizeTable,
+                         testing::Values(SizeCase{"ExactAtOne", 4000, 3000, 1.0, {4000, 3000}},
+                                         SizeCase{"HalfOfOdd", 101, 51, 0.5, {50, 25}},
+                                         SizeCase{"TruncNotRound", 333, 10, 0.3, {99, 3}},
+                                         SizeCase{"OnePixelAtTen", 1, 1, 0.1, {1, 1}},
+                                         SizeCase{"ThinLineAtTen", 100, 5, 0.1, {1, 1}},
+                                         SizeCase{"NoImage", 0, 0, 2.0, {1, 1}},
+                                         SizeCase{"Enlarged", 300, 200, 20.0, {6000, 4000}},
+                                         SizeCase{"OneAndAHalf", 7, 3, 1.5, {10, 4}}),
+                         [](const auto& info) { return Name(info.param.name); });
 
 TEST(ZoomClamp, HoldsZoomWithinLimitsAndFitModeAtOne) {
   EXPECT_DOUBLE_EQ(ClampZoom(0.05, false), 0.1);
@@ -97,9 +91,9 @@ class ScrollOffsetTable : public testing::TestWithParam<ScrollCase> {};
 // offset runs from 0 to 700.
 TEST_P(ScrollOffsetTable, FollowsTheScrollCodes) {
   const ScrollCase& c = GetParam();
-  EXPECT_EQ(ScrollOffset(c.code, c.offset, c.size, c.client, LineStep(c.size), PageStep(c.size),
-                         123),
-            c.expected);
+  EXPECT_EQ(
+      ScrollOffset(c.code, c.offset, c.size, c.client, LineStep(c.size), PageStep(c.size), 123),
+      c.expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(
