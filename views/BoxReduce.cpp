@@ -1,0 +1,191 @@
+#include "views/BoxReduce.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <thread>
+#include <vector>
+
+namespace views {
+namespace {
+
+// The source pixels one output pixel covers along an axis: taps of them from
+// first on, each with the share of the output it makes up (0 for the padding
+// that gives every output the same number of taps).
+struct Taps {
+  int taps = 0;
+  std::vector<int> first;
+  std::vector<float> weights;  // taps per output
+  const float* Weights(int i) const { return weights.data() + static_cast<size_t>(i) * taps; }
+};
+
+Taps AxisTaps(int source, int target) {
+  Taps axis;
+  const double step = static_cast<double>(source) / target;
+  axis.taps = static_cast<int>(std::ceil(step)) + 1;
+  axis.first.resize(target);
+  axis.weights.assign(static_cast<size_t>(target) * axis.taps, 0.0f);
+  for (int i = 0; i < target; ++i) {
+    const double low = i * step;
+    const double high = std::min<double>(source, (i + 1) * step);
+    // The last taps may reach past the source; they carry no weight, so
+    // their first is moved back to stay inside.
+    const int first =
+        std::min(static_cast<int>(low), source - axis.taps > 0 ? source - axis.taps : 0);
+    axis.first[i] = first;
+    float* weight = axis.weights.data() + static_cast<size_t>(i) * axis.taps;
+    for (int t = 0; t < axis.taps && first + t < source; ++t) {
+      const int s = first + t;
+      const double covered = std::min<double>(high, s + 1) - std::max<double>(low, s);
+      if (covered > 0) weight[t] = static_cast<float>(covered / step);
+    }
+  }
+  return axis;
+}
+
+// The loops that see every source byte, kept plain so that the compiler
+// turns them into wide vector code, once for the machine's widest units.
+#define MAGNOVA_WIDE __attribute__((target_clones("arch=x86-64-v3", "default")))
+
+MAGNOVA_WIDE void AddRows(uint16_t* sum, const uint8_t* row, int n) {
+  for (int i = 0; i < n; ++i) sum[i] += row[i];
+}
+
+MAGNOVA_WIDE void CopyRow(uint16_t* sum, const uint8_t* row, int n) {
+  for (int i = 0; i < n; ++i) sum[i] = row[i];
+}
+
+// acc = ws * sum + wa * a + wb * b + wc * c
+MAGNOVA_WIDE void Blend(float* acc, const uint16_t* sum, float ws, const uint8_t* a, float wa,
+                        const uint8_t* b, float wb, const uint8_t* c, float wc, int n) {
+  for (int i = 0; i < n; ++i) acc[i] = ws * sum[i] + wa * a[i] + wb * b[i] + wc * c[i];
+}
+
+MAGNOVA_WIDE void Blend3(float* acc, const uint8_t* a, float wa, const uint8_t* b, float wb,
+                         const uint8_t* c, float wc, int n) {
+  for (int i = 0; i < n; ++i) acc[i] = wa * a[i] + wb * b[i] + wc * c[i];
+}
+
+// The weighted sum of the source rows of one output row, into acc. Rows
+// covered in full all weigh the same: they are added as bytes first, and only
+// the sum and the partly covered rows at the ends are weighed.
+void SumRows(const PixelRows& in, const Taps& y, int row, float* acc, uint16_t* sum) {
+  const int n = in.width * in.bytesPerPixel;
+  const float* weight = y.Weights(row);
+  const uint8_t* partial[3] = {};
+  float partialWeight[3] = {};
+  int partials = 0;
+  int full = 0;
+  float fullWeight = 0;
+  for (int t = 0; t < y.taps; ++t) {
+    if (weight[t] == 0.0f) continue;
+    const uint8_t* source = in.Row(y.first[row] + t);
+    // A full row's share is the largest any row has; the ends have less.
+    const bool isFull = t > 0 && t + 1 < y.taps && weight[t + 1] != 0.0f && weight[t - 1] != 0.0f;
+    if (isFull && partials > 0 && full < 256) {
+      if (full == 0) {
+        CopyRow(sum, source, n);
+      } else {
+        AddRows(sum, source, n);
+      }
+      fullWeight = weight[t];
+      ++full;
+    } else if (partials < 3) {
+      partial[partials] = source;
+      partialWeight[partials++] = weight[t];
+    } else {
+      AddRows(sum, source, n);  // cannot happen: at most two ends
+    }
+  }
+  for (int k = partials; k < 3; ++k) partial[k] = partial[0];  // weight 0: read, not counted
+  if (full > 0) {
+    Blend(acc, sum, fullWeight, partial[0], partialWeight[0], partial[1], partialWeight[1],
+          partial[2], partialWeight[2], n);
+  } else {
+    Blend3(acc, partial[0], partialWeight[0], partial[1], partialWeight[1], partial[2],
+           partialWeight[2], n);
+  }
+}
+
+using Float4 = float __attribute__((vector_size(16)));
+using Int4 = int __attribute__((vector_size(16)));
+
+// One output row from the weighted sum of source rows in acc: each pixel's
+// channels are summed together as one four-lane vector. acc has one float of
+// room past its end, since a 3-byte pixel is read four lanes wide; a 3-byte
+// pixel is written four bytes wide too, all but the row's last, whose fourth
+// byte the next pixel then overwrites.
+template <int kBytes>
+inline __attribute__((always_inline)) void ReduceRow(const float* acc, uint8_t* out,
+                                                     const Taps& x) {
+  const int width = static_cast<int>(x.first.size());
+  const int taps = x.taps;
+  const float* weight = x.weights.data();
+  for (int i = 0; i < width; ++i, weight += taps) {
+    const float* p = acc + x.first[i] * kBytes;
+    Float4 sum = {0.5f, 0.5f, 0.5f, 0.5f};
+    for (int t = 0; t < taps; ++t, p += kBytes) {
+      Float4 v;
+      std::memcpy(&v, p, sizeof v);
+      sum += v * weight[t];
+    }
+    // Each weight set sums to one, so a mean of bytes stays within 0..255
+    // but for rounding: the upper end is held.
+    const Int4 rounded = __builtin_convertvector(sum, Int4);
+    uint32_t packed = 0;
+    for (int c = 0; c < 4; ++c) packed |= uint32_t(std::min(rounded[c], 255)) << (8 * c);
+    if (kBytes == 4 || i + 1 < width) {
+      std::memcpy(out + i * kBytes, &packed, 4);
+    } else {
+      std::memcpy(out + i * kBytes, &packed, 3);
+    }
+  }
+}
+
+MAGNOVA_WIDE void ReduceRow3(const float* acc, uint8_t* out, const Taps& x) {
+  ReduceRow<3>(acc, out, x);
+}
+
+MAGNOVA_WIDE void ReduceRow4(const float* acc, uint8_t* out, const Taps& x) {
+  ReduceRow<4>(acc, out, x);
+}
+
+bool ReduceRows(const PixelRows& in, const PixelRows& out, const Taps& x, const Taps& y,
+                int firstRow, int endRow, const std::atomic<bool>& cancel) {
+  const size_t n = static_cast<size_t>(in.width) * in.bytesPerPixel;
+  std::vector<float> acc(n + 1, 0.0f);
+  std::vector<uint16_t> sum(n);
+  for (int row = firstRow; row < endRow; ++row) {
+    if (cancel.load(std::memory_order_relaxed)) return false;
+    SumRows(in, y, row, acc.data(), sum.data());
+    if (in.bytesPerPixel == 4) {
+      ReduceRow4(acc.data(), out.Row(row), x);
+    } else {
+      ReduceRow3(acc.data(), out.Row(row), x);
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+bool BoxReduce(const PixelRows& in, const PixelRows& out, const std::atomic<bool>& cancel,
+               int threads) {
+  if (in.width <= 0 || in.height <= 0 || out.width <= 0 || out.height <= 0) return true;
+  const Taps x = AxisTaps(in.width, out.width);
+  const Taps y = AxisTaps(in.height, out.height);
+  threads = std::clamp(threads, 1, out.height);
+  std::vector<std::thread> helpers;
+  std::vector<char> done(threads, 1);
+  auto band = [&](int k) {
+    const int first = static_cast<int>(static_cast<int64_t>(out.height) * k / threads);
+    const int end = static_cast<int>(static_cast<int64_t>(out.height) * (k + 1) / threads);
+    done[k] = ReduceRows(in, out, x, y, first, end, cancel);
+  };
+  for (int k = 1; k < threads; ++k) helpers.emplace_back(band, k);
+  band(0);
+  for (std::thread& helper : helpers) helper.join();
+  return std::all_of(done.begin(), done.end(), [](char ok) { return ok != 0; });
+}
+
+}  // namespace views
