@@ -6,6 +6,10 @@
 #include <thread>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace views {
 namespace {
 
@@ -21,23 +25,28 @@ struct Taps {
 
 Taps AxisTaps(int source, int target) {
   Taps axis;
-  const double step = static_cast<double>(source) / target;
-  axis.taps = static_cast<int>(std::ceil(step)) + 1;
+  // Output i covers [i, i + 1) * source / target; its first and end source
+  // pixels come from whole numbers, so that no rounding adds a tap.
+  std::vector<int> end(target);
   axis.first.resize(target);
+  for (int i = 0; i < target; ++i) {
+    axis.first[i] = static_cast<int>(int64_t{i} * source / target);
+    end[i] = static_cast<int>((int64_t{i + 1} * source + target - 1) / target);
+    axis.taps = std::max(axis.taps, end[i] - axis.first[i]);
+  }
   axis.weights.assign(static_cast<size_t>(target) * axis.taps, 0.0f);
+  const double step = static_cast<double>(source) / target;
   for (int i = 0; i < target; ++i) {
     const double low = i * step;
     const double high = std::min<double>(source, (i + 1) * step);
-    // The last taps may reach past the source; they carry no weight, so
-    // their first is moved back to stay inside.
-    const int first =
-        std::min(static_cast<int>(low), source - axis.taps > 0 ? source - axis.taps : 0);
+    // Every output reads the same number of taps; near the far end they
+    // start earlier, the extra ones weighing nothing.
+    const int first = std::min(axis.first[i], source - axis.taps);
     axis.first[i] = first;
     float* weight = axis.weights.data() + static_cast<size_t>(i) * axis.taps;
-    for (int t = 0; t < axis.taps && first + t < source; ++t) {
-      const int s = first + t;
+    for (int s = std::max(first, static_cast<int>(low)); s < end[i]; ++s) {
       const double covered = std::min<double>(high, s + 1) - std::max<double>(low, s);
-      if (covered > 0) weight[t] = static_cast<float>(covered / step);
+      if (covered > 0) weight[s - first] = static_cast<float>(covered / step);
     }
   }
   return axis;
@@ -47,12 +56,30 @@ Taps AxisTaps(int source, int target) {
 // turns them into wide vector code, once for the machine's widest units.
 #define MAGNOVA_WIDE __attribute__((target_clones("arch=x86-64-v3", "default")))
 
-MAGNOVA_WIDE void AddRows(uint16_t* sum, const uint8_t* row, int n) {
+MAGNOVA_WIDE void CopyRow(uint16_t* sum, const uint8_t* row, int n) {
+  for (int i = 0; i < n; ++i) sum[i] = row[i];
+}
+
+MAGNOVA_WIDE void AddRow(uint16_t* sum, const uint8_t* row, int n) {
   for (int i = 0; i < n; ++i) sum[i] += row[i];
 }
 
-MAGNOVA_WIDE void CopyRow(uint16_t* sum, const uint8_t* row, int n) {
-  for (int i = 0; i < n; ++i) sum[i] = row[i];
+MAGNOVA_WIDE void AddRows(uint16_t* sum, const uint8_t* a, const uint8_t* b, int n) {
+  for (int i = 0; i < n; ++i) sum[i] += a[i] + b[i];
+}
+
+// acc (+)= weight * sum
+MAGNOVA_WIDE void Scale(float* acc, const uint16_t* sum, float weight, bool add, int n) {
+  if (add) {
+    for (int i = 0; i < n; ++i) acc[i] += weight * sum[i];
+  } else {
+    for (int i = 0; i < n; ++i) acc[i] = weight * sum[i];
+  }
+}
+
+// acc += weight * row
+MAGNOVA_WIDE void AddWeighted(float* acc, const uint8_t* row, float weight, int n) {
+  for (int i = 0; i < n; ++i) acc[i] += weight * row[i];
 }
 
 // acc = ws * sum + wa * a + wb * b + wc * c
@@ -67,48 +94,79 @@ MAGNOVA_WIDE void Blend3(float* acc, const uint8_t* a, float wa, const uint8_t* 
 }
 
 // The weighted sum of the source rows of one output row, into acc. Rows
-// covered in full all weigh the same: they are added as bytes first, and only
-// the sum and the partly covered rows at the ends are weighed.
+// covered in full all weigh the same: they are added as bytes first, up to
+// 256 of them (the most a 16-bit sum holds), and only the sums and the
+// partly covered rows at the ends are weighed.
 void SumRows(const PixelRows& in, const Taps& y, int row, float* acc, uint16_t* sum) {
   const int n = in.width * in.bytesPerPixel;
   const float* weight = y.Weights(row);
   const uint8_t* partial[3] = {};
   float partialWeight[3] = {};
   int partials = 0;
-  int full = 0;
+  const uint8_t* full[256];
+  int fulls = 0;
   float fullWeight = 0;
+  bool summed = false;   // sum holds rows
+  bool weighed = false;  // acc holds sums already weighed
+  const auto addFull = [&] {
+    if (fulls == 0) return;
+    int k = 0;
+    if (!summed) CopyRow(sum, full[k++], n);
+    for (; k + 1 < fulls; k += 2) AddRows(sum, full[k], full[k + 1], n);
+    if (k < fulls) AddRow(sum, full[k], n);
+    summed = true;
+    fulls = 0;
+  };
   for (int t = 0; t < y.taps; ++t) {
     if (weight[t] == 0.0f) continue;
     const uint8_t* source = in.Row(y.first[row] + t);
-    // A full row's share is the largest any row has; the ends have less.
+    // Between two other rows a row is covered in full; the ends may not be.
     const bool isFull = t > 0 && t + 1 < y.taps && weight[t + 1] != 0.0f && weight[t - 1] != 0.0f;
-    if (isFull && partials > 0 && full < 256) {
-      if (full == 0) {
-        CopyRow(sum, source, n);
-      } else {
-        AddRows(sum, source, n);
-      }
-      fullWeight = weight[t];
-      ++full;
-    } else if (partials < 3) {
+    if (!isFull) {
       partial[partials] = source;
       partialWeight[partials++] = weight[t];
-    } else {
-      AddRows(sum, source, n);  // cannot happen: at most two ends
+      continue;
+    }
+    fullWeight = weight[t];
+    full[fulls++] = source;
+    if (fulls == 256) {
+      addFull();
+      Scale(acc, sum, fullWeight, weighed, n);
+      weighed = true;
+      summed = false;
     }
   }
-  for (int k = partials; k < 3; ++k) partial[k] = partial[0];  // weight 0: read, not counted
-  if (full > 0) {
-    Blend(acc, sum, fullWeight, partial[0], partialWeight[0], partial[1], partialWeight[1],
-          partial[2], partialWeight[2], n);
-  } else {
-    Blend3(acc, partial[0], partialWeight[0], partial[1], partialWeight[1], partial[2],
-           partialWeight[2], n);
+  addFull();
+  if (!weighed) {
+    for (int k = partials; k < 3; ++k) partial[k] = partial[0];  // weight 0: read, not counted
+    if (summed) {
+      Blend(acc, sum, fullWeight, partial[0], partialWeight[0], partial[1], partialWeight[1],
+            partial[2], partialWeight[2], n);
+    } else {
+      Blend3(acc, partial[0], partialWeight[0], partial[1], partialWeight[1], partial[2],
+             partialWeight[2], n);
+    }
+    return;
   }
+  if (summed) Scale(acc, sum, fullWeight, true, n);
+  for (int k = 0; k < partials; ++k) AddWeighted(acc, partial[k], partialWeight[k], n);
 }
 
 using Float4 = float __attribute__((vector_size(16)));
 using Int4 = int __attribute__((vector_size(16)));
+
+#if defined(__SSE2__)
+inline uint32_t PackBytes(Int4 v) {
+  const __m128i words = _mm_packs_epi32(reinterpret_cast<__m128i>(v), _mm_setzero_si128());
+  return static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_packus_epi16(words, words)));
+}
+#else
+inline uint32_t PackBytes(Int4 v) {
+  uint32_t packed = 0;
+  for (int c = 0; c < 4; ++c) packed |= uint32_t(std::clamp(v[c], 0, 255)) << (8 * c);
+  return packed;
+}
+#endif
 
 // One output row from the weighted sum of source rows in acc: each pixel's
 // channels are summed together as one four-lane vector. acc has one float of
@@ -130,10 +188,8 @@ inline __attribute__((always_inline)) void ReduceRow(const float* acc, uint8_t* 
       sum += v * weight[t];
     }
     // Each weight set sums to one, so a mean of bytes stays within 0..255
-    // but for rounding: the upper end is held.
-    const Int4 rounded = __builtin_convertvector(sum, Int4);
-    uint32_t packed = 0;
-    for (int c = 0; c < 4; ++c) packed |= uint32_t(std::min(rounded[c], 255)) << (8 * c);
+    // but for rounding: the ends are held.
+    const uint32_t packed = PackBytes(__builtin_convertvector(sum, Int4));
     if (kBytes == 4 || i + 1 < width) {
       std::memcpy(out + i * kBytes, &packed, 4);
     } else {

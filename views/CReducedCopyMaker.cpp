@@ -26,7 +26,10 @@ QImage Reduce(const QImage& bottomUp, QSize size, const std::atomic<bool>& cance
 CReducedCopyMaker::CReducedCopyMaker(QObject* receiver, Done done)
     : m_receiver(receiver), m_done(std::move(done)) {}
 
-CReducedCopyMaker::~CReducedCopyMaker() { Stop(); }
+CReducedCopyMaker::~CReducedCopyMaker() {
+  Stop();
+  for (Worker& worker : m_workers) worker.thread.join();
+}
 
 void CReducedCopyMaker::Start(const QImage& bottomUp, std::shared_ptr<const void> keepAlive,
                               QSize size, double zoom) {
@@ -60,8 +63,10 @@ void CReducedCopyMaker::Start(const QImage& bottomUp, std::shared_ptr<const void
 void CReducedCopyMaker::Release(QImage copy) {
   if (copy.isNull()) return;
   JoinEnded();
-  Worker worker{
-      {}, std::make_shared<std::atomic<bool>>(false), std::make_shared<std::atomic<bool>>(false)};
+  Worker worker{{},
+                std::make_shared<std::atomic<bool>>(false),
+                std::make_shared<std::atomic<bool>>(false),
+                false};
   worker.thread = std::thread([copy = std::move(copy), ended = worker.ended]() mutable {
     copy = QImage();
     ended->store(true);
@@ -71,8 +76,11 @@ void CReducedCopyMaker::Release(QImage copy) {
 
 void CReducedCopyMaker::Stop() {
   for (Worker& worker : m_workers) worker.cancel->store(true);
-  for (Worker& worker : m_workers) worker.thread.join();
-  m_workers.clear();
+  std::erase_if(m_workers, [](Worker& worker) {
+    if (!worker.reads) return false;
+    worker.thread.join();
+    return true;
+  });
   m_pending = 0.0;
   ++m_generation;
 }

@@ -33,7 +33,7 @@ class CReducedCopyMaker {
   // Lets go of a copy on a worker: returning the pages of a large picture to
   // the system takes longer than the UI thread may stand still.
   void Release(QImage copy);
-  // Stops every worker and waits until each has ended.
+  // Stops every worker that reads a picture and waits until each has ended.
   void Stop();
   // The zoom of the copy under way, 0 when none is.
   double Pending() const { return m_pending; }
@@ -43,6 +43,7 @@ class CReducedCopyMaker {
     std::thread thread;
     std::shared_ptr<std::atomic<bool>> cancel;
     std::shared_ptr<std::atomic<bool>> ended;
+    bool reads = true;  // false for a worker that only lets a copy go
   };
   void JoinEnded();
 

@@ -82,7 +82,8 @@ INSTANTIATE_TEST_SUITE_P(
                     ReduceCase{101, 53, 50, 26, 3, 3}, ReduceCase{40, 30, 4, 3, 4, 1},
                     ReduceCase{7, 5, 1, 1, 3, 1}, ReduceCase{1000, 3, 100, 1, 3, 2},
                     ReduceCase{37, 41, 37, 41, 3, 2}, ReduceCase{300, 200, 111, 74, 3, 4},
-                    ReduceCase{123, 97, 12, 9, 4, 3}),
+                    ReduceCase{123, 97, 12, 9, 4, 3}, ReduceCase{5, 600, 1, 1, 3, 1},
+                    ReduceCase{700, 520, 2, 1, 4, 2}),
     [](const auto& info) {
       const ReduceCase& c = info.param;
       return std::to_string(c.width) + "x" + std::to_string(c.height) + "_to_" +
