@@ -1,10 +1,15 @@
 #include "views/CReducedCopyMaker.h"
 
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include <algorithm>
 
 #include "views/BoxReduce.h"
 
 namespace {
+
+constexpr int kWorkerNice = 5;
 
 // The copy, or a null image when memory ran out or the work was stopped.
 QImage Reduce(const QImage& bottomUp, QSize size, const std::atomic<bool>& cancel) {
@@ -41,7 +46,10 @@ void CReducedCopyMaker::Start(const QImage& bottomUp, std::shared_ptr<const void
   worker.thread =
       std::thread([this, bottomUp, keepAlive = std::move(keepAlive), size, zoom,
                    generation = m_generation, cancel = worker.cancel, ended = worker.ended] {
-        const QImage copy = Reduce(bottomUp, size, *cancel);
+        // Below the UI thread, so that the window answers while copies are made;
+    // the threads the reduction starts inherit this.
+    setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), kWorkerNice);
+    const QImage copy = Reduce(bottomUp, size, *cancel);
         if (!cancel->load()) {
           // The receiver drops the call if it is gone; it never is while a
           // worker runs, since its maker joins them first.
