@@ -393,10 +393,13 @@ void CEnlargerView::ZoomAtPoint(bool in, QPoint at) {
 void CEnlargerView::mousePressEvent(QMouseEvent* e) {
   if (e->button() == Qt::LeftButton && m_frame && m_image) m_frame->ActivateView(m_index);
   if (e->button() == Qt::LeftButton && m_image) {
+    // Taken here, so that the moves of this drag come to the view.
     m_dragging = true;
     m_dragStart = e->position().toPoint();
     m_dragOffset = m_scrollOffset;
     viewport()->setCursor(Qt::ClosedHandCursor);
+    e->accept();
+    return;
   }
   QAbstractScrollArea::mousePressEvent(e);
 }

@@ -47,9 +47,9 @@ void CReducedCopyMaker::Start(const QImage& bottomUp, std::shared_ptr<const void
       std::thread([this, bottomUp, keepAlive = std::move(keepAlive), size, zoom,
                    generation = m_generation, cancel = worker.cancel, ended = worker.ended] {
         // Below the UI thread, so that the window answers while copies are made;
-    // the threads the reduction starts inherit this.
-    setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), kWorkerNice);
-    const QImage copy = Reduce(bottomUp, size, *cancel);
+        // the threads the reduction starts inherit this.
+        setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), kWorkerNice);
+        const QImage copy = Reduce(bottomUp, size, *cancel);
         if (!cancel->load()) {
           // The receiver drops the call if it is gone; it never is while a
           // worker runs, since its maker joins them first.
