@@ -88,6 +88,11 @@ MAGNOVA_WIDE void Blend(float* acc, const uint16_t* sum, float ws, const uint8_t
   for (int i = 0; i < n; ++i) acc[i] = ws * sum[i] + wa * a[i] + wb * b[i] + wc * c[i];
 }
 
+MAGNOVA_WIDE void Blend2(float* acc, const uint8_t* a, float wa, const uint8_t* b, float wb,
+                         int n) {
+  for (int i = 0; i < n; ++i) acc[i] = wa * a[i] + wb * b[i];
+}
+
 MAGNOVA_WIDE void Blend3(float* acc, const uint8_t* a, float wa, const uint8_t* b, float wb,
                          const uint8_t* c, float wc, int n) {
   for (int i = 0; i < n; ++i) acc[i] = wa * a[i] + wb * b[i] + wc * c[i];
@@ -142,6 +147,8 @@ void SumRows(const PixelRows& in, const Taps& y, int row, float* acc, uint16_t* 
     if (summed) {
       Blend(acc, sum, fullWeight, partial[0], partialWeight[0], partial[1], partialWeight[1],
             partial[2], partialWeight[2], n);
+    } else if (partials <= 2) {
+      Blend2(acc, partial[0], partialWeight[0], partial[1], partialWeight[1], n);
     } else {
       Blend3(acc, partial[0], partialWeight[0], partial[1], partialWeight[1], partial[2],
              partialWeight[2], n);
