@@ -180,11 +180,13 @@ inline uint32_t PackBytes(Int4 v) {
 // room past its end, since a 3-byte pixel is read four lanes wide; a 3-byte
 // pixel is written four bytes wide too, all but the row's last, whose fourth
 // byte the next pixel then overwrites.
-template <int kBytes>
+// kTaps is the taps' count when known when compiling (the usual small ones
+// unroll), 0 when it is read from x.
+template <int kBytes, int kTaps>
 inline __attribute__((always_inline)) void ReduceRow(const float* acc, uint8_t* out,
                                                      const Taps& x) {
   const int width = static_cast<int>(x.first.size());
-  const int taps = x.taps;
+  const int taps = kTaps > 0 ? kTaps : x.taps;
   const float* weight = x.weights.data();
   for (int i = 0; i < width; ++i, weight += taps) {
     const float* p = acc + x.first[i] * kBytes;
@@ -205,12 +207,27 @@ inline __attribute__((always_inline)) void ReduceRow(const float* acc, uint8_t* 
   }
 }
 
+template <int kBytes>
+inline __attribute__((always_inline)) void ReduceRowAnyTaps(const float* acc, uint8_t* out,
+                                                            const Taps& x) {
+  switch (x.taps) {
+    case 2:
+      return ReduceRow<kBytes, 2>(acc, out, x);
+    case 3:
+      return ReduceRow<kBytes, 3>(acc, out, x);
+    case 4:
+      return ReduceRow<kBytes, 4>(acc, out, x);
+    default:
+      return ReduceRow<kBytes, 0>(acc, out, x);
+  }
+}
+
 MAGNOVA_WIDE void ReduceRow3(const float* acc, uint8_t* out, const Taps& x) {
-  ReduceRow<3>(acc, out, x);
+  ReduceRowAnyTaps<3>(acc, out, x);
 }
 
 MAGNOVA_WIDE void ReduceRow4(const float* acc, uint8_t* out, const Taps& x) {
-  ReduceRow<4>(acc, out, x);
+  ReduceRowAnyTaps<4>(acc, out, x);
 }
 
 bool ReduceRows(const PixelRows& in, const PixelRows& out, const Taps& x, const Taps& y,
