@@ -27,13 +27,15 @@ class CReducedCopyMaker {
 
   // Starts a copy of bottomUp (rows stored bottom row first) reduced to size,
   // top row first, in the same format; workers still making an older copy
-  // are told to stop, so that quick requests never pile up.
+  // are told to stop, so that quick requests never pile up. The picture is
+  // the same for every call until Stop().
   void Start(const QImage& bottomUp, std::shared_ptr<const void> keepAlive, QSize size,
              double zoom);
   // Lets go of a copy on a worker: returning the pages of a large picture to
   // the system takes longer than the UI thread may stand still.
   void Release(QImage copy);
-  // Stops every worker that reads a picture and waits until each has ended.
+  // Stops every worker that reads a picture and waits until each has ended;
+  // what was made of that picture is dropped.
   void Stop();
   // The zoom of the copy under way, 0 when none is.
   double Pending() const { return m_pending; }
@@ -52,4 +54,5 @@ class CReducedCopyMaker {
   std::vector<Worker> m_workers;
   double m_pending = 0.0;
   unsigned m_generation = 0;  // counts Stop() calls
+  QImage m_halfLevel;         // the picture at half its size, once made
 };
