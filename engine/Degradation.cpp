@@ -10,7 +10,8 @@ namespace {
 constexpr std::size_t kSamples = std::size_t{1} << 18;
 // A coefficient this small counts as quantised away.
 constexpr float kZero = 1.5f;
-constexpr int kLinesPerChunk = 64;
+// Lines per chunk: a few milliseconds of work even for the longest lines.
+constexpr int kLinesPerChunk = 8;
 constexpr int kCoefficients = 5;  // the upper five of the 8-point DCT
 
 struct HighCosines {
@@ -29,13 +30,13 @@ const HighCosines& Cosines() {
 }
 
 // Counts, per grid phase, the high coefficients of the line's 8-sample
-// segments that vanish, and all of them; the samples are `stride` floats apart.
-void AddLine(const float* line, std::ptrdiff_t stride, int length, DegradationMeter::Sums& sums) {
+// segments that vanish, and all of them.
+void AddLine(const float* line, int length, DegradationMeter::Sums& sums) {
   const HighCosines& k = Cosines();
   for (int phase = 0; phase < 8; ++phase) {
     for (int start = phase; start + 8 <= length; start += 8) {
       float v[8];
-      for (int x = 0; x < 8; ++x) v[x] = line[(start + x) * stride];
+      for (int x = 0; x < 8; ++x) v[x] = line[start + x];
       for (int u = 0; u < kCoefficients; ++u) {
         float c = 0;
         for (int x = 0; x < 8; ++x) c += k.c[u][x] * v[x];
@@ -80,11 +81,14 @@ void DegradationMeter::Measure(int chunk) {
   const bool rows = chunk < m_rowChunks;
   const int first = (rows ? chunk : chunk - m_rowChunks) * kLinesPerChunk;
   const int lines = rows ? m_luma.height : m_luma.width;
+  // A column is gathered first: its samples lie a row apart.
+  std::vector<float> column(rows ? 0 : m_luma.height);
   for (int i = first; i < first + kLinesPerChunk && i * m_step < lines; ++i) {
     if (rows) {
-      AddLine(m_luma.Row(i * m_step), 1, m_luma.width, sums);
+      AddLine(m_luma.Row(i * m_step), m_luma.width, sums);
     } else {
-      AddLine(m_luma.data + i * m_step, m_luma.width, m_luma.height, sums);
+      for (int y = 0; y < m_luma.height; ++y) column[y] = m_luma.Row(y)[i * m_step];
+      AddLine(column.data(), m_luma.height, sums);
     }
   }
 }
