@@ -8,16 +8,34 @@ namespace decoder {
 
 namespace {
 
+uint32_t Little32(std::string_view head, size_t at) {
+  if (head.size() < at + 4) return 0;
+  uint32_t value = 0;
+  for (size_t i = 0; i < 4; ++i) value |= uint32_t(uint8_t(head[at + i])) << (8 * i);
+  return value;
+}
+
+// BI_RGB and BI_BITFIELDS store rows raw; the run-length codings can skip any
+// number of pixels with one escape. The old core header (under 40 bytes) has
+// no compression.
+bool BmpIsRaw(std::string_view head) {
+  const uint32_t compression = Little32(head, 14) >= 40 ? Little32(head, 30) : 0;
+  return compression == 0 || compression == 3;
+}
+
+// P4, P5 and P6 hold binary rows; the others are text.
+bool PnmIsBinary(std::string_view head) {
+  return head.size() >= 2 && head[0] == 'P' && head[1] >= '4' && head[1] <= '6';
+}
+
 // The most pixel bytes a format's coding can make of one byte of file.
 // Zero: no bound short of the memory rule (deflate, DCT, wavelets).
-uint64_t MaxExpansion(FREE_IMAGE_FORMAT fif, uint32_t bmpCompression) {
+uint64_t MaxExpansion(FREE_IMAGE_FORMAT fif, std::string_view head) {
   constexpr uint64_t kRaw = 4;           // raw rows, padding and palette growth allowed
   constexpr uint64_t kRunLength = 1024;  // one run byte and one value for many pixels
   switch (fif) {
     case FIF_BMP:
-      // BI_RGB and BI_BITFIELDS store rows raw; the run-length codings can
-      // skip any number of pixels with one escape.
-      return bmpCompression == 0 || bmpCompression == 3 ? kRaw : 0;
+      return BmpIsRaw(head) ? kRaw : 0;
     case FIF_PBM:
     case FIF_PBMRAW:
     case FIF_PGM:
@@ -56,10 +74,10 @@ bool FitsInMemory(FIBITMAP* bitmap, uint64_t memoryAvailable) {
 }
 
 bool DeclaredSizeFits(FREE_IMAGE_FORMAT fif, FIBITMAP* header, uint64_t fileBytes,
-                      uint64_t memoryAvailable, uint32_t bmpCompression) {
+                      uint64_t memoryAvailable, std::string_view head) {
   if (!FitsInMemory(header, memoryAvailable)) return false;
   const uint64_t pixelBytes = PixelBytes(header);
-  const uint64_t expansion = MaxExpansion(fif, bmpCompression);
+  const uint64_t expansion = MaxExpansion(fif, head);
   return expansion == 0 || pixelBytes <= expansion * fileBytes + kSmallFile;
 }
 
@@ -74,17 +92,23 @@ bool SaysDataEnded(std::string_view message) {
   return false;
 }
 
-bool ReadsExactly(FREE_IMAGE_FORMAT fif) {
+bool ReadsExactly(FREE_IMAGE_FORMAT fif, std::string_view head) {
   switch (fif) {
     case FIF_BMP:
     case FIF_GIF:
     case FIF_PSD:
-    case FIF_PBMRAW:
-    case FIF_PGMRAW:
-    case FIF_PPMRAW:
     case FIF_RAS:
     case FIF_PFM:
+    case FIF_TARGA:
       return true;
+    case FIF_PBM:
+    case FIF_PBMRAW:
+    case FIF_PGM:
+    case FIF_PGMRAW:
+    case FIF_PPM:
+    case FIF_PPMRAW:
+      // One decoder for all six, whichever the file type said.
+      return PnmIsBinary(head);
     default:
       return false;
   }

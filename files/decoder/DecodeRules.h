@@ -16,17 +16,17 @@ bool FitsInMemory(FIBITMAP* bitmap, uint64_t memoryAvailable);
 
 // The declared size of header (a bitmap loaded without pixels) fits in memory
 // and, for a format that stores pixels raw or run-length coded, is not far
-// beyond what a file of fileBytes can hold. bmpCompression is the BMP
-// header's compression field (ignored for other formats).
+// beyond what a file of fileBytes can hold. head is the file's first bytes.
 bool DeclaredSizeFits(FREE_IMAGE_FORMAT fif, FIBITMAP* header, uint64_t fileBytes,
-                      uint64_t memoryAvailable, uint32_t bmpCompression);
+                      uint64_t memoryAvailable, std::string_view head);
 
 // A message of FreeImage or of a codec under it that says the data ended early.
 bool SaysDataEnded(std::string_view message);
 
-// Formats whose decoders ask for exactly the bytes they need, so that a read
+// The format's decoder asks for exactly the bytes it needs, so that a read
 // that comes back short means the file ended early. Others read ahead in
-// blocks and come back short at the end of every file.
-bool ReadsExactly(FREE_IMAGE_FORMAT fif);
+// blocks, or read text up to a delimiter, and come back short at the end of
+// every file. head is the file's first bytes.
+bool ReadsExactly(FREE_IMAGE_FORMAT fif, std::string_view head);
 
 }  // namespace decoder

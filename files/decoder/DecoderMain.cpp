@@ -117,16 +117,13 @@ bool WriteAll(int fd, const void* data, uint64_t size) {
   return true;
 }
 
-// The compression field of a BMP's info header; 0 (raw) for the old core header.
-uint32_t BmpCompression() {
-  unsigned char header[34] = {};
+// The file's first bytes, for the rules that read a field of the header.
+std::string Head() {
+  std::string head(64, '\0');
   std::fseek(g_watch.stream, 0, SEEK_SET);
-  const size_t got = std::fread(header, 1, sizeof header, g_watch.stream);
+  head.resize(std::fread(head.data(), 1, head.size(), g_watch.stream));
   std::fseek(g_watch.stream, 0, SEEK_SET);
-  const uint32_t infoSize =
-      header[14] | header[15] << 8 | header[16] << 16 | uint32_t(header[17]) << 24;
-  if (got < sizeof header || infoSize < 40) return 0;
-  return header[30] | header[31] << 8 | header[32] << 16 | uint32_t(header[33]) << 24;
+  return head;
 }
 
 void TestFault(std::string_view fault) {
@@ -170,14 +167,13 @@ int main(int argc, char** argv) {
   if (fif == FIF_UNKNOWN || !FreeImage_FIFSupportsReading(fif)) {
     Reply(files::wire::Status::NotRecognised, false, nullptr);
   }
+  const std::string head = Head();
   if (FreeImage_FIFSupportsNoPixels(fif)) {
     // Sizes before pixels: FreeImage allocates and clears the whole bitmap
     // before it reads a pixel.
-    const uint32_t compression = fif == FIF_BMP ? BmpCompression() : 0;
-    std::fseek(g_watch.stream, 0, SEEK_SET);
     FIBITMAP* header = FreeImage_LoadFromHandle(fif, &io, &g_watch, FIF_LOAD_NOPIXELS);
     const bool fits = header && decoder::DeclaredSizeFits(fif, header, uint64_t(file.st_size),
-                                                          options.memory, compression);
+                                                          options.memory, head);
     if (header) FreeImage_Unload(header);
     if (!fits) Reply(files::wire::Status::ReadFailed, false, nullptr);
   }
@@ -192,6 +188,7 @@ int main(int argc, char** argv) {
   if (!decoder::FitsInMemory(bitmap, options.memory)) {
     Reply(files::wire::Status::ReadFailed, false, nullptr);
   }
-  const bool incomplete = g_watch.dataEnded || (g_watch.shortRead && decoder::ReadsExactly(fif));
+  const bool incomplete =
+      g_watch.dataEnded || (g_watch.shortRead && decoder::ReadsExactly(fif, head));
   Reply(files::wire::Status::Loaded, incomplete, bitmap);
 }

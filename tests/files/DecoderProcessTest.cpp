@@ -155,6 +155,7 @@ struct RoundTripCase {
   int bpp;
   const char* fileName;
   void (*decorate)(FIBITMAP*);
+  int saveFlags = 0;
 };
 
 void PrintTo(const RoundTripCase& c, std::ostream* out) { *out << c.label; }
@@ -175,7 +176,7 @@ TEST_P(DecoderRoundTripTest, GivesWhatFreeImageLoadGives) {
   TempDir dir;
   FIBITMAP* written = MakeCase(c);
   const std::string path = dir.File(c.fileName);
-  ASSERT_TRUE(testimages::Write(written, c.fif, path));
+  ASSERT_TRUE(FreeImage_Save(c.fif, written, path.c_str(), c.saveFlags));
   FreeImage_Unload(written);
 
   files::DecodeOutcome outcome = Decode(path);
@@ -201,6 +202,12 @@ INSTANTIATE_TEST_SUITE_P(
         RoundTripCase{"Bmp565", FIF_BMP, FIT_BITMAP, 16, "m.bmp", nullptr},
         RoundTripCase{"BmpPalette4", FIF_BMP, FIT_BITMAP, 4, "p.bmp", nullptr},
         RoundTripCase{"GifPalette", FIF_GIF, FIT_BITMAP, 8, "a.gif", nullptr},
+        RoundTripCase{"PpmRaw", FIF_PPMRAW, FIT_BITMAP, 24, "a.ppm", nullptr},
+        RoundTripCase{"PgmRaw", FIF_PGMRAW, FIT_BITMAP, 8, "a.pgm", nullptr},
+        RoundTripCase{"Psd", FIF_PSD, FIT_BITMAP, 24, "a.psd", nullptr},
+        RoundTripCase{"Targa", FIF_TARGA, FIT_BITMAP, 24, "a.tga", nullptr},
+        RoundTripCase{"TargaRle", FIF_TARGA, FIT_BITMAP, 24, "r.tga", nullptr, TARGA_SAVE_RLE},
+        RoundTripCase{"WebP", FIF_WEBP, FIT_BITMAP, 24, "a.webp", nullptr},
         RoundTripCase{"PngNamedJpg", FIF_PNG, FIT_BITMAP, 24, "really-png.jpg", nullptr},
         RoundTripCase{"NoExtension", FIF_TIFF, FIT_BITMAP, 24, "noext", nullptr}),
     [](const testing::TestParamInfo<RoundTripCase>& info) { return info.param.label; });
@@ -282,6 +289,16 @@ INSTANTIATE_TEST_SUITE_P(
                     files::kLoaded, true},
         HostileCase{"TruncatedBmp", [] { return testimages::TruncatedFile(FIF_BMP, 0.5); },
                     files::kLoaded, true},
+        HostileCase{"TruncatedTiff", [] { return testimages::TruncatedFile(FIF_TIFF, 0.5); },
+                    files::kReadFailed, false},
+        HostileCase{"TruncatedPsd", [] { return testimages::TruncatedFile(FIF_PSD, 0.5); },
+                    files::kLoaded, true},
+        HostileCase{"TruncatedTga", [] { return testimages::TruncatedFile(FIF_TARGA, 0.5); },
+                    files::kLoaded, true},
+        HostileCase{"TruncatedPpm", [] { return testimages::TruncatedFile(FIF_PPMRAW, 0.5); },
+                    files::kLoaded, true},
+        HostileCase{"TruncatedWebp", [] { return testimages::TruncatedFile(FIF_WEBP, 0.5); },
+                    files::kReadFailed, false},
         HostileCase{"TruncatedPng", [] { return testimages::TruncatedFile(FIF_PNG, 0.5); },
                     files::kReadFailed, false},
         HostileCase{"Random", RandomBytes, files::kNotRecognised, false},
