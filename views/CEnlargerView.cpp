@@ -10,6 +10,7 @@
 #include <QStyleHints>
 
 #include "app/CMainFrame.h"
+#include "platform/NoThrow.h"
 #include "views/DisplayBitmap.h"
 #include "views/ViewMath.h"
 
@@ -77,7 +78,7 @@ void CEnlargerView::DropDisplayCopies() {
 FIBITMAP* CEnlargerView::Standard() {
   if (!m_standardTried) {
     m_standardTried = true;
-    m_standard = views::StandardBitmap(m_image, m_standardOwned);
+    m_standard = platform::NoThrow([&] { return views::StandardBitmap(m_image, m_standardOwned); });
   }
   return m_standard;
 }
@@ -91,8 +92,10 @@ void CEnlargerView::MakeReducedImage() {
   QGuiApplication::setOverrideCursor(Qt::WaitCursor);
   const QRect size = GetImageRect();
   FIBITMAP* standard = Standard();
-  FIBITMAP* reduced =
-      standard ? FreeImage_Rescale(standard, size.width(), size.height(), FILTER_BOX) : nullptr;
+  FIBITMAP* reduced = standard ? platform::NoThrow([&] {
+    return FreeImage_Rescale(standard, size.width(), size.height(), FILTER_BOX);
+  })
+                               : nullptr;
   if (reduced) {
     // Stored top row first in the painter's fastest format, so that each
     // paint is a plain copy.
