@@ -14,6 +14,10 @@
 #include <chrono>
 #include <climits>
 #include <cstring>
+#include <optional>
+#include <system_error>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "files/ImageWire.h"
@@ -28,6 +32,8 @@ namespace {
 constexpr std::chrono::seconds kTimeBound{120};
 // A reply beyond this is no description of a bitmap (the pixels come apart).
 constexpr size_t kReplyBound = size_t{256} << 20;
+// Pixels of this size or more sit on pages of their own in every process.
+constexpr uint64_t kMappedPixels = uint64_t{32} << 20;
 
 class Fd {
  public:
@@ -112,8 +118,15 @@ bool Spawn(const DecodeRequest& request, Fd& image, Fd& pixels, Child& child) {
   std::vector<char*> argv{const_cast<char*>(program.c_str()), memory.data()};
   if (!request.testFault.empty()) argv.push_back(fault.data());
   argv.push_back(nullptr);
-  const int spawned =
-      ::posix_spawn(&child.pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+  // Huge pages where the system offers them: the decoder's bitmap is cleared
+  // and filled with a five-hundredth of the page faults.
+  std::vector<char*> environment;
+  for (char** entry = environ; *entry; ++entry) environment.push_back(*entry);
+  std::string tunables = "GLIBC_TUNABLES=glibc.malloc.hugetlb=1";
+  environment.push_back(tunables.data());
+  environment.push_back(nullptr);
+  const int spawned = ::posix_spawn(&child.pid, program.c_str(), &actions, nullptr, argv.data(),
+                                    environment.data());
   posix_spawn_file_actions_destroy(&actions);
   if (spawned != 0) {
     child.pid = -1;
@@ -123,13 +136,41 @@ bool Spawn(const DecodeRequest& request, Fd& image, Fd& pixels, Child& child) {
   return true;
 }
 
+// Room for the bitmap, made on a thread of its own while the decoder
+// decodes: clearing a big bitmap's memory costs as much as decoding into it.
+class Room {
+ public:
+  Room() = default;
+  Room(const Room&) = delete;
+  Room& operator=(const Room&) = delete;
+  ~Room() {
+    if (FIBITMAP* unused = Take()) FreeImage_Unload(unused);
+  }
+  void Make(const wire::Shape& shape) {
+    try {
+      m_maker = std::thread([this, shape] { m_bitmap = wire::Allocate(shape); });
+    } catch (const std::system_error&) {
+      // No thread: the room is made once the decoder is done.
+    }
+  }
+  FIBITMAP* Take() {
+    if (m_maker.joinable()) m_maker.join();
+    return std::exchange(m_bitmap, nullptr);
+  }
+
+ private:
+  std::thread m_maker;
+  FIBITMAP* m_bitmap = nullptr;
+};
+
 // Waits for the child to end, collecting its reply. False when it had to be
 // killed: the caller stopped wanting it, it ran past its bound, or its
 // reply outgrew any description. status is waitpid's.
-bool Collect(Child& child, int stopFd, std::string& reply, int& status) {
+bool Collect(Child& child, int stopFd, std::string& reply, int& status, Room& room) {
   const auto deadline = std::chrono::steady_clock::now() + kTimeBound;
   bool finished = false;
   bool replyOpen = true;
+  bool shapeSeen = false;
   while (!finished) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
         deadline - std::chrono::steady_clock::now());
@@ -148,6 +189,12 @@ bool Collect(Child& child, int stopFd, std::string& reply, int& status) {
       if (got == 0) replyOpen = false;
       if (got < 0 && errno != EINTR && errno != EAGAIN) replyOpen = false;
       if (reply.size() > kReplyBound) break;
+      if (!shapeSeen && reply.size() >= wire::kShapeRecordBytes) {
+        shapeSeen = true;
+        wire::Reader in(reply);
+        std::optional<wire::Shape> shape;
+        if (wire::GetShape(in, shape) && shape) room.Make(*shape);
+      }
     }
     // Without a process descriptor, the end of the reply stands for the end
     // of the process.
@@ -158,16 +205,40 @@ bool Collect(Child& child, int stopFd, std::string& reply, int& status) {
   return finished;
 }
 
-// Copies the pixels the decoder left in the memory file.
-bool CopyPixels(int pixels, void* to, uint64_t size) {
-  struct stat info {};
-  if (::fstat(pixels, &info) != 0 || uint64_t(info.st_size) != size) return false;
-  if (size == 0) return true;
-  void* mapped = ::mmap(nullptr, size, PROT_READ, MAP_SHARED | MAP_POPULATE, pixels, 0);
-  if (mapped == MAP_FAILED) return false;
-  std::memcpy(to, mapped, size);
-  ::munmap(mapped, size);
+bool ReadAt(int fd, char* to, uint64_t size, uint64_t offset) {
+  while (size > 0) {
+    const ssize_t got = ::pread(fd, to, size, off_t(offset));
+    if (got <= 0) return false;
+    to += got;
+    size -= uint64_t(got);
+    offset += uint64_t(got);
+  }
   return true;
+}
+
+// Puts the pixels the decoder left in the memory file at to. Where the
+// bitmap's own pages and the file's have the same layout (a big bitmap has
+// its own pages, 16 bytes in, in both processes), the file's pages are mapped
+// in place of the bitmap's: no copy. The bitmap's memory is then freed with
+// the bitmap as always, the file's pages with it.
+bool PlacePixels(int pixels, void* to, uint64_t size, uint64_t offset) {
+  struct stat info {};
+  if (::fstat(pixels, &info) != 0 || uint64_t(info.st_size) < offset ||
+      uint64_t(info.st_size) - offset < size) {
+    return false;
+  }
+  const uint64_t page = uint64_t(::sysconf(_SC_PAGESIZE));
+  const auto at = reinterpret_cast<uintptr_t>(to);
+  char* bytes = static_cast<char*>(to);
+  if (size < kMappedPixels || at % page != offset % page)
+    return ReadAt(pixels, bytes, size, offset);
+  const uint64_t head = (page - at % page) % page;
+  const uint64_t body = (size - head) / page * page;
+  void* mapped = ::mmap(bytes + head, body, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_FIXED, pixels,
+                        off_t(offset + head));
+  if (mapped == MAP_FAILED) return ReadAt(pixels, bytes, size, offset);
+  return ReadAt(pixels, bytes, head, offset) &&
+         ReadAt(pixels, bytes + head + body, size - head - body, offset + head + body);
 }
 
 DecodeOutcome Decode(const DecodeRequest& request) {
@@ -181,20 +252,26 @@ DecodeOutcome Decode(const DecodeRequest& request) {
 
   std::string reply;
   int status = 0;
-  if (!Collect(child, request.stopFd, reply, status)) return outcome;
+  Room room;
+  if (!Collect(child, request.stopFd, reply, status, room)) return outcome;
   // A decoder that crashed or was killed by its limits recognised nothing,
   // whatever it said before.
   if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return outcome;
 
   wire::Reader in(reply);
   wire::Status said = wire::Status::NotRecognised;
-  if (!wire::GetReply(in, said, outcome.incomplete)) return outcome;
+  std::optional<wire::Shape> shape;
+  if (!wire::GetShape(in, shape) || !wire::GetReply(in, said, outcome.incomplete)) return outcome;
   if (said == wire::Status::NotRecognised) return outcome;
   outcome.code = kReadFailed;
   if (said != wire::Status::Loaded) return outcome;
   const int pixelFd = pixels.Get();
   outcome.bitmap = wire::GetBitmap(
-      in, [pixelFd](void* to, uint64_t size) { return CopyPixels(pixelFd, to, size); });
+      in,
+      [pixelFd](void* to, uint64_t size, uint64_t offset) {
+        return PlacePixels(pixelFd, to, size, offset);
+      },
+      room.Take());
   if (outcome.bitmap && !in.AtEnd()) {
     FreeImage_Unload(outcome.bitmap);
     outcome.bitmap = nullptr;

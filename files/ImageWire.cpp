@@ -62,6 +62,11 @@ struct Unloader {
 };
 using Bitmap = std::unique_ptr<FIBITMAP, Unloader>;
 
+bool SameShape(const Shape& a, const Shape& b) {
+  return a.type == b.type && a.width == b.width && a.height == b.height && a.bpp == b.bpp &&
+         a.red == b.red && a.green == b.green && a.blue == b.blue;
+}
+
 struct TagDeleter {
   void operator()(FITAG* tag) const { FreeImage_DeleteTag(tag); }
 };
@@ -90,7 +95,7 @@ bool GetTag(Reader& in, FIBITMAP* bitmap) {
 
 }  // namespace
 
-void PutBitmap(std::string& out, FIBITMAP* bitmap, bool inlinePixels) {
+void PutBitmap(std::string& out, FIBITMAP* bitmap, std::optional<uint64_t> pixelOffset) {
   Put(out, static_cast<int32_t>(FreeImage_GetImageType(bitmap)));
   for (unsigned value :
        {FreeImage_GetWidth(bitmap), FreeImage_GetHeight(bitmap), FreeImage_GetBPP(bitmap),
@@ -115,15 +120,42 @@ void PutBitmap(std::string& out, FIBITMAP* bitmap, bool inlinePixels) {
 
   FIBITMAP* thumbnail = FreeImage_GetThumbnail(bitmap);
   Put(out, static_cast<uint8_t>(thumbnail ? 1 : 0));
-  if (thumbnail) PutBitmap(out, thumbnail, true);
+  if (thumbnail) PutBitmap(out, thumbnail, std::nullopt);
 
   const uint64_t pixelBytes = uint64_t{FreeImage_GetPitch(bitmap)} * FreeImage_GetHeight(bitmap);
-  Put(out, static_cast<uint8_t>(inlinePixels ? 1 : 0));
-  if (inlinePixels) {
-    PutBytes(out, FreeImage_GetBits(bitmap), pixelBytes);
-  } else {
+  Put(out, static_cast<uint8_t>(pixelOffset ? 0 : 1));
+  if (pixelOffset) {
     Put(out, pixelBytes);
+    Put(out, *pixelOffset);
+  } else {
+    PutBytes(out, FreeImage_GetBits(bitmap), pixelBytes);
   }
+}
+
+Shape ShapeOf(FIBITMAP* bitmap) {
+  return {FreeImage_GetImageType(bitmap), FreeImage_GetWidth(bitmap),
+          FreeImage_GetHeight(bitmap),    FreeImage_GetBPP(bitmap),
+          FreeImage_GetRedMask(bitmap),   FreeImage_GetGreenMask(bitmap),
+          FreeImage_GetBlueMask(bitmap)};
+}
+
+FIBITMAP* Allocate(const Shape& shape) {
+  return FreeImage_AllocateT(static_cast<FREE_IMAGE_TYPE>(shape.type),
+                             static_cast<int>(shape.width), static_cast<int>(shape.height),
+                             static_cast<int>(shape.bpp), shape.red, shape.green, shape.blue);
+}
+
+void PutShape(std::string& out, const std::optional<Shape>& shape) {
+  Put(out, static_cast<uint8_t>(shape ? 1 : 0));
+  Put(out, shape ? *shape : Shape{});
+}
+
+bool GetShape(Reader& in, std::optional<Shape>& shape) {
+  uint8_t known = 0;
+  Shape read;
+  if (!in.Get(known) || !in.Get(read)) return false;
+  shape = known ? std::optional<Shape>(read) : std::nullopt;
+  return true;
 }
 
 void PutReply(std::string& out, Status status, bool incomplete) {
@@ -158,17 +190,19 @@ bool GetReply(Reader& in, Status& status, bool& incomplete) {
   return true;
 }
 
-FIBITMAP* GetBitmap(Reader& in, const PixelSource& outOfLine) {
-  int32_t type = 0;
-  uint32_t width = 0, height = 0, bpp = 0, pitch = 0, red = 0, green = 0, blue = 0, dpmX = 0,
-           dpmY = 0;
-  if (!in.Get(type)) return nullptr;
-  for (uint32_t* field : {&width, &height, &bpp, &pitch, &red, &green, &blue, &dpmX, &dpmY}) {
+FIBITMAP* GetBitmap(Reader& in, const PixelSource& outOfLine, FIBITMAP* room) {
+  Bitmap given(room);
+  Shape shape;
+  uint32_t pitch = 0, dpmX = 0, dpmY = 0;
+  if (!in.Get(shape.type)) return nullptr;
+  for (uint32_t* field : {&shape.width, &shape.height, &shape.bpp, &pitch, &shape.red, &shape.green,
+                          &shape.blue, &dpmX, &dpmY}) {
     if (!in.Get(*field)) return nullptr;
   }
-  Bitmap bitmap(FreeImage_AllocateT(static_cast<FREE_IMAGE_TYPE>(type), static_cast<int>(width),
-                                    static_cast<int>(height), static_cast<int>(bpp), red, green,
-                                    blue));
+  const uint32_t height = shape.height;
+  // Room made for another shape goes with given.
+  const bool fits = given && SameShape(ShapeOf(given.get()), shape);
+  Bitmap bitmap(fits ? given.release() : Allocate(shape));
   if (!bitmap || FreeImage_GetPitch(bitmap.get()) != pitch) return nullptr;
   FreeImage_SetDotsPerMeterX(bitmap.get(), dpmX);
   FreeImage_SetDotsPerMeterY(bitmap.get(), dpmY);
@@ -220,9 +254,10 @@ FIBITMAP* GetBitmap(Reader& in, const PixelSource& outOfLine) {
     if (!in.GetBytes(pixels) || pixels.size() != pixelBytes) return nullptr;
     std::memcpy(FreeImage_GetBits(bitmap.get()), pixels.data(), pixelBytes);
   } else {
-    uint64_t sent = 0;
-    if (!in.Get(sent) || sent != pixelBytes) return nullptr;
-    if (!outOfLine || !outOfLine(FreeImage_GetBits(bitmap.get()), pixelBytes)) return nullptr;
+    uint64_t sent = 0, offset = 0;
+    if (!in.Get(sent) || !in.Get(offset) || sent != pixelBytes) return nullptr;
+    if (!outOfLine || !outOfLine(FreeImage_GetBits(bitmap.get()), pixelBytes, offset))
+      return nullptr;
   }
   return bitmap.release();
 }

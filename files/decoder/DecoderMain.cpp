@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -134,15 +135,42 @@ void TestFault(std::string_view fault) {
   }
 }
 
+// Puts the pixels in the memory file at the same place within a page as they
+// have here. A big bitmap sits 16 bytes into its own pages in every process,
+// so the program can map whole pages of the file in place of its own
+// bitmap's pages instead of copying them.
+bool PutPixels(const void* bits, uint64_t bytes, uint64_t& offset) {
+  offset = reinterpret_cast<uintptr_t>(bits) % static_cast<uint64_t>(::sysconf(_SC_PAGESIZE));
+  const char* from = static_cast<const char*>(bits);
+  for (uint64_t done = 0; done < bytes;) {
+    const ssize_t put = ::pwrite(kPixelFd, from + done, bytes - done, off_t(offset + done));
+    if (put <= 0) return false;
+    done += uint64_t(put);
+  }
+  return true;
+}
+
+bool g_shapeSent = false;
+
+// Opens the reply with the bitmap's shape, or with word that it is unknown.
+void SendShape(const std::optional<files::wire::Shape>& shape) {
+  std::string record;
+  files::wire::PutShape(record, shape);
+  g_shapeSent = WriteAll(kReplyFd, record.data(), record.size());
+  if (!g_shapeSent) std::_Exit(2);
+}
+
 [[noreturn]] void Reply(files::wire::Status status, bool incomplete, FIBITMAP* bitmap) {
+  if (!g_shapeSent) SendShape(std::nullopt);
   std::string reply;
   files::wire::PutReply(reply, status, incomplete);
   if (bitmap) {
-    files::wire::PutBitmap(reply, bitmap, false);
-    if (!WriteAll(kPixelFd, FreeImage_GetBits(bitmap),
-                  uint64_t{FreeImage_GetPitch(bitmap)} * FreeImage_GetHeight(bitmap))) {
+    uint64_t offset = 0;
+    if (!PutPixels(FreeImage_GetBits(bitmap),
+                   uint64_t{FreeImage_GetPitch(bitmap)} * FreeImage_GetHeight(bitmap), offset)) {
       std::_Exit(2);
     }
+    files::wire::PutBitmap(reply, bitmap, offset);
   }
   // The process ends here: the bitmap goes with it, unfreed.
   std::_Exit(WriteAll(kReplyFd, reply.data(), reply.size()) ? 0 : 2);
@@ -174,9 +202,11 @@ int main(int argc, char** argv) {
     FIBITMAP* header = FreeImage_LoadFromHandle(fif, &io, &g_watch, FIF_LOAD_NOPIXELS);
     const bool fits = header && decoder::DeclaredSizeFits(fif, header, uint64_t(file.st_size),
                                                           options.memory, head);
+    if (fits) SendShape(files::wire::ShapeOf(header));
     if (header) FreeImage_Unload(header);
     if (!fits) Reply(files::wire::Status::ReadFailed, false, nullptr);
   }
+  if (!g_shapeSent) SendShape(std::nullopt);
   TestFault(options.fault);
 
   std::fseek(g_watch.stream, 0, SEEK_SET);

@@ -212,6 +212,22 @@ INSTANTIATE_TEST_SUITE_P(
         RoundTripCase{"NoExtension", FIF_TIFF, FIT_BITMAP, 24, "noext", nullptr}),
     [](const testing::TestParamInfo<RoundTripCase>& info) { return info.param.label; });
 
+// A bitmap big enough to have pages of its own: its pixels come by mapping the
+// decoder's pages, not by copying them.
+TEST(DecoderBigBitmapTest, GivesWhatFreeImageLoadGives) {
+  TempDir dir;
+  FIBITMAP* written = testimages::MakePattern(4099, 3001, 24);
+  ASSERT_TRUE(testimages::Write(written, FIF_BMP, dir.File("big.bmp")));
+  FreeImage_Unload(written);
+  files::DecodeOutcome outcome = Decode(dir.File("big.bmp"));
+  FIBITMAP* oracle = FreeImage_Load(FIF_BMP, dir.File("big.bmp").c_str(), 0);
+  ExpectIndistinguishable(outcome.bitmap, oracle);
+  // The mapped pages are the bitmap's own: writable, freed with it.
+  FreeImage_GetScanLine(outcome.bitmap, 1500)[7] ^= 0xFF;
+  FreeImage_Unload(oracle);
+  FreeImage_Unload(outcome.bitmap);
+}
+
 // The metadata a user would look for, by hand, beside the oracle's word.
 TEST(DecoderMetadataTest, ExifIccAndTextSurvive) {
   TempDir dir;
