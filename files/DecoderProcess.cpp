@@ -121,7 +121,9 @@ bool Spawn(const DecodeRequest& request, Fd& image, Fd& pixels, Child& child) {
   // Huge pages where the system offers them: the decoder's bitmap is cleared
   // and filled with a five-hundredth of the page faults.
   std::vector<char*> environment;
-  for (char** entry = environ; *entry; ++entry) environment.push_back(*entry);
+  for (char** entry = environ; *entry; ++entry) {
+    if (std::strncmp(*entry, "GLIBC_TUNABLES=", 15) != 0) environment.push_back(*entry);
+  }
   std::string tunables = "GLIBC_TUNABLES=glibc.malloc.hugetlb=1";
   environment.push_back(tunables.data());
   environment.push_back(nullptr);
