@@ -161,10 +161,16 @@ struct RoundTripCase {
 void PrintTo(const RoundTripCase& c, std::ostream* out) { *out << c.label; }
 
 FIBITMAP* MakeCase(const RoundTripCase& c) {
-  FIBITMAP* bitmap = c.type != FIT_BITMAP ? testimages::MakePatternOfType(c.type, 37, 23)
-                     : c.bpp == 16
-                         ? FreeImage_ConvertTo16Bits565(testimages::MakePattern(37, 23, 24))
-                         : testimages::MakePattern(37, 23, c.bpp);
+  FIBITMAP* bitmap = nullptr;
+  if (c.type != FIT_BITMAP) {
+    bitmap = testimages::MakePatternOfType(c.type, 37, 23);
+  } else if (c.bpp == 16) {
+    FIBITMAP* full = testimages::MakePattern(37, 23, 24);
+    bitmap = FreeImage_ConvertTo16Bits565(full);
+    FreeImage_Unload(full);
+  } else {
+    bitmap = testimages::MakePattern(37, 23, c.bpp);
+  }
   if (c.decorate) c.decorate(bitmap);
   return bitmap;
 }
@@ -204,7 +210,6 @@ INSTANTIATE_TEST_SUITE_P(
         RoundTripCase{"GifPalette", FIF_GIF, FIT_BITMAP, 8, "a.gif", nullptr},
         RoundTripCase{"PpmRaw", FIF_PPMRAW, FIT_BITMAP, 24, "a.ppm", nullptr},
         RoundTripCase{"PgmRaw", FIF_PGMRAW, FIT_BITMAP, 8, "a.pgm", nullptr},
-        RoundTripCase{"Psd", FIF_PSD, FIT_BITMAP, 24, "a.psd", nullptr},
         RoundTripCase{"Targa", FIF_TARGA, FIT_BITMAP, 24, "a.tga", nullptr},
         RoundTripCase{"TargaRle", FIF_TARGA, FIT_BITMAP, 24, "r.tga", nullptr, TARGA_SAVE_RLE},
         RoundTripCase{"WebP", FIF_WEBP, FIT_BITMAP, 24, "a.webp", nullptr},
@@ -307,8 +312,6 @@ INSTANTIATE_TEST_SUITE_P(
                     files::kLoaded, true},
         HostileCase{"TruncatedTiff", [] { return testimages::TruncatedFile(FIF_TIFF, 0.5); },
                     files::kReadFailed, false},
-        HostileCase{"TruncatedPsd", [] { return testimages::TruncatedFile(FIF_PSD, 0.5); },
-                    files::kLoaded, true},
         HostileCase{"TruncatedTga", [] { return testimages::TruncatedFile(FIF_TARGA, 0.5); },
                     files::kLoaded, true},
         HostileCase{"TruncatedPpm", [] { return testimages::TruncatedFile(FIF_PPMRAW, 0.5); },
