@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "files/ImageWire.h"
+#include "platform/ExecutableFolder.h"
 
 extern char** environ;
 
@@ -293,11 +294,6 @@ DecodeOutcome DecodeImageFile(const DecodeRequest& request) {
   }
 }
 
-std::string DecoderPath() {
-  std::string exe(PATH_MAX, '\0');
-  const ssize_t length = ::readlink("/proc/self/exe", exe.data(), exe.size());
-  exe.resize(length > 0 ? static_cast<size_t>(length) : 0);
-  return exe.substr(0, exe.rfind('/') + 1) + "magnova-decoder";
-}
+std::string DecoderPath() { return platform::ExecutableFolder() + "magnova-decoder"; }
 
 }  // namespace files

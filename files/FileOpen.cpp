@@ -11,6 +11,7 @@
 #include "frame/CMyPaneContainer.h"
 #include "platform/CJob.h"
 #include "platform/FrameMessages.h"
+#include "platform/PathBytes.h"
 #include "platform/Prompts.h"
 #include "res/CommandIds.h"
 #include "res/Resources.h"
@@ -19,11 +20,6 @@
 #include "views/ViewMath.h"
 
 namespace {
-
-// Commands that need an image, disabled while none is loaded.
-constexpr int kImageCommands[] = {ids::SyncScroll, ids::SyncZoom, ids::FileSaveResizedAs,
-                                  ids::Resize,     ids::ZoomIn,   ids::ZoomOut,
-                                  ids::ZoomToFit,  ids::ZoomTo100};
 
 // The status bar's word on a picture whose file ended early.
 constexpr char kIncompleteText[] = "The file is incomplete: part of the picture is missing.";
@@ -44,7 +40,7 @@ void CMainFrame::OnFileOpen() {
       DialogOwner(), {{QStringLiteral("All Supported Files"),
                        QStringLiteral("*.jpg;*.jpeg;*.png;*.gif;*.bmp;*.tif;*.tiff")}});
   if (!choice) return;
-  m_sourcePath = choice->path.toStdString();
+  m_sourcePath = platform::PathBytes(choice->path);
   m_readyLabel->setText(res::LoadString(ids::StrReady));
 
   // With nothing loaded the UI is still in its start-up state.
@@ -62,7 +58,7 @@ void CMainFrame::OnFileOpen() {
     m_resultSaved = true;
     PumpMessages();
     m_percentCombo->setEnabled(false);
-    for (int id : kImageCommands) UIEnable(id, false);
+    for (int id : ids::ImageCommands) UIEnable(id, false);
     EnableZoomToMenu(false);
     UIUpdateToolBar();
   }
