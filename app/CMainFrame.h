@@ -164,6 +164,9 @@ class CMainFrame : public QMainWindow,
   double m_savedLeftZoom = 1.0;
   double m_savedRightZoom = 1.0;
   FIBITMAP* m_source = nullptr;
+  bool m_sourceIncomplete = false;  // its file ended early: part of it is blank
+  // Handed to the decoder process as its fault to play; tests only.
+  std::string m_decoderTestFault;
   FIBITMAP* m_result = nullptr;
   std::shared_ptr<platform::CJob> m_worker;
   CWaitDlg* m_waitDlg = nullptr;

@@ -9,6 +9,7 @@
 #include "files/SaveNames.h"
 #include "platform/CJob.h"
 #include "platform/FrameMessages.h"
+#include "platform/NoThrow.h"
 #include "platform/PathBytes.h"
 #include "platform/Prompts.h"
 #include "res/CommandIds.h"
@@ -81,7 +82,9 @@ void CMainFrame::SaveWorker(platform::CJob& job) {
     // The target is replaced only by a complete file; anything else leaves
     // it as it was and takes the temporary file away.
     files::CReplacingFile file(name);
-    written = files::WriteImage(m_result, fif, file.Stream(), [&job] { return job.IsAbandoned(); });
+    written = platform::NoThrow([&] {
+      return files::WriteImage(m_result, fif, file.Stream(), [&job] { return job.IsAbandoned(); });
+    });
     if (written && !job.Commit([&] { written = file.Replace(); })) written = false;
   }
   job.PostDone(this, WM_SAVE_DONE, written ? 1 : 0);

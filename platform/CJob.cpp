@@ -3,6 +3,9 @@
 #include <QCoreApplication>
 #include <QMetaObject>
 #include <QObject>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <thread>
 
@@ -14,9 +17,11 @@ namespace {
 std::atomic<uint64_t> g_nextJobId{1};
 }
 
-CJob::CJob() : m_id(g_nextJobId++) {}
+CJob::CJob() : m_id(g_nextJobId++), m_abandonFd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
 
-CJob::~CJob() = default;
+CJob::~CJob() {
+  if (m_abandonFd >= 0) ::close(m_abandonFd);
+}
 
 std::shared_ptr<CJob> CJob::Start(std::function<void(CJob&)> work) {
   std::shared_ptr<CJob> job(new CJob());
@@ -34,6 +39,7 @@ bool CJob::Abandon() {
   if (m_donePosted) return false;
   m_abandoned = true;
   m_changed.notify_all();
+  if (m_abandonFd >= 0) (void)!::eventfd_write(m_abandonFd, 1);
   return true;
 }
 

@@ -36,6 +36,9 @@ class CJob : public std::enable_shared_from_this<CJob> {
 
   // --- worker thread ---
   bool IsAbandoned() const;
+  // A descriptor that becomes readable once the job is abandoned, for a
+  // worker that waits in poll() rather than at a checkpoint.
+  int AbandonFd() const { return m_abandonFd; }
   // Waits while paused; true once the job is abandoned.
   bool Checkpoint();
   // Sends a message to the frame and waits until the UI thread has handled
@@ -55,6 +58,7 @@ class CJob : public std::enable_shared_from_this<CJob> {
   CJob();
 
   const uint64_t m_id;
+  const int m_abandonFd;
   mutable std::mutex m_mutex;
   std::condition_variable m_changed;
   bool m_abandoned = false;

@@ -10,6 +10,7 @@
 #include "engine/ampliscale.h"
 #include "platform/CJob.h"
 #include "platform/FrameMessages.h"
+#include "platform/NoThrow.h"
 #include "platform/Prompts.h"
 #include "resize/CEngineBuffers.h"
 #include "resize/ResizeRules.h"
@@ -51,7 +52,9 @@ Outcome Reduce(platform::CJob& job, const ResizeRequest& request, QObject* frame
   if (request.width <= 0 || request.height <= 0)
     return Report(job, frame, 255) ? Outcome::Abandoned : Outcome::Made;
   errno = 0;
-  made = FreeImage_Rescale(request.source, request.width, request.height, FILTER_LANCZOS3);
+  made = platform::NoThrow([&] {
+    return FreeImage_Rescale(request.source, request.width, request.height, FILTER_LANCZOS3);
+  });
   if (!made) {
     // FreeImage fails here only when it cannot allocate.
     const int error = errno != 0 ? errno : ENOMEM;
@@ -79,8 +82,10 @@ Outcome Enlarge(platform::CJob& job, const ResizeRequest& request, QObject* fram
       resize::SourceRegion(FreeImage_GetWidth(request.source), FreeImage_GetHeight(request.source),
                            {width, height}, request.cropToBudget, request.pixelBudget);
   CEngineBuffers::SourceHeader header;
-  uint8_t* source =
-      buffers.CreateSource(request.source, region, header, [&job] { return job.IsAbandoned(); });
+  uint8_t* source = platform::NoThrow([&] {
+    return buffers.CreateSource(request.source, region, header,
+                                [&job] { return job.IsAbandoned(); });
+  });
   if (job.IsAbandoned()) return Outcome::Abandoned;
   if (!source) {
     ShowBox(job, frame, QStringLiteral("Source bitmap hasn't been created"),
@@ -114,8 +119,10 @@ Outcome Enlarge(platform::CJob& job, const ResizeRequest& request, QObject* fram
       return Outcome::Abandoned;
   }
   // At 24 bits FreeImage takes the bytes as they stand, whatever the masks.
-  made = FreeImage_ConvertFromRawBits(dest, request.width, request.height, static_cast<int>(stride),
-                                      24, 0xFF, 0xFF00, 0xFF0000, TRUE);
+  made = platform::NoThrow([&] {
+    return FreeImage_ConvertFromRawBits(dest, request.width, request.height,
+                                        static_cast<int>(stride), 24, 0xFF, 0xFF00, 0xFF0000, TRUE);
+  });
   return Outcome::Made;
 }
 

@@ -11,6 +11,7 @@
 #include <QStyleHints>
 
 #include "app/CMainFrame.h"
+#include "platform/NoThrow.h"
 #include "views/DisplayBitmap.h"
 #include "views/ViewMath.h"
 
@@ -83,9 +84,9 @@ const QImage& CEnlargerView::FullDrawable() {
   if (!m_fullTried && m_image) {
     m_fullTried = true;
     bool owned = false;
-    FIBITMAP* standard = views::StandardBitmap(m_image, owned);
-    if (owned) m_standardCopy.reset(standard, FreeImage_Unload);
-    m_fullDrawable = views::DrawableImage(standard);
+    FIBITMAP* standard = platform::NoThrow([&] { return views::StandardBitmap(m_image, owned); });
+    if (owned && standard) m_standardCopy.reset(standard, FreeImage_Unload);
+    if (standard) m_fullDrawable = views::DrawableImage(standard);
   }
   return m_fullDrawable;
 }

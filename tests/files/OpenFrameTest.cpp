@@ -254,6 +254,96 @@ TEST_F(OpenFrameTest, AbortShowsNothingAndTheLateWorkerChangesNothing) {
   m_frame->m_imageLock.unlock();
 }
 
+// Hostile files and decoders, each opened in the running frame: the frame
+// lives, answers, and opens a good file afterwards.
+struct HostileOpen {
+  const char* label;
+  std::string (*bytes)();  // null: a good picture, spoilt by the decoder's fault
+  const char* fault;
+  bool shown;
+  bool abort;  // pressed while the decoder still runs
+};
+
+void PrintTo(const HostileOpen& c, std::ostream* out) { *out << c.label; }
+
+class HostileOpenTest : public OpenFrameTest, public testing::WithParamInterface<HostileOpen> {};
+
+TEST_P(HostileOpenTest, FrameLivesAnswersAndOpensTheNextFile) {
+  const HostileOpen& c = GetParam();
+  const std::string good = ImageFile("good.png");
+  std::string path = good;
+  if (c.bytes) {
+    path = m_dir.File("hostile.jpg");
+    testimages::WriteAll(path, c.bytes());
+  }
+  // Far below what a bomb needs, far above what a small picture needs.
+  m_frame->m_memoryStatus = [] { return std::optional<uint64_t>(uint64_t{1} << 30); };
+  m_frame->m_decoderTestFault = c.fault;
+  std::shared_ptr<platform::CJob> job;
+  if (c.abort) {
+    QTimer::singleShot(300, m_frame.get(), [&] {
+      job = m_frame->m_worker;
+      m_frame->m_waitDlg->AbortButton()->click();
+    });
+  }
+  Open(path);
+  if (c.abort) {
+    ASSERT_TRUE(job);
+    // The Abort's message abandons the job; the decoder is killed with it,
+    // so the worker ends at once.
+    ASSERT_TRUE(harness::PumpUntil([&] { return m_frame->m_worker == nullptr; }));
+    EXPECT_TRUE(job->WaitForEnd(std::chrono::seconds(2)));
+  }
+  EXPECT_EQ(m_frame->m_source != nullptr, c.shown);
+  EXPECT_EQ(m_frame->View(0)->Image(), m_frame->m_source);
+  EXPECT_EQ(m_prompts.Count(PromptRecord::Message), 0);
+  bool answered = false;
+  QTimer::singleShot(0, m_frame.get(), [&] { answered = true; });
+  EXPECT_TRUE(harness::PumpUntil([&] { return answered; }, 2000));
+
+  m_frame->m_decoderTestFault.clear();
+  Open(good);
+  ASSERT_NE(m_frame->m_source, nullptr);
+  EXPECT_EQ(FreeImage_GetWidth(m_frame->m_source), 24u);
+  EXPECT_EQ(m_frame->m_readyLabel->text(), "Ready");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, HostileOpenTest,
+    testing::Values(
+        HostileOpen{"BmpDeclaringHugeSize", [] { return testimages::BmpDeclaring(30000, 30000); },
+                    "", false, false},
+        HostileOpen{"JpegDeclaringHugeSize", [] { return testimages::JpegDeclaring(65500, 65500); },
+                    "", false, false},
+        HostileOpen{"TruncatedJpeg", [] { return testimages::TruncatedFile(FIF_JPEG, 0.5); }, "",
+                    true, false},
+        HostileOpen{"CrashingDecoder", nullptr, "crash", false, false},
+        HostileOpen{"EndlessDecoder", nullptr, "hang", false, true}),
+    [](const testing::TestParamInfo<HostileOpen>& info) { return info.param.label; });
+
+TEST_F(OpenFrameTest, IncompleteFileIsShownAndTheStatusBarSaysSo) {
+  const std::string cut = m_dir.File("cut.bmp");
+  testimages::WriteAll(cut, testimages::TruncatedFile(FIF_BMP, 0.5));
+  Open(cut);
+  ASSERT_NE(m_frame->m_source, nullptr);
+  EXPECT_EQ(FreeImage_GetHeight(m_frame->m_source), 64u);
+  EXPECT_TRUE(ImageCommandsEnabled());
+  EXPECT_EQ(m_frame->m_readyLabel->text(),
+            "The file is incomplete: part of the picture is missing.");
+  EXPECT_EQ(m_prompts.Count(PromptRecord::Message), 0);
+}
+
+TEST_F(OpenFrameTest, NamedPipeIsRefusedAtOnce) {
+  Open(ImageFile("first.png"));
+  const std::string pipe = m_dir.File("pipe.png");
+  ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+  // Nobody writes to the pipe: opening it for reading would wait for ever.
+  Open(pipe);
+  ExpectNothingOpen();
+  Open(ImageFile("second.png"));
+  EXPECT_NE(m_frame->m_source, nullptr);
+}
+
 // The worker's own done message and the Abort's, in both orders: a load
 // whose done message was posted before the Abort was handled is shown.
 TEST_F(OpenFrameTest, LoadFinishedAtTheMomentOfAbortIsShownInEitherOrder) {
