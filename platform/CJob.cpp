@@ -18,15 +18,33 @@ CJob::CJob() : m_id(g_nextJobId++) {}
 
 CJob::~CJob() = default;
 
-std::shared_ptr<CJob> CJob::Start(std::function<void(CJob&)> work) {
+std::shared_ptr<CJob> CJob::Prepare(std::function<void(CJob&)> work) {
   std::shared_ptr<CJob> job(new CJob());
   std::thread([job, work = std::move(work)] {
-    work(*job);
+    bool going = false;
+    {
+      std::unique_lock lock(job->m_mutex);
+      job->m_changed.wait(lock, [&] { return job->m_going || job->m_abandoned; });
+      going = job->m_going;
+    }
+    if (going) work(*job);
     std::lock_guard lock(job->m_mutex);
     job->m_ended = true;
     job->m_changed.notify_all();
   }).detach();
   return job;
+}
+
+std::shared_ptr<CJob> CJob::Start(std::function<void(CJob&)> work) {
+  std::shared_ptr<CJob> job = Prepare(std::move(work));
+  job->Go();
+  return job;
+}
+
+void CJob::Go() {
+  std::lock_guard lock(m_mutex);
+  m_going = true;
+  m_changed.notify_all();
 }
 
 bool CJob::Abandon() {
@@ -74,7 +92,7 @@ bool CJob::Checkpoint() {
   return m_abandoned;
 }
 
-bool CJob::Send(QObject* frame, unsigned message, uintptr_t wParam, intptr_t lParam) {
+bool CJob::AbandonedAfterSend(QObject* frame, unsigned message, uintptr_t wParam, intptr_t lParam) {
   if (Checkpoint()) return true;
   auto slot = std::make_shared<SendSlot>(shared_from_this());
   QCoreApplication::postEvent(

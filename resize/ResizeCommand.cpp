@@ -32,6 +32,8 @@ int StoredSide(int64_t side) { return static_cast<int>(std::min<int64_t>(side, I
 
 void CMainFrame::OnResize() {
   if (!m_source) return;
+  // A given-up job may still read the source; the new one waits for it.
+  EndWorker();
   const std::optional<int> percent = resize::ReadPercentText(m_percentEdit->text().toStdString());
   if (!percent) {
     platform::MessageBox(this, QStringLiteral("Percent value must be integer from 1 to 2000."),
@@ -66,6 +68,15 @@ void CMainFrame::OnResize() {
     m_cropToBudget = false;
   }
 
+  // The worker is made before anything changes: when none can be had, the
+  // frame stays as it was. It runs once the old result is gone.
+  const ResizeRequest request{m_source,       scale,          m_resultWidth,
+                              m_resultHeight, m_cropToBudget, m_pixelBudget};
+  const std::shared_ptr<platform::CJob> job = StartWorker([this, request](platform::CJob& worker) {
+    ResizeWorker(worker, request, this, m_imageLock, m_result);
+  });
+  if (!job) return;
+
   m_syncZoom = false;
   m_syncScroll = false;
   for (int id : {ids::SyncScroll, ids::SyncZoom}) {
@@ -86,13 +97,10 @@ void CMainFrame::OnResize() {
   UIUpdateToolBar();
 
   m_scale = scale;
-  m_showCmd = isMaximized() ? 3 : 9;
+  m_showCmd = isMaximized() ? kShowMaximize : kShowRestore;
   SetTimer(m_timerId, 1000);
-  const ResizeRequest request{m_source,       scale,          m_resultWidth,
-                              m_resultHeight, m_cropToBudget, m_pixelBudget};
-  m_worker = platform::CJob::Start([this, request](platform::CJob& job) {
-    ResizeWorker(job, request, this, m_imageLock, m_result);
-  });
+  m_worker = job;
+  job->Go();
 
   if (!m_progressDlg) m_progressDlg = new CProgressDlg(this);
   m_progressDlg->m_thread = m_worker;
@@ -114,17 +122,19 @@ void CMainFrame::OnJobTimer(int timerId) {
 
 void CMainFrame::OnResizeDone(uintptr_t wParam, intptr_t lParam,
                               const std::shared_ptr<platform::CJob>& job) {
-  // A message of a job that has already ended changes nothing.
-  if (!job || job != m_worker) return;
+  // A message of a job that is no longer ours, or was given up, changes nothing.
+  if (!job || job != m_worker || job->IsAbandoned()) return;
   const bool aborted = wParam != 0;
   // Abort after the worker posted its own done message: the job completed,
   // and that message brings the result.
-  if (aborted && !job->Abandon()) return;
+  if (aborted && !AbandonWorker()) return;
 
   if (m_progressDlg && m_progressDlg->IsWindow()) m_progressDlg->EndDialog(0);
   KillTimer(m_timerId);
-  // An abandoned worker returns at its next report; the wait is bounded.
-  EndWorker();
+  // A completed worker returns at once; an abandoned one at its next report,
+  // and whatever next needs the images waits for it (EndWorker), so Abort
+  // itself never waits.
+  if (!aborted) EndWorker();
   setWindowTitle(res::LoadString(ids::StrAppName));
 
   if (aborted || lParam == 0) {
@@ -134,12 +144,7 @@ void CMainFrame::OnResizeDone(uintptr_t wParam, intptr_t lParam,
     m_resultSaved = true;
     return;
   }
-  if (isMinimized()) {
-    if (m_showCmd == 3)
-      showMaximized();
-    else
-      showNormal();
-  }
+  if (isMinimized()) RestoreFrame();
   for (int id : {ids::SyncScroll, ids::SyncZoom, ids::FileSaveResizedAs}) UIEnable(id, true);
   m_rightView->SetImage(m_result);
   if (m_result) ActivateView(1);

@@ -281,6 +281,8 @@ TEST_F(ResizeFrameTest, PauseTwiceThenAbortWhilePausedEndsTheJob) {
   });
   Resize("400%");
   EXPECT_NE(stepWhilePaused, -1);
+  // The given-up worker ends by itself; the next command waits for it.
+  frame.EndWorker();
   EXPECT_EQ(frame.m_worker, nullptr);
   EXPECT_EQ(frame.m_result, nullptr);
   EXPECT_TRUE(frame.m_resultSaved);
@@ -313,6 +315,7 @@ TEST_F(ResizeFrameTest, AbortAtRandomMomentsLeavesTheProgramUsable) {
       });
     });
     Resize("200%");
+    frame.EndWorker();
     ASSERT_EQ(frame.m_worker, nullptr) << "round " << round;
     ASSERT_TRUE(LockIsFree()) << "round " << round;
     ASSERT_TRUE(prompts.empty()) << "round " << round;
