@@ -49,20 +49,30 @@ void CMainFrame::OnResize() {
   m_resultHeight = StoredSide(target.height);
   m_resultWidth = StoredSide(target.width);
 
-  const uint64_t previous =
-      m_result ? uint64_t{FreeImage_GetWidth(m_result)} * FreeImage_GetHeight(m_result) : 0;
   // Memory that cannot be read is not short.
   const std::optional<uint64_t> available =
       m_memoryStatus ? m_memoryStatus() : resize::AvailableMemoryBytes();
-  const uint64_t budget = resize::PixelBudget(available.value_or(UINT64_MAX), previous);
-  if (resize::AsksAboutMemory(*percent, target.Pixels(), budget)) {
+  const uint64_t freeable =
+      m_result ? uint64_t{FreeImage_GetPitch(m_result)} * FreeImage_GetHeight(m_result) : 0;
+  const resize::MemoryPlan plan =
+      resize::PlanMemory(*percent, FreeImage_GetWidth(m_source), FreeImage_GetHeight(m_source),
+                         target, available.value_or(UINT64_MAX), freeable);
+  if (plan.fit == resize::MemoryFit::Never) {
+    // Not even the smallest crop fits: nothing is allocated.
+    platform::MessageBox(
+        this, QString::fromStdString(resize::NotEnoughMemoryText(target.width, target.height)),
+        QStringLiteral("Memory allocation error"), platform::MbIcon::Error,
+        platform::MbButtons::Ok);
+    return;
+  }
+  if (plan.fit == resize::MemoryFit::Cropped) {
     const int answer = platform::MessageBox(
         this,
         QStringLiteral("Avaible memory is not quite enough.\nThe operation may take a long "
                        "time.\n\nDo you want to continue?"),
         QStringLiteral("WARNING"), platform::MbIcon::Question, platform::MbButtons::YesNo);
     if (answer != ids::IdYes) return;
-    m_pixelBudget = budget;
+    m_pixelBudget = plan.pixelBudget;
     m_cropToBudget = true;
   } else {
     m_cropToBudget = false;

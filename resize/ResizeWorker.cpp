@@ -96,10 +96,7 @@ Outcome Enlarge(platform::CJob& job, const ResizeRequest& request, QObject* fram
 
   uint8_t* dest = buffers.CreateDest(width, height);
   if (!dest) {
-    ShowBox(job, frame,
-            QStringLiteral("There is not enough memory to enlarge the picture to %1 x %2 pixels.")
-                .arg(width)
-                .arg(height),
+    ShowBox(job, frame, QString::fromStdString(resize::NotEnoughMemoryText(width, height)),
             QStringLiteral("Memory allocation error"), platform::MbIcon::Error);
     return Outcome::FailedWithMessage;
   }

@@ -171,6 +171,16 @@ TEST_F(ResizeFrameTest, MemoryQuestionOnlyAboveHundredPercent) {
     EXPECT_NE(frame.m_result, nullptr) << text;
   }
   FIBITMAP* previous = frame.m_result;
+  // Not even a one-pixel crop fits: said at once, nothing allocated or changed.
+  Resize("101%");
+  ASSERT_EQ(prompts.size(), 1u);
+  EXPECT_EQ(prompts[0].text,
+            "There is not enough memory to enlarge the picture to 202 x 101 pixels.");
+  EXPECT_EQ(prompts[0].caption, "Memory allocation error");
+  EXPECT_EQ(frame.m_result, previous);
+  prompts.clear();
+  // A crop fits: the question.
+  frame.m_memoryStatus = [] { return std::optional<uint64_t>(300'000); };
   answer = ids::IdNo;
   Resize("101%");
   ASSERT_EQ(prompts.size(), 1u);
@@ -201,13 +211,16 @@ FIBITMAP* FramedPicture() {
 
 TEST_F(ResizeFrameTest, CropRunThenRunThatFitsTakesTheWholeSource) {
   Load(FramedPicture());
-  // 6400 bytes: a budget of 1600 pixels against 6400 wanted, a 20 x 20 centre.
-  frame.m_memoryStatus = [] { return std::optional<uint64_t>(6400); };
+  // 80 x 80 needs 70 400 bytes besides the region copy, 76 800 in all; seven
+  // eighths of 84 000 leave room for a centre of about 27 x 27 inside the border,
+  // a budget of four times that in target pixels.
+  frame.m_memoryStatus = [] { return std::optional<uint64_t>(84'000); };
   answer = ids::IdYes;
   Resize("200%");
   ASSERT_EQ(prompts.size(), 1u);
   EXPECT_TRUE(frame.m_cropToBudget);
-  EXPECT_EQ(frame.m_pixelBudget, 1600u);
+  EXPECT_GT(frame.m_pixelBudget, 27u * 27 * 4);
+  EXPECT_LT(frame.m_pixelBudget, 28u * 28 * 4);
   ASSERT_NE(frame.m_result, nullptr);
   EXPECT_EQ(FreeImage_GetWidth(frame.m_result), 80u);
   RGBQUAD corner;
