@@ -20,7 +20,7 @@ namespace {
 constexpr double kPi = 3.1415926535897932384626433832795;
 constexpr double kLanczosWidth = 3.0;
 // Multiply-adds one thread does between two reports: a few milliseconds.
-constexpr double kStripWork = 6e6;
+constexpr double kStripWork = 2e6;
 
 double Sinc(double x) {
   x *= kPi;
@@ -279,17 +279,19 @@ class Band {
 
   bool Done() const { return m_next >= m_end; }
 
-  // Makes up to rows more result scanlines; returns how many.
-  unsigned Strip(unsigned rows) {
+  // Makes up to rows more result scanlines; returns how many. Cut short,
+  // between two scanlines, once cut() is true.
+  unsigned Strip(unsigned rows, const std::function<bool()>& cut) {
     const unsigned begin = m_next;
     const unsigned end = std::min(m_end, begin + rows);
     const size_t samples = size_t(m_job.dstWidth) * m_job.layout.channels;
     std::vector<double> sum(samples);
     std::vector<float> out(samples);
-    for (unsigned y = begin; y < end; ++y) {
+    unsigned y = begin;
+    for (; y < end; ++y) {
       const int first = m_job.down.First(y);
       const int last = m_job.down.End(y);
-      Keep(first, last);
+      if (!Keep(first, last, cut)) break;
       const double* w = m_job.down.Of(y);
       std::fill(sum.begin(), sum.end(), 0.0);
       for (int i = first; i < last; ++i) {
@@ -301,13 +303,14 @@ class Band {
       WriteRow(out.data(), samples, m_job.layout.sample,
                FreeImage_GetScanLine(m_job.dst, static_cast<int>(y)));
     }
-    m_next = end;
-    return end - begin;
+    m_next = y;
+    return y - begin;
   }
 
  private:
-  // Holds the source scanlines first .. last - 1, filtered across.
-  void Keep(int first, int last) {
+  // Holds the source scanlines first .. last - 1, filtered across; false
+  // when cut short on the way.
+  bool Keep(int first, int last, const std::function<bool()>& cut) {
     while (!m_rows.empty() && m_firstRow < first) {
       m_spare.push_back(std::move(m_rows.front()));
       m_rows.pop_front();
@@ -316,6 +319,7 @@ class Band {
     if (m_rows.empty()) m_firstRow = first;
     const int channels = m_job.layout.channels;
     for (int row = m_firstRow + int(m_rows.size()); row < last; ++row) {
+      if (cut()) return false;
       m_source.resize(size_t(m_job.srcWidth) * channels);
       ReadRow(m_job.src, m_job.layout, unsigned(row), m_source.data());
       std::vector<float> across;
@@ -337,6 +341,7 @@ class Band {
       }
       m_rows.push_back(std::move(across));
     }
+    return !cut();
   }
 
   const Job& m_job;
@@ -362,7 +367,8 @@ FIBITMAP* Allocate(const Layout& layout, int width, int height) {
 
 }  // namespace
 
-FIBITMAP* LanczosReduce(FIBITMAP* source, int width, int height, const StripDone& stripDone) {
+FIBITMAP* LanczosReduce(FIBITMAP* source, int width, int height, const StripDone& stripDone,
+                        const std::function<bool()>& interrupted) {
   if (!source || !FreeImage_HasPixels(source) || width <= 0 || height <= 0) return nullptr;
   const unsigned srcWidth = FreeImage_GetWidth(source);
   const unsigned srcHeight = FreeImage_GetHeight(source);
@@ -401,7 +407,7 @@ FIBITMAP* LanczosReduce(FIBITMAP* source, int width, int height, const StripDone
         try {
           for (Band* band : mine) {
             if (band->Done()) continue;
-            made += band->Strip(stripRows);
+            made += band->Strip(stripRows, interrupted);
             break;
           }
         } catch (const std::bad_alloc&) {

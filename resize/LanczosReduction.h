@@ -17,9 +17,16 @@ namespace resize {
 // the result made so far, 0..255; returns true to stop.
 using StripDone = std::function<bool(int share)>;
 
+// Asked by every thread between two scanlines, from any thread: true cuts
+// the strips short, so that stripDone is asked at once (a pause or a stop
+// is wanted).
+using Interrupted = std::function<bool()>;
+
 // The reduced bitmap, or null when it cannot be made (no pixels, a size of
 // 0, no memory) or stopped. Types that FreeImage cannot rescale either give
 // null too.
-FIBITMAP* LanczosReduce(FIBITMAP* source, int width, int height, const StripDone& stripDone);
+FIBITMAP* LanczosReduce(
+    FIBITMAP* source, int width, int height, const StripDone& stripDone,
+    const Interrupted& interrupted = [] { return false; });
 
 }  // namespace resize

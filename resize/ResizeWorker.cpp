@@ -53,9 +53,10 @@ Outcome Reduce(platform::CJob& job, const ResizeRequest& request, QObject* frame
     return AbandonedAfterReport(job, frame, 255) ? Outcome::Abandoned : Outcome::Made;
   errno = 0;
   // The strips fill the second half of the step bar.
-  made = resize::LanczosReduce(request.source, request.width, request.height, [&](int share) {
-    return AbandonedAfterReport(job, frame, 128 + share * 127 / 255);
-  });
+  made = resize::LanczosReduce(
+      request.source, request.width, request.height,
+      [&](int share) { return AbandonedAfterReport(job, frame, 128 + share * 127 / 255); },
+      [&job] { return job.IsAbandoned() || job.IsPaused(); });
   if (job.IsAbandoned()) return Outcome::Abandoned;
   if (!made) {
     // The reduction fails only when it cannot allocate.
