@@ -3,9 +3,9 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QEventLoop>
 #include <QMetaObject>
 #include <QPushButton>
-#include <QTimer>
 #include <QTimerEvent>
 #include <chrono>
 #include <system_error>
@@ -26,6 +26,7 @@ namespace {
 // longer wait is shown in the wait dialog.
 constexpr std::chrono::milliseconds kBriefWait{40};
 constexpr int kPollMs = 15;
+constexpr std::chrono::milliseconds kPollSlice{kPollMs};
 
 std::vector<platform::CUpdateUI::Entry> UpdateUIMap() {
   using namespace platform;
@@ -227,22 +228,24 @@ void CMainFrame::EndWorker() {
   const std::shared_ptr<platform::CJob> job = m_worker;
   if (!job) return;
   if (!job->WaitForEnd(kBriefWait)) {
-    if (isVisible()) {
-      CWaitDlg& dialog = WaitDlg();
+    CWaitDlg& dialog = WaitDlg();
+    const bool shown = isVisible();
+    if (shown) {
       dialog.m_text = QStringLiteral("Please wait...");
       dialog.m_notifyWnd = nullptr;
       dialog.m_job = nullptr;
       // Nothing to abort: the worker has been given up or has finished.
       dialog.AbortButton()->hide();
-      QTimer poll;
-      connect(&poll, &QTimer::timeout, &dialog, [&] {
-        if (job->HasEnded()) dialog.done(0);
-      });
-      poll.start(kPollMs);
-      while (!job->HasEnded()) dialog.DoModal();
+      dialog.setWindowModality(Qt::ApplicationModal);
+      dialog.show();
+    }
+    // Events are handled between short waits, also while a dialog is closing
+    // or the application is quitting, when no event loop would run.
+    while (!job->WaitForEnd(kPollSlice))
+      QCoreApplication::processEvents(QEventLoop::AllEvents, kPollMs);
+    if (shown) {
+      dialog.hide();
       dialog.AbortButton()->show();
-    } else {
-      while (!job->WaitForEnd(kBriefWait)) QCoreApplication::processEvents();
     }
   }
   if (m_worker == job) m_worker.reset();

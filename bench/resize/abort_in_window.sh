@@ -2,15 +2,16 @@
 # Aborts a long reduction in the real program on a virtual X display and
 # measures how soon the frame answers: Abort, then Ctrl+O, until the open
 # dialog is shown. Then opens another file and leaves by File > Exit.
-#   abort_in_window.sh <magnova> <display> <big picture> <small picture> [percent]
-# Prints the times and the program's exit code.
+#   abort_in_window.sh <magnova> <display> <big picture> <small picture> [percent] [log]
+# Prints the times and the program's exit code; the program's own output
+# goes to log (for a sanitizer's report).
 set -u
-magnova=$1 display=$2 big=$3 small=$4 percent=${5:-99}
+magnova=$1 display=$2 big=$3 small=$4 percent=${5:-99} log=${6:-/dev/null}
 export DISPLAY=$display
 Xvfb "$display" -screen 0 1280x1024x24 >/dev/null 2>&1 &
 xvfb=$!
 sleep 1
-"$magnova" >/dev/null 2>&1 &
+"$magnova" >"$log" 2>&1 &
 app=$!
 xdotool search --sync --onlyvisible --name '^Magnova$' >/dev/null
 window=$(xdotool search --onlyvisible --name '^Magnova$' | head -1)
@@ -53,3 +54,4 @@ wait "$app"
 code=$?
 echo "File > Exit -> process ended after $(echo "$(date +%s.%N) - $t2" | bc) s with exit code $code"
 kill "$xvfb"
+wait "$xvfb" 2>/dev/null
