@@ -4,6 +4,7 @@
 #include <QMetaObject>
 #include <QObject>
 #include <atomic>
+#include <system_error>
 #include <thread>
 
 #include "platform/FrameMessages.h"
@@ -12,13 +13,20 @@ namespace platform {
 
 namespace {
 std::atomic<uint64_t> g_nextJobId{1};
-}
+std::atomic<int> g_refusedStarts{0};
+}  // namespace
 
 CJob::CJob() : m_id(g_nextJobId++) {}
 
 CJob::~CJob() = default;
 
+void CJob::RefuseNextStarts(int count) { g_refusedStarts = count; }
+
 std::shared_ptr<CJob> CJob::Prepare(std::function<void(CJob&)> work) {
+  if (g_refusedStarts > 0) {
+    --g_refusedStarts;
+    throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+  }
   std::shared_ptr<CJob> job(new CJob());
   std::thread([job, work = std::move(work)] {
     bool going = false;

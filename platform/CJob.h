@@ -21,6 +21,9 @@ class CJob : public std::enable_shared_from_this<CJob> {
   // ends it without running work); the thread keeps the job alive. Throws
   // std::system_error when no thread can be had, having started nothing.
   static std::shared_ptr<CJob> Prepare(std::function<void(CJob&)> work);
+  // Makes the next count Prepare calls fail as when the system has no thread
+  // to give, so that tests can see what the frame does then.
+  static void RefuseNextStarts(int count);
   // Prepare, then Go.
   static std::shared_ptr<CJob> Start(std::function<void(CJob&)> work);
   ~CJob();

@@ -161,6 +161,41 @@ TEST_F(ResizeFrameTest, StateRightAfterASuccessfulJob) {
   EXPECT_FALSE(frame.m_progressDlg->IsWindow());
 }
 
+// No thread to be had: an "Error" box, and Resize, Open and Save leave the
+// frame as it was before the command.
+TEST_F(ResizeFrameTest, WorkerThatCannotStartLeavesEverythingAsItWas) {
+  Load(MakePicture(64, 48));
+  Resize("150%");
+  FIBITMAP* result = frame.m_result;
+  ASSERT_NE(result, nullptr);
+  for (int command : {ids::Resize, ids::FileOpen, ids::FileSaveResizedAs}) {
+    SCOPED_TRACE(command);
+    prompts.clear();
+    platform::CJob::RefuseNextStarts(1);
+    answer = ids::IdOk;
+    platform::ScopedPromptResponder files{[&](const platform::PromptRecord& record) {
+      prompts.push_back(record);
+      // The file dialogs choose a file; every box is answered OK.
+      if (record.kind == platform::PromptRecord::Message)
+        return platform::PromptAnswer{ids::IdOk, std::nullopt};
+      return platform::PromptAnswer{0, platform::FileChoice{QStringLiteral("/tmp/x.png"), 4}};
+    }};
+    frame.m_resultSaved = true;
+    frame.OnCommand(command);
+    QCoreApplication::processEvents();
+    ASSERT_FALSE(prompts.empty());
+    EXPECT_EQ(prompts.back().caption, "Error");
+    EXPECT_EQ(prompts.back().icon, platform::MbIcon::Error);
+    EXPECT_EQ(frame.m_result, result);
+    EXPECT_EQ(frame.m_rightView->Image(), result);
+    EXPECT_NE(frame.m_source, nullptr);
+    EXPECT_EQ(frame.m_worker, nullptr);
+    EXPECT_TRUE(frame.UIIsEnabled(ids::FileSaveResizedAs));
+    EXPECT_TRUE(frame.m_syncScroll);
+    EXPECT_EQ(frame.windowTitle(), "Magnova");
+  }
+}
+
 TEST_F(ResizeFrameTest, MemoryQuestionOnlyAboveHundredPercent) {
   Load(MakePicture(200, 100));
   frame.m_memoryStatus = [] { return std::optional<uint64_t>(0); };
