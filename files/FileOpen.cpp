@@ -8,19 +8,11 @@
 #include "frame/CMyPaneContainer.h"
 #include "platform/CJob.h"
 #include "platform/FrameMessages.h"
+#include "platform/PathBytes.h"
 #include "platform/Prompts.h"
 #include "res/CommandIds.h"
 #include "views/CEnlargerView.h"
 #include "views/ViewMath.h"
-
-namespace {
-
-// Commands that need an image, disabled while none is loaded.
-constexpr int kImageCommands[] = {ids::SyncScroll, ids::SyncZoom, ids::FileSaveResizedAs,
-                                  ids::Resize,     ids::ZoomIn,   ids::ZoomOut,
-                                  ids::ZoomToFit,  ids::ZoomTo100};
-
-}  // namespace
 
 void CMainFrame::PumpMessages() { QCoreApplication::processEvents(); }
 
@@ -35,7 +27,7 @@ void CMainFrame::OnFileOpen() {
   // had, the frame stays as it was.
   const std::shared_ptr<platform::CJob> job = StartWaitJob(&CMainFrame::LoadWorker);
   if (!job) return;
-  m_sourcePath = choice->path.toStdString();
+  m_sourcePath = platform::PathBytes(choice->path);
 
   // With nothing loaded the UI is still in its start-up state.
   if (m_source) {
@@ -52,7 +44,7 @@ void CMainFrame::OnFileOpen() {
     m_resultSaved = true;
     PumpMessages();
     m_percentCombo->setEnabled(false);
-    for (int id : kImageCommands) UIEnable(id, false);
+    for (int id : ids::ImageCommands) UIEnable(id, false);
     EnableZoomToMenu(false);
     UIUpdateToolBar();
   }
