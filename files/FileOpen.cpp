@@ -34,12 +34,16 @@ uint64_t PhysicalMemoryBytes() {
 void CMainFrame::PumpMessages() { QCoreApplication::processEvents(); }
 
 void CMainFrame::OnFileOpen() {
-  if (!PromptToSaveResult()) return;
+  if (!SettleUnsavedResult()) return;
 
   std::optional<platform::FileChoice> choice = platform::GetOpenFileName(
       DialogOwner(), {{QStringLiteral("All Supported Files"),
                        QStringLiteral("*.jpg;*.jpeg;*.png;*.gif;*.bmp;*.tif;*.tiff")}});
   if (!choice) return;
+  // The worker is made before anything is discarded: when none can be
+  // had, the frame stays as it was.
+  const std::shared_ptr<platform::CJob> job = StartWaitJob(&CMainFrame::LoadWorker);
+  if (!job) return;
   m_sourcePath = platform::PathBytes(choice->path);
   m_readyLabel->setText(res::LoadString(ids::StrReady));
 
@@ -63,7 +67,7 @@ void CMainFrame::OnFileOpen() {
     UIUpdateToolBar();
   }
 
-  RunWaitJob(&CMainFrame::LoadWorker, WM_LOAD_DONE, QStringLiteral("Opening picture..."));
+  RunWaitJob(job, WM_LOAD_DONE, QStringLiteral("Opening picture..."));
 }
 
 void CMainFrame::LoadWorker(platform::CJob& job) {
@@ -95,9 +99,9 @@ void CMainFrame::LoadWorker(platform::CJob& job) {
   job.PostDone(this, WM_LOAD_DONE, outcome.code);
 }
 
-void CMainFrame::OnLoadDone(uintptr_t, intptr_t lParam,
+void CMainFrame::OnLoadDone(uintptr_t wParam, intptr_t lParam,
                             const std::shared_ptr<platform::CJob>& job) {
-  const WaitOutcome outcome = SettleWaitJob(job);
+  const WaitOutcome outcome = SettleWaitJob(wParam, job);
   if (outcome == WaitOutcome::Ignored) return;
 
   if (outcome == WaitOutcome::Aborted && m_source) {

@@ -23,14 +23,16 @@ bool PathExists(const std::string& path) {
 
 }  // namespace
 
-bool CMainFrame::PromptToSaveResult() {
+bool CMainFrame::SettleUnsavedResult() {
+  EndWorker();
   if (m_resultSaved) return true;
   int answer = platform::MessageBox(this, QStringLiteral("Do you want to save the resized image?"),
                                     QStringLiteral("Confirm"), platform::MbIcon::Question,
                                     platform::MbButtons::YesNoCancel);
   if (answer == ids::IdYes) {
+    // A cancelled, failed or aborted save keeps the result, as Cancel does.
     OnSaveResizedAs();
-    return true;
+    return m_resultSaved;
   }
   return answer == ids::IdNo;
 }
@@ -60,9 +62,11 @@ void CMainFrame::OnSaveResizedAs() {
     }
   }
 
+  const std::shared_ptr<platform::CJob> job = StartWaitJob(&CMainFrame::SaveWorker);
+  if (!job) return;
   m_savePath = chosen;
   m_saveFormat = choice->filterIndex;
-  RunWaitJob(&CMainFrame::SaveWorker, WM_SAVE_DONE, QStringLiteral("Saving picture..."));
+  RunWaitJob(job, WM_SAVE_DONE, QStringLiteral("Saving picture..."));
 }
 
 void CMainFrame::SaveWorker(platform::CJob& job) {
@@ -90,9 +94,9 @@ void CMainFrame::SaveWorker(platform::CJob& job) {
   job.PostDone(this, WM_SAVE_DONE, written ? 1 : 0);
 }
 
-void CMainFrame::OnSaveDone(uintptr_t, intptr_t lParam,
+void CMainFrame::OnSaveDone(uintptr_t wParam, intptr_t lParam,
                             const std::shared_ptr<platform::CJob>& job) {
-  const WaitOutcome outcome = SettleWaitJob(job);
+  const WaitOutcome outcome = SettleWaitJob(wParam, job);
   if (outcome != WaitOutcome::Completed) return;
   if (lParam != 0) {
     m_resultSaved = true;
