@@ -112,8 +112,10 @@ void CMainFrame::OnLoadDone(uintptr_t wParam, intptr_t lParam,
     m_source = nullptr;
   }
   if (outcome == WaitOutcome::Aborted || lParam == 0) {
+    // The captions show the marks as they now stand.
     if (!m_source) m_leftPane->m_active = false;
     if (!m_result) m_rightPane->m_active = false;
+    RedrawCaptions();
     return;
   }
 
