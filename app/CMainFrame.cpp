@@ -199,7 +199,9 @@ void CMainFrame::OnActivate(bool active) {
     }
   } else {
     int pane = m_activePane;
-    if (pane == 0 && !m_source) pane = -1;  // nothing to show as active yet
+    // Nothing to show as active yet. The view's image, since a load worker
+    // may be committing m_source while the wait dialog changes activation.
+    if (pane == 0 && !m_leftView->Image()) pane = -1;
     m_leftPane->m_active = pane == 0;
     m_rightPane->m_active = pane == 1;
   }

@@ -47,7 +47,9 @@ QString CMyPaneContainer::CaptionText() const {
   const bool right = m_client == m_frame->View(1);
   const CEnlargerView* view = m_frame->View(right ? 1 : 0);
   QString suffix;
-  if (right && m_frame->m_result)
+  // The view's own image, not the frame's member: a resize worker may be
+  // committing the result while a caption paints.
+  if (right && view && view->Image())
     suffix = QStringLiteral("  (%1%)").arg(std::lround(m_frame->m_scale * 100.0));
   return QStringLiteral("%1%2 - Zoom %3%")
       .arg(m_title, suffix)
