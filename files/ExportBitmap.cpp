@@ -1,0 +1,88 @@
+#include "files/ExportBitmap.h"
+
+#include "files/ImageMetadata.h"
+
+namespace files {
+
+namespace {
+
+bool Holds(FREE_IMAGE_FORMAT fif, FIBITMAP* bitmap) {
+  const FREE_IMAGE_TYPE type = FreeImage_GetImageType(bitmap);
+  if (!FreeImage_FIFSupportsExportType(fif, type)) return false;
+  return type != FIT_BITMAP || FreeImage_FIFSupportsExportBPP(fif, FreeImage_GetBPP(bitmap));
+}
+
+bool HasTransparency(FIBITMAP* bitmap) {
+  const FREE_IMAGE_TYPE type = FreeImage_GetImageType(bitmap);
+  if (type == FIT_RGBA16 || type == FIT_RGBAF) return true;
+  return type == FIT_BITMAP &&
+         (FreeImage_GetBPP(bitmap) == 32 || FreeImage_IsTransparent(bitmap) != FALSE);
+}
+
+// Formats that keep transparency hold 32-bit pictures; JPEG reads its 32
+// bits as CMYK and drops the alpha.
+bool KeepsTransparency(FREE_IMAGE_FORMAT fif) {
+  return fif != FIF_JPEG && FreeImage_FIFSupportsExportBPP(fif, 32);
+}
+
+// Floating-point colour goes through 16 bits a channel, which the standard
+// conversions take.
+FIBITMAP* Standard(FIBITMAP* bitmap, bool alpha) {
+  switch (FreeImage_GetImageType(bitmap)) {
+    case FIT_RGBF:
+    case FIT_RGBAF: {
+      FIBITMAP* wide = FreeImage_ConvertToType(bitmap, alpha ? FIT_RGBA16 : FIT_RGB16, TRUE);
+      if (!wide) return nullptr;
+      FIBITMAP* out = alpha ? FreeImage_ConvertTo32Bits(wide) : FreeImage_ConvertTo24Bits(wide);
+      FreeImage_Unload(wide);
+      return out;
+    }
+    case FIT_BITMAP:
+    case FIT_RGB16:
+    case FIT_RGBA16:
+      return alpha ? FreeImage_ConvertTo32Bits(bitmap) : FreeImage_ConvertTo24Bits(bitmap);
+    default:
+      // Grey of 16 bits and other single samples: their high byte as 8-bit grey.
+      return FreeImage_ConvertToType(bitmap, FIT_BITMAP, TRUE);
+  }
+}
+
+FIBITMAP* FlattenOverWhite(FIBITMAP* bitmap) {
+  FIBITMAP* rgba = FreeImage_GetBPP(bitmap) == 32 && FreeImage_GetImageType(bitmap) == FIT_BITMAP
+                       ? bitmap
+                       : Standard(bitmap, true);
+  if (!rgba) return nullptr;
+  RGBQUAD white{255, 255, 255, 0};
+  FIBITMAP* flat = FreeImage_Composite(rgba, FALSE, &white, nullptr);
+  if (rgba != bitmap) FreeImage_Unload(rgba);
+  return flat;
+}
+
+}  // namespace
+
+FIBITMAP* ExportableBitmap(FIBITMAP* bitmap, FREE_IMAGE_FORMAT fif) {
+  if (!bitmap) return nullptr;
+  const bool transparent = HasTransparency(bitmap);
+  FIBITMAP* out = nullptr;
+  if (transparent && !KeepsTransparency(fif)) {
+    out = FlattenOverWhite(bitmap);
+  } else if (Holds(fif, bitmap)) {
+    return bitmap;
+  } else {
+    out = Standard(bitmap, transparent);
+    // An 8-bit grey picture for a format without 8 bits takes colour.
+    if (out && !Holds(fif, out)) {
+      FIBITMAP* colour = FreeImage_ConvertTo24Bits(out);
+      FreeImage_Unload(out);
+      out = colour;
+    }
+  }
+  if (out && !Holds(fif, out)) {
+    FreeImage_Unload(out);
+    out = nullptr;
+  }
+  if (out) CopyCarriedMetadata(bitmap, out);
+  return out;
+}
+
+}  // namespace files
