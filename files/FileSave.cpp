@@ -41,8 +41,10 @@ void CMainFrame::OnSaveResizedAs() {
   for (const files::SaveFormat& format : files::SaveFormats()) {
     filters.push_back({QString::fromUtf8(format.description), QString::fromUtf8(format.patterns)});
   }
-  std::optional<platform::FileChoice> choice =
-      platform::GetSaveFileName(DialogOwner(), filters, QString::fromStdString(m_savePath));
+  // The dialog starts beside the source, with the type chosen last in this run.
+  std::optional<platform::FileChoice> choice = platform::GetSaveFileName(
+      DialogOwner(), filters, QString::fromStdString(m_savePath),
+      QString::fromStdString(files::FolderPart(m_sourcePath)), m_saveFormat);
   if (!choice) return;
   std::string chosen = choice->path.toStdString();
 
