@@ -31,7 +31,11 @@ void CMainFrame::OnFileOpen() {
       DialogOwner(), {{QStringLiteral("All Supported Files"),
                        QStringLiteral("*.jpg;*.jpeg;*.png;*.gif;*.bmp;*.tif;*.tiff")}});
   if (!choice) return;
-  m_sourcePath = choice->path.toStdString();
+  OpenFile(choice->path.toStdString());
+}
+
+void CMainFrame::OpenFile(const std::string& path) {
+  m_sourcePath = path;
 
   // With nothing loaded the UI is still in its start-up state.
   if (m_source) {
@@ -51,6 +55,7 @@ void CMainFrame::OnFileOpen() {
     for (int id : kImageCommands) UIEnable(id, false);
     EnableZoomToMenu(false);
     UIUpdateToolBar();
+    UpdateImageInfo();
   }
 
   RunWaitJob(&CMainFrame::LoadWorker, WM_LOAD_DONE, QStringLiteral("Opening picture..."));
@@ -84,6 +89,7 @@ void CMainFrame::OnLoadDone(uintptr_t, intptr_t lParam,
     FreeImage_Unload(m_source);
     m_source = nullptr;
   }
+  UpdateImageInfo();
   if (outcome == WaitOutcome::Aborted || lParam == 0) {
     if (!m_source) m_leftPane->m_active = false;
     if (!m_result) m_rightPane->m_active = false;
