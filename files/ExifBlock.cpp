@@ -49,7 +49,8 @@ class Reader {
     const uint32_t unit = SwapUnit(type);
     if (m_big && unit > 1)
       for (uint64_t i = 0; i + unit <= bytes; i += unit)
-        std::reverse(value.begin() + static_cast<long>(i), value.begin() + static_cast<long>(i + unit));
+        std::reverse(value.begin() + static_cast<long>(i),
+                     value.begin() + static_cast<long>(i + unit));
     return value;
   }
 
@@ -164,10 +165,10 @@ std::optional<ExifData> ParseExif(const uint8_t* data, size_t size) {
 }
 
 bool IsPictureStructureTag(uint16_t tag) {
-  static constexpr uint16_t tags[] = {
-      0x00FE, 0x00FF, 0x0100, 0x0101, 0x0102, 0x0103, 0x0106, 0x0111, 0x0115, 0x0116,
-      0x0117, 0x011C, 0x013D, 0x0140, 0x0142, 0x0143, 0x0144, 0x0145, 0x014A, 0x0152,
-      0x0153, 0x0201, 0x0202, 0x02BC, 0x83BB, 0x8649, 0x8773};
+  static constexpr uint16_t tags[] = {0x00FE, 0x00FF, 0x0100, 0x0101, 0x0102, 0x0103, 0x0106,
+                                      0x0111, 0x0115, 0x0116, 0x0117, 0x011C, 0x013D, 0x0140,
+                                      0x0142, 0x0143, 0x0144, 0x0145, 0x014A, 0x0152, 0x0153,
+                                      0x0201, 0x0202, 0x02BC, 0x83BB, 0x8649, 0x8773};
   return std::find(std::begin(tags), std::end(tags), tag) != std::end(tags);
 }
 

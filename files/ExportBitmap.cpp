@@ -25,18 +25,41 @@ bool KeepsTransparency(FREE_IMAGE_FORMAT fif) {
   return fif != FIF_JPEG && FreeImage_FIFSupportsExportBPP(fif, 32);
 }
 
-// Floating-point colour goes through 16 bits a channel, which the standard
-// conversions take.
+BYTE UnitToByte(float value) {
+  if (!(value > 0.0f)) return 0;
+  if (value >= 1.0f) return 255;
+  return static_cast<BYTE>(value * 255.0f + 0.5f);
+}
+
+// Floating-point colour holds intensities in 0..1: clamped and scaled, as
+// the views show it.
+FIBITMAP* FloatToBytes(FIBITMAP* bitmap, bool alpha) {
+  FIBITMAP* rgbaf = FreeImage_ConvertToRGBAF(bitmap);
+  if (!rgbaf) return nullptr;
+  const unsigned width = FreeImage_GetWidth(rgbaf);
+  const unsigned height = FreeImage_GetHeight(rgbaf);
+  const int step = alpha ? 4 : 3;
+  FIBITMAP* out = FreeImage_Allocate(static_cast<int>(width), static_cast<int>(height), step * 8);
+  for (unsigned y = 0; out && y < height; ++y) {
+    const auto* from =
+        reinterpret_cast<const FIRGBAF*>(FreeImage_GetScanLine(rgbaf, static_cast<int>(y)));
+    BYTE* to = FreeImage_GetScanLine(out, static_cast<int>(y));
+    for (unsigned x = 0; x < width; ++x, to += step) {
+      to[FI_RGBA_RED] = UnitToByte(from[x].red);
+      to[FI_RGBA_GREEN] = UnitToByte(from[x].green);
+      to[FI_RGBA_BLUE] = UnitToByte(from[x].blue);
+      if (alpha) to[FI_RGBA_ALPHA] = UnitToByte(from[x].alpha);
+    }
+  }
+  FreeImage_Unload(rgbaf);
+  return out;
+}
+
 FIBITMAP* Standard(FIBITMAP* bitmap, bool alpha) {
   switch (FreeImage_GetImageType(bitmap)) {
     case FIT_RGBF:
-    case FIT_RGBAF: {
-      FIBITMAP* wide = FreeImage_ConvertToType(bitmap, alpha ? FIT_RGBA16 : FIT_RGB16, TRUE);
-      if (!wide) return nullptr;
-      FIBITMAP* out = alpha ? FreeImage_ConvertTo32Bits(wide) : FreeImage_ConvertTo24Bits(wide);
-      FreeImage_Unload(wide);
-      return out;
-    }
+    case FIT_RGBAF:
+      return FloatToBytes(bitmap, alpha);
     case FIT_BITMAP:
     case FIT_RGB16:
     case FIT_RGBA16:

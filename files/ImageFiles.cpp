@@ -151,8 +151,8 @@ bool WriteImage(FIBITMAP* bitmap, FREE_IMAGE_FORMAT fif, std::FILE* stream,
         AddExifToPng(bytes, exif);
       else
         AddExifToTiff(bytes, exif);
-      written = WriteProc(bytes.data(), 1, static_cast<unsigned>(bytes.size()), &handle) ==
-                bytes.size();
+      written =
+          WriteProc(bytes.data(), 1, static_cast<unsigned>(bytes.size()), &handle) == bytes.size();
     }
   } else {
     FreeImageIO io = StreamIO();

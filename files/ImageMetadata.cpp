@@ -106,9 +106,9 @@ void CarryMetadata(FIBITMAP* source, FIBITMAP* result, double factorX, double fa
   const unsigned height = FreeImage_GetHeight(result);
   FITAG* xmp = nullptr;
   if (FreeImage_GetMetadata(FIMD_XMP, source, kXmpKey, &xmp) && xmp && FreeImage_GetTagValue(xmp)) {
-    const std::string text(static_cast<const char*>(FreeImage_GetTagValue(xmp)),
-                           strnlen(static_cast<const char*>(FreeImage_GetTagValue(xmp)),
-                                   FreeImage_GetTagLength(xmp)));
+    const std::string text(
+        static_cast<const char*>(FreeImage_GetTagValue(xmp)),
+        strnlen(static_cast<const char*>(FreeImage_GetTagValue(xmp)), FreeImage_GetTagLength(xmp)));
     const std::string sized = XmpForSize(text, width, height);
     SetBytesTag(FIMD_XMP, result, kXmpKey, FIDT_ASCII, sized.c_str(), sized.size() + 1);
   }

@@ -8,7 +8,9 @@
 namespace {
 
 QString SizeText(FIBITMAP* bitmap) {
-  return QStringLiteral("%1 \u00d7 %2").arg(FreeImage_GetWidth(bitmap)).arg(FreeImage_GetHeight(bitmap));
+  return QStringLiteral("%1 \u00d7 %2")
+      .arg(FreeImage_GetWidth(bitmap))
+      .arg(FreeImage_GetHeight(bitmap));
 }
 
 }  // namespace

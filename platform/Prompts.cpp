@@ -97,10 +97,10 @@ class CSaveDialog : public QFileDialog {
       return;
     }
     if (info.exists() &&
-        QMessageBox::warning(this, windowTitle(),
-                             QStringLiteral("%1 already exists.\nDo you want to replace it?")
-                                 .arg(info.fileName()),
-                             QMessageBox::Yes | QMessageBox::No, QMessageBox::No) != QMessageBox::Yes)
+        QMessageBox::warning(
+            this, windowTitle(),
+            QStringLiteral("%1 already exists.\nDo you want to replace it?").arg(info.fileName()),
+            QMessageBox::Yes | QMessageBox::No, QMessageBox::No) != QMessageBox::Yes)
       return;
     m_chosen = path;
     QDialog::accept();
@@ -176,8 +176,8 @@ int MessageBox(QWidget* owner, const QString& text, const QString& caption, MbIc
 
 std::optional<FileChoice> GetOpenFileName(QWidget* owner, const std::vector<FileFilter>& filters) {
   if (const PromptResponder& responder = CurrentResponder()) {
-    PromptRecord record{PromptRecord::OpenFile, owner,         {},     {},
-                        MbIcon::None,           MbButtons::Ok, filters,      {}, 1};
+    PromptRecord record{PromptRecord::OpenFile, owner,   {}, {}, MbIcon::None,
+                        MbButtons::Ok,          filters, {}, 1};
     return responder(record).file;
   }
   QFileDialog dialog(owner);

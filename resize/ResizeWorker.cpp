@@ -132,8 +132,9 @@ Outcome Enlarge(platform::CJob& job, const ResizeRequest& request, QObject* fram
   const bool withAlpha = alpha.HasResult();
   const uint64_t pitch = withAlpha ? static_cast<uint64_t>(width) * 4 : stride;
   if (pitch <= INT_MAX)
-    made = FreeImage_ConvertFromRawBits(dest, request.width, request.height, static_cast<int>(pitch),
-                                        withAlpha ? 32 : 24, 0xFF, 0xFF00, 0xFF0000, TRUE);
+    made =
+        FreeImage_ConvertFromRawBits(dest, request.width, request.height, static_cast<int>(pitch),
+                                     withAlpha ? 32 : 24, 0xFF, 0xFF00, 0xFF0000, TRUE);
   return Outcome::Made;
 }
 

@@ -183,10 +183,10 @@ TEST_F(ReplacingFileTest, CompleteWriteReplacesTargetAndKeepsItsPermissions) {
 }
 
 TEST_F(ReplacingFileTest, FailedWriteLeavesTargetAsItWas) {
-  FIBITMAP* deep = testimages::MakePatternOfType(FIT_RGB16, 16, 8);
+  FIBITMAP* deep = FreeImage_AllocateT(FIT_COMPLEX, 16, 8);
   {
     files::CReplacingFile file(m_target);
-    // JPEG cannot take 48-bit colour.
+    // Complex samples have no picture that JPEG could hold.
     EXPECT_FALSE(files::WriteImage(deep, FIF_JPEG, file.Stream(), kNeverStop));
   }
   FreeImage_Unload(deep);

@@ -76,13 +76,14 @@ TEST_P(AlphaFringeTest, EnlargedAlphaKeepsItsMeaningAndNoFringeShows) {
   FreeImage_Unload(source);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Edges, AlphaFringeTest,
-    testing::Values(FringeCase{"WhiteOverBlackSoft", 255, 0, 6, 0.6},
-                    FringeCase{"WhiteOverBlackHard", 255, 0, 0, 1.0},
-                    FringeCase{"BlackOverWhiteSoft", 0, 255, 6, 1.0},
-                    FringeCase{"BlackOverWhiteHard", 0, 255, 0, 0.6}),
-    [](const testing::TestParamInfo<FringeCase>& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Edges, AlphaFringeTest,
+                         testing::Values(FringeCase{"WhiteOverBlackSoft", 255, 0, 6, 0.6},
+                                         FringeCase{"WhiteOverBlackHard", 255, 0, 0, 1.0},
+                                         FringeCase{"BlackOverWhiteSoft", 0, 255, 6, 1.0},
+                                         FringeCase{"BlackOverWhiteHard", 0, 255, 0, 0.6}),
+                         [](const testing::TestParamInfo<FringeCase>& info) {
+                           return std::string(info.param.name);
+                         });
 
 // The alpha is enlarged through the engine rather than by Lanczos3 because
 // it comes closer to the truth on hard and on soft edges: the truth is the
