@@ -12,11 +12,27 @@ bool Holds(FREE_IMAGE_FORMAT fif, FIBITMAP* bitmap) {
   return type != FIT_BITMAP || FreeImage_FIFSupportsExportBPP(fif, FreeImage_GetBPP(bitmap));
 }
 
+bool IsTrueColourWithAlpha(FIBITMAP* bitmap) {
+  return FreeImage_GetImageType(bitmap) == FIT_BITMAP && FreeImage_GetBPP(bitmap) == 32;
+}
+
+// A 32-bit picture whose fourth bytes are all 0 never used them (old
+// programs write such bitmaps): it is opaque, not invisible.
+bool AlphaUnused(FIBITMAP* bitmap) {
+  const unsigned width = FreeImage_GetWidth(bitmap);
+  const unsigned height = FreeImage_GetHeight(bitmap);
+  for (unsigned y = 0; y < height; ++y) {
+    const BYTE* p = FreeImage_GetScanLine(bitmap, static_cast<int>(y)) + FI_RGBA_ALPHA;
+    for (unsigned x = 0; x < width; ++x, p += 4)
+      if (*p != 0) return false;
+  }
+  return true;
+}
+
 bool HasTransparency(FIBITMAP* bitmap) {
   const FREE_IMAGE_TYPE type = FreeImage_GetImageType(bitmap);
   if (type == FIT_RGBA16 || type == FIT_RGBAF) return true;
-  return type == FIT_BITMAP &&
-         (FreeImage_GetBPP(bitmap) == 32 || FreeImage_IsTransparent(bitmap) != FALSE);
+  return IsTrueColourWithAlpha(bitmap) || (type == FIT_BITMAP && FreeImage_IsTransparent(bitmap));
 }
 
 // Formats that keep transparency hold 32-bit pictures; JPEG reads its 32
@@ -87,7 +103,9 @@ FIBITMAP* ExportableBitmap(FIBITMAP* bitmap, FREE_IMAGE_FORMAT fif) {
   if (!bitmap) return nullptr;
   const bool transparent = HasTransparency(bitmap);
   FIBITMAP* out = nullptr;
-  if (transparent && !KeepsTransparency(fif)) {
+  if (IsTrueColourWithAlpha(bitmap) && AlphaUnused(bitmap)) {
+    out = FreeImage_ConvertTo24Bits(bitmap);
+  } else if (transparent && !KeepsTransparency(fif)) {
     out = FlattenOverWhite(bitmap);
   } else if (Holds(fif, bitmap)) {
     return bitmap;

@@ -34,7 +34,9 @@ void CMainFrame::dragEnterEvent(QDragEnterEvent* e) {
 }
 
 void CMainFrame::dragMoveEvent(QDragMoveEvent* e) {
-  if (!m_worker && !DroppedPicture(e->mimeData()).empty())
+  // The data was judged as the drag entered; only a job that began since
+  // changes the answer.
+  if (!m_worker)
     e->acceptProposedAction();
   else
     e->ignore();

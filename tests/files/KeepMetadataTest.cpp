@@ -228,29 +228,40 @@ INSTANTIATE_TEST_SUITE_P(
                     ExportCase{"AlphaFlattenedInJpeg", FIT_BITMAP, 32, FIF_JPEG, 24}),
     [](const testing::TestParamInfo<ExportCase>& info) { return std::string(info.param.name); });
 
-TEST(ExportTest, JpegFlattensTransparencyOverWhite) {
+// Red with one alpha throughout, saved as fif and read back: the colour
+// (blue, green, red) and the bits per pixel FreeImage reads.
+void ExpectRedWithAlpha(BYTE alpha, FREE_IMAGE_FORMAT fif, int green, unsigned bpp) {
   FIBITMAP* bitmap = FreeImage_Allocate(16, 16, 32);
   for (int y = 0; y < 16; ++y) {
     BYTE* p = FreeImage_GetScanLine(bitmap, y);
     for (int x = 0; x < 16; ++x, p += 4) {
       p[FI_RGBA_RED] = 255;
       p[FI_RGBA_GREEN] = p[FI_RGBA_BLUE] = 0;
-      p[FI_RGBA_ALPHA] = 153;  // 60 % red over white: 255, 102, 102
+      p[FI_RGBA_ALPHA] = alpha;
     }
   }
   testimages::TempDir dir;
-  const std::string path = dir.File("flat.jpg");
+  const std::string path = dir.File("red");
   std::FILE* stream = std::fopen(path.c_str(), "wb");
-  ASSERT_TRUE(files::WriteImage(bitmap, FIF_JPEG, stream, kNeverStop));
+  ASSERT_TRUE(files::WriteImage(bitmap, fif, stream, kNeverStop));
   std::fclose(stream);
-  FIBITMAP* reread = FreeImage_Load(FIF_JPEG, path.c_str(), 0);
+  FIBITMAP* reread = FreeImage_Load(fif, path.c_str(), 0);
   ASSERT_NE(reread, nullptr);
-  const BYTE* p = FreeImage_GetScanLine(reread, 8) + 8 * 3;
+  EXPECT_EQ(FreeImage_GetBPP(reread), bpp);
+  const BYTE* p = FreeImage_GetScanLine(reread, 8) + 8 * (bpp / 8);
   EXPECT_NEAR(p[FI_RGBA_RED], 255, 4);
-  EXPECT_NEAR(p[FI_RGBA_GREEN], 102, 4);
-  EXPECT_NEAR(p[FI_RGBA_BLUE], 102, 4);
+  EXPECT_NEAR(p[FI_RGBA_GREEN], green, 4);
+  EXPECT_NEAR(p[FI_RGBA_BLUE], green, 4);
   FreeImage_Unload(reread);
   FreeImage_Unload(bitmap);
+}
+
+TEST(ExportTest, JpegFlattensTransparencyOverWhiteAndUnusedAlphaIsOpaque) {
+  // 60 % red over white is 255, 102, 102.
+  ExpectRedWithAlpha(153, FIF_JPEG, 102, 24);
+  // Fourth bytes all 0 were never an alpha: the red stays red, and opaque.
+  ExpectRedWithAlpha(0, FIF_JPEG, 0, 24);
+  ExpectRedWithAlpha(0, FIF_PNG, 0, 24);
 }
 
 }  // namespace
