@@ -129,6 +129,19 @@ FIBITMAP* CameraPicture(const std::vector<uint8_t>& icc) {
   FreeImage_SetTagValue(tag, exif.data());
   FreeImage_SetMetadata(FIMD_EXIF_RAW, source, "ExifRaw", tag);
   FreeImage_DeleteTag(tag);
+  const std::string xmp =
+      "<x:xmpmeta xmlns:x='adobe:ns:meta/'><rdf:RDF "
+      "xmlns:rdf='http://www.w3.org/1999/02/22-rdf-syntax-ns#'><rdf:Description "
+      "xmlns:exif='http://ns.adobe.com/exif/1.0/' exif:PixelXDimension=\"64\">"
+      "<exif:PixelYDimension>48</exif:PixelYDimension></rdf:Description></rdf:RDF></x:xmpmeta>";
+  FITAG* packet = FreeImage_CreateTag();
+  FreeImage_SetTagKey(packet, "XMLPacket");
+  FreeImage_SetTagType(packet, FIDT_ASCII);
+  FreeImage_SetTagCount(packet, static_cast<DWORD>(xmp.size() + 1));
+  FreeImage_SetTagLength(packet, static_cast<DWORD>(xmp.size() + 1));
+  FreeImage_SetTagValue(packet, xmp.c_str());
+  FreeImage_SetMetadata(FIMD_XMP, source, "XMLPacket", packet);
+  FreeImage_DeleteTag(packet);
   FreeImage_SetDotsPerMeterX(source, 11811);  // 300 dpi
   FreeImage_SetDotsPerMeterY(source, 11811);
   return source;
@@ -170,6 +183,11 @@ TEST_P(KeepMetadataTest, ProfileAndExifSurviveAndTellTheNewSize) {
   // The focal-plane resolution counts the new pixels: 1000/1 became 2000.
   EXPECT_EQ(std::stod(Identify("%[EXIF:FocalPlaneXResolution]", path)), 2000.0);
   EXPECT_EQ(Identify("%[EXIF:JPEGInterchangeFormat]", path), "");
+  // The XMP, stored as plain text in all three, tells the new size too, in
+  // both of its spellings.
+  const std::string xmp = testimages::ReadAll(path);
+  EXPECT_NE(xmp.find("exif:PixelXDimension=\"128\""), std::string::npos);
+  EXPECT_NE(xmp.find("<exif:PixelYDimension>96<"), std::string::npos);
   FreeImage_Unload(result);
   FreeImage_Unload(source);
 }
