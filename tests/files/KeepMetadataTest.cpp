@@ -5,10 +5,13 @@
 
 #include <cstdio>
 #include <cstring>
+#include <optional>
+#include <random>
 #include <string>
 #include <vector>
 
 #include "TestImages.h"
+#include "files/ExifBlock.h"
 #include "files/ImageFiles.h"
 #include "files/ImageMetadata.h"
 
@@ -33,12 +36,14 @@ std::string Identify(const std::string& format, const std::string& path) {
   return Output("identify -format '" + format + "' '" + path + "' 2>/dev/null");
 }
 
+// Byte order of the EXIF written by hand: cameras use both.
+bool g_bigEndian = false;
+
 void Put16(std::vector<uint8_t>& v, size_t at, unsigned x) {
-  v[at] = x & 255;
-  v[at + 1] = (x >> 8) & 255;
+  for (int i = 0; i < 2; ++i) v[at + i] = (x >> (8 * (g_bigEndian ? 1 - i : i))) & 255;
 }
 void Put32(std::vector<uint8_t>& v, size_t at, unsigned x) {
-  for (int i = 0; i < 4; ++i) v[at + i] = (x >> (8 * i)) & 255;
+  for (int i = 0; i < 4; ++i) v[at + i] = (x >> (8 * (g_bigEndian ? 3 - i : i))) & 255;
 }
 
 // A camera's EXIF block written out by hand: Make, Model and the Exif
@@ -46,8 +51,7 @@ void Put32(std::vector<uint8_t>& v, size_t at, unsigned x) {
 // resolution 1000/1), then a thumbnail directory with a JPEG thumbnail.
 std::vector<uint8_t> CameraExif() {
   std::vector<uint8_t> t(512, 0);
-  t[0] = 'I';
-  t[1] = 'I';
+  t[0] = t[1] = g_bigEndian ? 'M' : 'I';
   Put16(t, 2, 42);
   Put32(t, 4, 8);
   size_t at = 8;
@@ -69,10 +73,10 @@ std::vector<uint8_t> CameraExif() {
   at = 100;
   Put16(t, at, 4);
   at += 2;
-  entry(0x9003, 2, 20, 340);  // DateTimeOriginal
-  entry(0xA002, 3, 1, 64);    // PixelXDimension
-  entry(0xA003, 3, 1, 48);    // PixelYDimension
-  entry(0xA20E, 5, 1, 360);   // FocalPlaneXResolution
+  entry(0x9003, 2, 20, 340);                          // DateTimeOriginal
+  entry(0xA002, 3, 1, 64 << (g_bigEndian ? 16 : 0));  // PixelXDimension, a SHORT
+  entry(0xA003, 3, 1, 48 << (g_bigEndian ? 16 : 0));  // PixelYDimension, a SHORT
+  entry(0xA20E, 5, 1, 360);                           // FocalPlaneXResolution
   Put32(t, at, 0);
   std::memcpy(&t[340], "2020:01:05 10:11:12", 20);
   Put32(t, 360, 1000);
@@ -151,19 +155,22 @@ struct FormatCase {
   const char* name;
   FREE_IMAGE_FORMAT fif;
   const char* make;  // where ImageMagick shows the Make of this format
+  bool bigEndian;    // of the source's EXIF
 };
 
 class KeepMetadataTest : public testing::TestWithParam<FormatCase> {};
 
 TEST_P(KeepMetadataTest, ProfileAndExifSurviveAndTellTheNewSize) {
   const FormatCase& c = GetParam();
+  g_bigEndian = c.bigEndian;
   const std::vector<uint8_t> icc = IccProfile();
   FIBITMAP* source = CameraPicture(icc);
   FIBITMAP* result = FreeImage_Rescale(source, 128, 96, FILTER_BILINEAR);
   files::CarryMetadata(source, result, 2.0, 2.0);
 
   testimages::TempDir dir;
-  const std::string path = dir.File(std::string("out.") + c.name);
+  const char* extension = c.fif == FIF_JPEG ? ".jpg" : c.fif == FIF_PNG ? ".png" : ".tif";
+  const std::string path = dir.File(std::string("out-") + c.name + extension);
   std::FILE* stream = std::fopen(path.c_str(), "wb");
   ASSERT_TRUE(files::WriteImage(result, c.fif, stream, kNeverStop));
   std::fclose(stream);
@@ -192,13 +199,14 @@ TEST_P(KeepMetadataTest, ProfileAndExifSurviveAndTellTheNewSize) {
   FreeImage_Unload(source);
 }
 
-INSTANTIATE_TEST_SUITE_P(Formats, KeepMetadataTest,
-                         testing::Values(FormatCase{"jpg", FIF_JPEG, "%[EXIF:Make]"},
-                                         FormatCase{"png", FIF_PNG, "%[EXIF:Make]"},
-                                         FormatCase{"tif", FIF_TIFF, "%[tiff:make]"}),
-                         [](const testing::TestParamInfo<FormatCase>& info) {
-                           return std::string(info.param.name);
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Formats, KeepMetadataTest,
+    testing::Values(FormatCase{"jpg", FIF_JPEG, "%[EXIF:Make]", false},
+                    FormatCase{"png", FIF_PNG, "%[EXIF:Make]", false},
+                    FormatCase{"tif", FIF_TIFF, "%[tiff:make]", false},
+                    FormatCase{"jpgFromBigEndianExif", FIF_JPEG, "%[EXIF:Make]", true},
+                    FormatCase{"tifFromBigEndianExif", FIF_TIFF, "%[tiff:make]", true}),
+    [](const testing::TestParamInfo<FormatCase>& info) { return std::string(info.param.name); });
 
 struct ExportCase {
   const char* name;
@@ -280,6 +288,42 @@ TEST(ExportTest, JpegFlattensTransparencyOverWhiteAndUnusedAlphaIsOpaque) {
   // Fourth bytes all 0 were never an alpha: the red stays red, and opaque.
   ExpectRedWithAlpha(0, FIF_JPEG, 0, 24);
   ExpectRedWithAlpha(0, FIF_PNG, 0, 24);
+}
+
+}  // namespace
+
+namespace {
+
+// Hostile EXIF: every truncation and many corruptions of a real block are
+// read without reading outside it, and what is read writes out and reads
+// back the same.
+TEST(ExifBlockTest, CutAndCorruptedBlocksReadSafelyAndRoundTrip) {
+  g_bigEndian = true;
+  const std::vector<uint8_t> whole = CameraExif();
+  std::mt19937 random(14);
+  for (size_t round = 0; round < 2 * whole.size(); ++round) {
+    std::vector<uint8_t> block = whole;
+    if (round < whole.size()) {
+      block.resize(round);
+    } else {
+      for (int flips = 0; flips < 4; ++flips)
+        block[6 + random() % (block.size() - 6)] = static_cast<uint8_t>(random());
+    }
+    const std::optional<files::ExifData> data = files::ParseExif(block.data(), block.size());
+    if (!data) continue;
+    const std::vector<uint8_t> written = files::SerializeExif(*data);
+    const std::optional<files::ExifData> again = files::ParseExif(written.data(), written.size());
+    ASSERT_TRUE(again);
+    EXPECT_EQ(again->main.size(), data->main.size());
+    EXPECT_EQ(again->exif.size(), data->exif.size());
+    // Written in tag order; the first of equal tags stays first.
+    for (const files::ExifEntry& entry : data->exif) {
+      if (files::FindTag(data->exif, entry.tag) != &entry) continue;
+      const files::ExifEntry* read = files::FindTag(again->exif, entry.tag);
+      ASSERT_NE(read, nullptr);
+      EXPECT_EQ(read->value, entry.value);
+    }
+  }
 }
 
 }  // namespace
