@@ -60,6 +60,9 @@ bool CMainFrame::event(QEvent* e) {
 intptr_t CMainFrame::OnFrameMessage(unsigned message, uintptr_t wParam, intptr_t lParam,
                                     const std::shared_ptr<platform::CJob>& job) {
   switch (message) {
+    case WM_HELP:
+      OnHelp(0);
+      return 1;
     case WM_TIMER:
       OnJobTimer(static_cast<int>(wParam));
       break;
@@ -151,7 +154,7 @@ void CMainFrame::OnDestroy() {
   if (m_destroyed) return;
   ReleaseResources();
   hide();
-  QCoreApplication::exit(0);
+  platform::PostQuitMessage(0);
 }
 
 void CMainFrame::ReleaseResources() {

@@ -2,17 +2,22 @@
 #include <cstdlib>
 
 #include "app/CMainFrame.h"
+#include "platform/CMessageLoopHooks.h"
 #include "res/CommandIds.h"
 #include "res/Resources.h"
 
 // The program takes no file or switch from its command line and always ends with 0.
-int main(int argc, char** argv) {
-  QApplication app(argc, argv);
+int main(int, char** argv) {
+  // The toolkit sees only the program's name, so that none of its own
+  // switches (-reverse, -style, -stylesheet ...) can act either.
+  int toolkitArgc = 1;
+  char* toolkitArgv[] = {argv[0], nullptr};
+  QApplication app(toolkitArgc, toolkitArgv);
   QApplication::setApplicationName(res::LoadString(ids::StrAppName));
   QApplication::setWindowIcon(res::AppIcon(ids::IconApp));
   CMainFrame frame;
   frame.show();
-  QApplication::exec();
+  platform::RunMessageLoop();
   // A worker that did not stop within the teardown's bound may still be inside
   // FreeImage: leave without running destructors under it.
   if (frame.m_worker) std::_Exit(0);

@@ -8,6 +8,7 @@
 #include <QUrl>
 
 #include "app/CMainFrame.h"
+#include "platform/PathBytes.h"
 
 namespace {
 
@@ -17,7 +18,7 @@ std::string DroppedPicture(const QMimeData* data) {
   if (!data || !data->hasUrls() || data->urls().isEmpty()) return {};
   const QUrl first = data->urls().first();
   if (!first.isLocalFile()) return {};
-  const std::string path = first.toLocalFile().toStdString();
+  const std::string path = platform::PathBytes(first.toLocalFile());
   struct stat info {};
   if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return {};
   return FreeImage_GetFileType(path.c_str(), 0) != FIF_UNKNOWN ? path : std::string();

@@ -8,19 +8,11 @@
 #include "frame/CMyPaneContainer.h"
 #include "platform/CJob.h"
 #include "platform/FrameMessages.h"
+#include "platform/PathBytes.h"
 #include "platform/Prompts.h"
 #include "res/CommandIds.h"
 #include "views/CEnlargerView.h"
 #include "views/ViewMath.h"
-
-namespace {
-
-// Commands that need an image, disabled while none is loaded.
-constexpr int kImageCommands[] = {ids::SyncScroll, ids::SyncZoom, ids::FileSaveResizedAs,
-                                  ids::Resize,     ids::ZoomIn,   ids::ZoomOut,
-                                  ids::ZoomToFit,  ids::ZoomTo100};
-
-}  // namespace
 
 void CMainFrame::PumpMessages() { QCoreApplication::processEvents(); }
 
@@ -31,7 +23,7 @@ void CMainFrame::OnFileOpen() {
       DialogOwner(), {{QStringLiteral("All Supported Files"),
                        QStringLiteral("*.jpg;*.jpeg;*.png;*.gif;*.bmp;*.tif;*.tiff")}});
   if (!choice) return;
-  OpenFile(choice->path.toStdString());
+  OpenFile(platform::PathBytes(choice->path));
 }
 
 void CMainFrame::OpenFile(const std::string& path) {
@@ -52,7 +44,7 @@ void CMainFrame::OpenFile(const std::string& path) {
     m_resultSaved = true;
     PumpMessages();
     m_percentCombo->setEnabled(false);
-    for (int id : kImageCommands) UIEnable(id, false);
+    for (int id : ids::ImageCommands) UIEnable(id, false);
     EnableZoomToMenu(false);
     UIUpdateToolBar();
     UpdateImageInfo();

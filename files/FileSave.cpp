@@ -9,6 +9,7 @@
 #include "files/SaveNames.h"
 #include "platform/CJob.h"
 #include "platform/FrameMessages.h"
+#include "platform/PathBytes.h"
 #include "platform/Prompts.h"
 #include "res/CommandIds.h"
 
@@ -42,18 +43,18 @@ void CMainFrame::OnSaveResizedAs() {
     filters.push_back({QString::fromUtf8(format.description), QString::fromUtf8(format.patterns)});
   }
   // The dialog starts beside the source, with the type chosen last in this run.
-  std::optional<platform::FileChoice> choice = platform::GetSaveFileName(
-      DialogOwner(), filters, QString::fromStdString(m_savePath),
-      QString::fromStdString(files::FolderPart(m_sourcePath)), m_saveFormat);
+  std::optional<platform::FileChoice> choice =
+      platform::GetSaveFileName(DialogOwner(), filters, platform::PathText(m_savePath),
+                                platform::PathText(files::FolderPart(m_sourcePath)), m_saveFormat);
   if (!choice) return;
-  std::string chosen = choice->path.toStdString();
+  std::string chosen = platform::PathBytes(choice->path);
 
   // The dialog asked about the name as typed; a name the extension makes
   // is asked about here.
   std::string final = files::FinalSaveName(chosen, choice->filterIndex);
   if (final != chosen && PathExists(final)) {
     QString text = QStringLiteral("%1 already exists.\nDo you want to replace it?")
-                       .arg(QString::fromStdString(std::string(files::FileNamePart(final))));
+                       .arg(platform::PathText(files::FileNamePart(final)));
     if (platform::MessageBox(this, text, QStringLiteral("Confirm"), platform::MbIcon::Warning,
                              platform::MbButtons::YesNo) != ids::IdYes) {
       return;

@@ -1,29 +1,28 @@
 #include "frame/CHelpLauncher.h"
 
-#include <QFile>
 #include <cerrno>
 #include <cstdlib>
 
 #include "frame/HelpCommand.h"
+#include "platform/PathBytes.h"
 #include "platform/Prompts.h"
 
 namespace {
 // Where the viewer is searched after the program's folder when PATH is unset,
 // as the C library's own program search does.
 constexpr const char* kDefaultSearchPath = "/bin:/usr/bin";
-
-std::string ToBytes(const QString& path) { return QFile::encodeName(path).toStdString(); }
 }  // namespace
 
 CHelpLauncher::CHelpLauncher(QString helpPath, QString viewerFolder)
     : m_helpPath(std::move(helpPath)), m_viewerFolder(std::move(viewerFolder)) {}
 
 QString CHelpLauncher::CommandLine(int id) const {
-  return QFile::decodeName(help::HelpCommandLine(ToBytes(m_helpPath), help::TopicFor(id)).c_str());
+  return platform::PathText(
+      help::HelpCommandLine(platform::PathBytes(m_helpPath), help::TopicFor(id)));
 }
 
 void CHelpLauncher::Open(QWidget* owner, int id) const {
-  const std::string helpPath = ToBytes(m_helpPath);
+  const std::string helpPath = platform::PathBytes(m_helpPath);
   // Checked at every request: the file may have gone since the last one.
   if (!help::HelpFileExists(helpPath)) {
     platform::MessageBox(owner, QStringLiteral("Can't find help file."), QStringLiteral("Error"),
@@ -33,7 +32,7 @@ void CHelpLauncher::Open(QWidget* owner, int id) const {
   const std::vector<std::string> args =
       help::SplitCommandLine(help::HelpCommandLine(helpPath, help::TopicFor(id)));
   const char* searchPath = std::getenv("PATH");
-  const std::string program = help::FindProgram(args.front(), ToBytes(m_viewerFolder),
+  const std::string program = help::FindProgram(args.front(), platform::PathBytes(m_viewerFolder),
                                                 searchPath ? searchPath : kDefaultSearchPath);
   const int error = program.empty() ? ENOENT : help::StartDetached(program, args);
   if (error != 0) {

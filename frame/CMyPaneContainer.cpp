@@ -1,6 +1,5 @@
 #include "frame/CMyPaneContainer.h"
 
-#include <QApplication>
 #include <QLinearGradient>
 #include <QMouseEvent>
 #include <QPainter>
@@ -109,12 +108,6 @@ void CMyPaneContainer::mousePressEvent(QMouseEvent* e) {
   // The click stays with the caption: no drag, no capture, nothing passed on.
   e->accept();
   if (e->button() != Qt::LeftButton || !m_frame || m_active) return;
-  int focusPane = -1;
-  if (QWidget* focus = QApplication::focusWidget()) {
-    for (int index = 0; index < 2; ++index) {
-      QWidget* pane = m_frame->Pane(index);
-      if (pane == focus || pane->isAncestorOf(focus)) focusPane = index;
-    }
-  }
-  m_frame->ActivateView(focusPane == 1 ? 0 : 1);
+  // Wherever the focus is, the pane whose caption was clicked becomes active.
+  m_frame->ActivateView(m_frame->Pane(0) == this ? 0 : 1);
 }

@@ -1,8 +1,8 @@
 // Building the main window: menu bar, toolbar with the percent box, status
 // bar, and the splitter with the two captioned panes and their views.
+#include <QAbstractItemView>
 #include <QActionGroup>
 #include <QComboBox>
-#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -10,10 +10,13 @@
 #include <QScreen>
 #include <QSplitter>
 #include <QStatusBar>
+#include <QStyle>
 #include <QToolBar>
 
 #include "app/CMainFrame.h"
 #include "frame/CMyPaneContainer.h"
+#include "platform/ExecutableFolder.h"
+#include "platform/PathBytes.h"
 #include "res/CommandIds.h"
 #include "res/Resources.h"
 #include "views/CEnlargerView.h"
@@ -23,13 +26,6 @@ namespace {
 bool IsToggle(int id) {
   return id == ids::SyncScroll || id == ids::SyncZoom || id == ids::ViewToolBar ||
          id == ids::ViewStatusBar;
-}
-
-// The help file lives beside the executable.
-QString HelpPathBesideExecutable() {
-  const QString exe = QFileInfo(QStringLiteral("/proc/self/exe")).symLinkTarget();
-  const qsizetype slash = exe.lastIndexOf(u'/');
-  return (slash < 0 ? QString() : exe.left(slash + 1)) + QStringLiteral("help.chm");
 }
 
 }  // namespace
@@ -59,9 +55,7 @@ void CMainFrame::OnCreate() {
   UISetCheck(ids::ViewStatusBar, true);
   UISetCheck(ids::SyncScroll, false);
   UISetCheck(ids::SyncZoom, false);
-  for (int id : {ids::SyncScroll, ids::SyncZoom, ids::FileSaveResizedAs, ids::Resize, ids::ZoomIn,
-                 ids::ZoomOut, ids::ZoomToFit, ids::ZoomTo100})
-    UIEnable(id, false);
+  for (int id : ids::ImageCommands) UIEnable(id, false);
   EnableZoomToMenu(false);
 
   platform::RegisterMessageLoopHooks(this, this);
@@ -73,7 +67,8 @@ void CMainFrame::OnCreate() {
 
   m_resultSaved = true;
   m_worker = nullptr;
-  m_helpPath = HelpPathBesideExecutable();
+  // The help file lives beside the executable.
+  m_helpPath = platform::PathText(platform::ExecutableFolder() + "help.chm");
   m_timerId = 12321;
   setWindowTitle(res::LoadString(ids::StrAppName));
   setWindowIcon(res::AppIcon(ids::IconApp));
@@ -135,8 +130,8 @@ void CMainFrame::CreateToolBar() {
       continue;
     }
     auto* action = new QAction(res::ToolbarImage(button.id), res::CommandTooltip(button.id), this);
+    // The tooltip only: the status-bar prompt belongs to the highlighted menu item.
     action->setToolTip(res::CommandTooltip(button.id));
-    action->setStatusTip(res::CommandPrompt(button.id));
     action->setCheckable(IsToggle(button.id));
     action->setData(button.id);
     connect(action, &QAction::triggered, this, [this, id = button.id] { RouteAction(id); });
@@ -152,13 +147,26 @@ void CMainFrame::CreatePercentBox() {
   // A plain drop-down: no completion while typing, and Enter adds nothing to the list.
   m_percentCombo->setCompleter(nullptr);
   m_percentCombo->setInsertPolicy(QComboBox::NoInsert);
-  m_percentCombo->setFixedWidth(60);
+  // The toolbar's small font, narrowed a little so that "2000%" and the
+  // cursor after it fit beside the arrow.
+  QFont small = m_percentCombo->font();
+  small.setPointSize(8);
+  small.setStretch(QFont::SemiCondensed);
+  m_percentCombo->setFont(small);
+  m_percentCombo->setFixedWidth(64);
   m_percentCombo->addItems({QStringLiteral("25%"), QStringLiteral("50%"), QStringLiteral("75%"),
                             QStringLiteral("200%"), QStringLiteral("300%"), QStringLiteral("400%"),
                             QStringLiteral("500%"), QStringLiteral("600%"), QStringLiteral("700%"),
                             QStringLiteral("800%"), QStringLiteral("900%"), QStringLiteral("1000%"),
                             QStringLiteral("1500%"), QStringLiteral("2000%"),
                             QStringLiteral("Other...")});
+  // The drop-down list is as wide as its longest entry, scroll bar included,
+  // even where that is wider than the box.
+  QAbstractItemView* list = m_percentCombo->view();
+  list->setFont(small);
+  list->setTextElideMode(Qt::ElideNone);
+  list->setMinimumWidth(list->sizeHintForColumn(0) + 2 * list->frameWidth() +
+                        list->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, list));
   m_percentCombo->setCurrentIndex(-1);
   m_percentCombo->setEditText(QString());
   m_percentCombo->setEnabled(false);

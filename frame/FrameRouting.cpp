@@ -36,10 +36,6 @@ bool CMainFrame::PreTranslateMessage(QObject* target, QEvent* event) {
   auto* key = static_cast<QKeyEvent*>(event);
   if ((target == m_percentEdit || target == m_percentCombo) && PercentBoxKey(key->key()))
     return true;
-  if (key->key() == Qt::Key_F1 && !(key->modifiers() & ~Qt::KeypadModifier)) {
-    OnHelp(0);
-    return true;
-  }
   // Accelerators act even for disabled commands: each handler checks its own state.
   if (int id = res::TranslateAccelerator(key->key(), key->modifiers(), key->text())) {
     OnCommand(id);
@@ -53,7 +49,8 @@ bool CMainFrame::PercentBoxKey(int key) {
     OnCommand(ids::Resize);
     return true;
   }
-  if (key != Qt::Key_Tab) return false;
+  // Shift+Tab arrives as a key of its own; it moves to a pane as Tab does.
+  if (key != Qt::Key_Tab && key != Qt::Key_Backtab) return false;
   if (!m_result)
     ActivateView(0);
   else if (m_rightView->Image())

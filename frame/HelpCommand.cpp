@@ -25,25 +25,6 @@ std::string_view TopicFor(int id) {
   }
 }
 
-std::string ExecutablePath() {
-  // readlink does not say whether it truncated, so grow until the result fits.
-  std::string buffer(256, '\0');
-  for (;;) {
-    ssize_t n = ::readlink("/proc/self/exe", buffer.data(), buffer.size());
-    if (n < 0) return {};
-    if (static_cast<size_t>(n) < buffer.size()) {
-      buffer.resize(static_cast<size_t>(n));
-      return buffer;
-    }
-    buffer.resize(buffer.size() * 2);
-  }
-}
-
-std::string FolderOf(std::string_view path) {
-  size_t slash = path.rfind('/');
-  return slash == std::string_view::npos ? std::string() : std::string(path.substr(0, slash + 1));
-}
-
 bool HelpFileExists(const std::string& path) {
   struct stat st;
   return ::stat(path.c_str(), &st) == 0;

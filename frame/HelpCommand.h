@@ -4,9 +4,9 @@
 #include <string_view>
 #include <vector>
 
-// Starting the help viewer: the help file's place, the viewer's command line,
-// how that line splits into arguments, where the viewer is found and how it is
-// started. Paths are byte strings as the file system spells them. Any thread.
+// Starting the help viewer: its command line, how that line splits into
+// arguments, where the viewer is found and how it is started. Paths are byte
+// strings as the file system spells them. Any thread.
 namespace help {
 
 // The viewer's name: the first word of every help command line.
@@ -15,13 +15,6 @@ inline constexpr std::string_view kViewerName = "hh";
 // The topic that a help command opens: empty for Contents, F1 (id 0) and any
 // id that is not a help command.
 std::string_view TopicFor(int id);
-
-// The running program's own full path from /proc/self/exe, at any length;
-// empty when it cannot be read.
-std::string ExecutablePath();
-
-// Everything up to and including the last '/', or empty without one.
-std::string FolderOf(std::string_view path);
 
 // True when the path's attributes can be read, whatever it names.
 bool HelpFileExists(const std::string& path);

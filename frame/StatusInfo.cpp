@@ -3,6 +3,7 @@
 #include <QLabel>
 
 #include "app/CMainFrame.h"
+#include "platform/PathBytes.h"
 #include "files/SaveNames.h"
 
 namespace {
@@ -19,8 +20,8 @@ void CMainFrame::UpdateImageInfo() {
   if (!m_imageInfoLabel) return;
   QString text;
   if (m_source) {
-    text = QString::fromStdString(std::string(files::FileNamePart(m_sourcePath))) +
-           QStringLiteral("  ") + SizeText(m_source);
+    text = platform::PathText(files::FileNamePart(m_sourcePath)) + QStringLiteral("  ") +
+           SizeText(m_source);
     if (m_result) text += QStringLiteral("  \u2192  ") + SizeText(m_result);
   }
   m_imageInfoLabel->setText(text);

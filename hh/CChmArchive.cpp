@@ -6,6 +6,7 @@
 #include <QFileInfo>
 
 #include "hh/HelpTopics.h"
+#include "platform/PathBytes.h"
 
 namespace {
 // No page or picture of a help file comes near this; a larger length means a
@@ -25,7 +26,7 @@ std::unique_ptr<CChmArchive> CChmArchive::Open(const QString& path, QString& err
     return nullptr;
   }
   probe.close();
-  chmFile* file = chm_open(QFile::encodeName(path).constData());
+  chmFile* file = chm_open(platform::PathBytes(path).c_str());
   if (!file) {
     error = QStringLiteral("\"%1\" is not a compiled help file, or it is damaged.").arg(shown);
     return nullptr;

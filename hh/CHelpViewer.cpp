@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QDockWidget>
 #include <QHeaderView>
+#include <QScreen>
 #include <QStatusBar>
 #include <QStyle>
 #include <QToolBar>
@@ -22,6 +23,13 @@ CHelpViewer::CHelpViewer(std::unique_ptr<CChmArchive> archive, const QString& to
       m_contents(new QTreeWidget) {
   setCentralWidget(m_browser);
   resize(860, 620);
+  // The viewer opens in the middle of the screen, not where the window
+  // manager puts a window without a place.
+  if (QScreen* screen = this->screen()) {
+    QRect place(QPoint(), size());
+    place.moveCenter(screen->availableGeometry().center());
+    move(place.topLeft());
+  }
 
   QToolBar* bar = addToolBar(QStringLiteral("Navigation"));
   bar->setMovable(false);

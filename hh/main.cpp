@@ -1,12 +1,12 @@
 // The help viewer: hh "file.chm" or hh "file.chm::/topic.html".
 #include <QApplication>
-#include <QFile>
 #include <QFileInfo>
 #include <QMessageBox>
 
 #include "hh/CChmArchive.h"
 #include "hh/CHelpViewer.h"
 #include "hh/HelpTopics.h"
+#include "platform/PathBytes.h"
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
@@ -14,7 +14,7 @@ int main(int argc, char** argv) {
   // The whole command line names one file and topic; a path with blanks that
   // arrives unquoted is put back together.
   QStringList words;
-  for (int i = 1; i < argc; ++i) words << QFile::decodeName(argv[i]);
+  for (int i = 1; i < argc; ++i) words << platform::PathText(argv[i]);
   if (words.isEmpty()) {
     QMessageBox::information(
         nullptr, caption, QStringLiteral("Usage: hh \"file.chm\" or hh \"file.chm::/topic.html\""));

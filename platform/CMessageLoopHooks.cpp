@@ -3,8 +3,12 @@
 #include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QEvent>
+#include <QKeyEvent>
 #include <QPointer>
+#include <QWidget>
 #include <memory>
+
+#include "platform/FrameMessages.h"
 
 namespace platform {
 
@@ -35,6 +39,36 @@ bool LeavesIdleOff(QEvent::Type type) {
 // A modal dialog runs a loop of its own in which neither hook acts.
 bool InModalLoop() { return QApplication::activeModalWidget() != nullptr; }
 
+bool IsHelpKey(const QEvent* event) {
+  if (event->type() != QEvent::KeyPress) return false;
+  const auto* key = static_cast<const QKeyEvent*>(event);
+  return key->key() == Qt::Key_F1 && !(key->modifiers() & ~Qt::KeypadModifier);
+}
+
+// The window that owns the one the target lies in: a menu belongs to the
+// window of its menu bar, a dialog to its owner, each up to a window of no owner.
+QWidget* OwnerWindow(QObject* target) {
+  auto* widget = qobject_cast<QWidget*>(target);
+  if (!widget) return nullptr;
+  QWidget* window = widget->window();
+  while (QWidget* owner = window->parentWidget()) window = owner->window();
+  return window;
+}
+
+// F1 is a help request to the owning window, wherever the keyboard is: in an
+// open menu, which closes first, or in a dialog, whose loop goes on.
+bool SendHelpRequest(QObject* target) {
+  QWidget* owner = OwnerWindow(target);
+  if (!owner) return false;
+  while (QWidget* popup = QApplication::activePopupWidget()) {
+    popup->close();
+    if (QApplication::activePopupWidget() == popup) break;
+  }
+  FrameMessageEvent help(WM_HELP, 0, 0);
+  QCoreApplication::sendEvent(owner, &help);
+  return true;
+}
+
 // The application-wide event filter and the idle hook of the UI thread.
 // UI thread only.
 class LoopHooks : public QObject {
@@ -52,6 +86,7 @@ class LoopHooks : public QObject {
 
   bool eventFilter(QObject* target, QEvent* event) override {
     if (!LeavesIdleOff(event->type())) m_idleOn = true;
+    if (IsHelpKey(event)) return SendHelpRequest(target);
     // Open menus and drop-down lists track the keyboard themselves.
     if (!m_filter || InModalLoop() || QApplication::activePopupWidget()) return false;
     return m_filter->PreTranslateMessage(target, event);
@@ -74,6 +109,11 @@ std::unique_ptr<LoopHooks>& Registered() {
   return hooks;
 }
 
+int& RunningLoops() {
+  static int loops = 0;
+  return loops;
+}
+
 }  // namespace
 
 void RegisterMessageLoopHooks(CMessageFilter* filter, CIdleHandler* idle) {
@@ -83,6 +123,17 @@ void RegisterMessageLoopHooks(CMessageFilter* filter, CIdleHandler* idle) {
 
 void UnregisterMessageLoopHooks(CMessageFilter* filter) {
   if (Registered() && Registered()->Filter() == filter) Registered().reset();
+}
+
+int RunMessageLoop() {
+  ++RunningLoops();
+  const int code = QApplication::exec();
+  --RunningLoops();
+  return code;
+}
+
+void PostQuitMessage(int code) {
+  if (RunningLoops() > 0) QCoreApplication::exit(code);
 }
 
 }  // namespace platform

@@ -22,8 +22,17 @@ class CIdleHandler {
 
 // Registers the UI thread's one message filter and one idle handler with the
 // running application, replacing earlier ones; unregister them before they
-// are destroyed (a filter that is no longer registered is left alone).
+// are destroyed (a filter that is no longer registered is left alone). While
+// they are registered, F1 anywhere, menus and dialogs included, reaches the
+// owning window as WM_HELP.
 void RegisterMessageLoopHooks(CMessageFilter* filter, CIdleHandler* idle);
 void UnregisterMessageLoopHooks(CMessageFilter* filter);
+
+// Runs the UI thread's message loop until PostQuitMessage; returns its code.
+int RunMessageLoop();
+// Ends the loop that RunMessageLoop runs, with code. Outside that loop there
+// is nothing to end and nothing changes: a frame driven without it (in tests)
+// leaves the application able to run dialogs and loops afterwards.
+void PostQuitMessage(int code);
 
 }  // namespace platform

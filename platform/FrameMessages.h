@@ -15,6 +15,8 @@ constexpr unsigned WM_RESIZE_DONE = 2157;
 constexpr unsigned WM_PERCENT_COMMIT = 2158;
 // A tick of one of the frame's timers; wParam is the timer's id.
 constexpr unsigned WM_TIMER = 0x0113;
+// F1 was pressed in the frame, in one of its menus or in a dialog it owns.
+constexpr unsigned WM_HELP = 0x0053;
 
 namespace platform {
 

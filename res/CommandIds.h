@@ -25,6 +25,11 @@ constexpr int HelpGettingStarted = 32840;
 constexpr int HelpTechSupport = 32841;
 constexpr int AppAbout = 57664;
 
+// The commands that need an image: disabled at start-up and whenever the
+// image goes.
+constexpr int ImageCommands[] = {SyncScroll, SyncZoom, FileSaveResizedAs, Resize,
+                                 ZoomIn,     ZoomOut,  ZoomToFit,         ZoomTo100};
+
 // Strings
 constexpr int StrAppName = 128;
 constexpr int StrVersion = 130;

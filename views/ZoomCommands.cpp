@@ -86,7 +86,10 @@ void CMainFrame::OnZoomTo(int id) {
   if (id >= ids::ZoomToFirst && id <= ids::ZoomToLast) {
     m_activeView->SetZoom(m_zoomTable[id - ids::ZoomToFirst]);
   } else if (id == ids::ZoomToOther) {
-    CRatioDlg dialog(QApplication::activeWindow());
+    // Owned by the frame when no window is active, so that it still has an
+    // owner for help requests.
+    QWidget* active = QApplication::activeWindow();
+    CRatioDlg dialog(active ? active : this);
     dialog.m_value = viewmath::ZoomPercent(m_activeView->GetZoom());
     if (dialog.exec() == QDialog::Accepted) m_activeView->SetZoom(dialog.m_value / 100.0);
   } else {

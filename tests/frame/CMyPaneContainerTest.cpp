@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <QComboBox>
 #include <QImage>
+#include <QLineEdit>
 #include <QTest>
 
 #include "app/CMainFrame.h"
@@ -100,4 +102,26 @@ TEST_F(PaneTest, AClickOnTheInactiveCaptionActivatesThatPane) {
 
   QTest::mouseClick(frame.m_rightPane, Qt::LeftButton, {}, QPoint(30, 10));
   EXPECT_EQ(frame.m_activePane, 1);
+}
+
+TEST_F(PaneTest, AClickOnAnInactiveCaptionActivatesThatPaneWhereverTheFocusIs) {
+  frame.m_source = FreeImage_Allocate(32, 32, 24);
+  frame.m_result = FreeImage_Allocate(64, 64, 24);
+  frame.m_leftView->SetImage(frame.m_source);
+  frame.m_rightView->SetImage(frame.m_result);
+  frame.activateWindow();
+  frame.m_percentCombo->setEnabled(true);
+  // For each pane clicked: the focus first sits in the percent box (neither
+  // pane), then in the other pane.
+  for (int clicked : {0, 1}) {
+    for (bool focusInOtherPane : {false, true}) {
+      frame.ActivateView(1 - clicked);
+      if (!focusInOtherPane) frame.m_percentEdit->setFocus();
+      ASSERT_EQ(frame.m_activePane, 1 - clicked);
+      QTest::mouseClick(frame.Pane(clicked), Qt::LeftButton, {}, QPoint(30, 10));
+      EXPECT_EQ(frame.m_activePane, clicked) << clicked << focusInOtherPane;
+      EXPECT_TRUE(frame.Pane(clicked)->m_active);
+      EXPECT_FALSE(frame.Pane(1 - clicked)->m_active);
+    }
+  }
 }

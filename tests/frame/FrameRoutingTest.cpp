@@ -15,11 +15,13 @@
 #include <QTimer>
 #include <QToolBar>
 #include <chrono>
+#include <functional>
 #include <thread>
 
 #include "app/CMainFrame.h"
 #include "frame/CMyPaneContainer.h"
 #include "platform/CJob.h"
+#include "platform/CMessageLoopHooks.h"
 #include "platform/Prompts.h"
 #include "res/CommandIds.h"
 #include "resize/CProgressDlg.h"
@@ -201,7 +203,7 @@ TEST_F(FrameRoutingTest, ExitClosesTheWindowAndEndsTheLoopWithZero) {
   guard.setSingleShot(true);
   QObject::connect(&guard, &QTimer::timeout, [] { QCoreApplication::exit(99); });
   guard.start(5000);
-  EXPECT_EQ(QApplication::exec(), 0);
+  EXPECT_EQ(platform::RunMessageLoop(), 0);
   EXPECT_FALSE(frame.isVisible());
   EXPECT_TRUE(prompts.empty()) << "nothing to save, so nothing asked";
 }
@@ -227,18 +229,28 @@ TEST_F(FrameRoutingTest, TabInThePercentBoxActivatesTheResultsPaneOrElseTheSourc
   frame.m_source = FreeImage_Allocate(32, 32, 24);
   frame.m_leftView->SetImage(frame.m_source);
   frame.m_percentCombo->setEnabled(true);
-  frame.m_percentEdit->setFocus();
-  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-  EXPECT_TRUE(frame.m_leftPane->m_active);
-  EXPECT_TRUE(frame.m_leftView->hasFocus()) << "the pane that was made active lost the focus";
+  // Shift+Tab does what Tab does: it does not follow the toolkit's focus chain
+  // backwards into the other pane.
+  for (auto [key, modifiers] :
+       {std::pair{Qt::Key_Tab, Qt::NoModifier}, std::pair{Qt::Key_Backtab, Qt::ShiftModifier}}) {
+    frame.m_rightView->SetImage(nullptr);
+    if (frame.m_result) FreeImage_Unload(frame.m_result);
+    frame.m_result = nullptr;
+    frame.m_leftPane->m_active = frame.m_rightPane->m_active = false;
+    frame.m_percentEdit->setFocus();
+    QTest::keyClick(QApplication::focusWidget(), key, modifiers);
+    EXPECT_TRUE(frame.m_leftPane->m_active) << key;
+    EXPECT_FALSE(frame.m_rightPane->m_active) << key;
+    EXPECT_TRUE(frame.m_leftView->hasFocus()) << key << ": the pane made active lost the focus";
 
-  frame.m_result = FreeImage_Allocate(64, 64, 24);
-  frame.m_rightView->SetImage(frame.m_result);
-  frame.m_percentEdit->setFocus();
-  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-  EXPECT_TRUE(frame.m_rightPane->m_active);
-  EXPECT_FALSE(frame.m_leftPane->m_active);
-  EXPECT_TRUE(frame.m_rightView->hasFocus());
+    frame.m_result = FreeImage_Allocate(64, 64, 24);
+    frame.m_rightView->SetImage(frame.m_result);
+    frame.m_percentEdit->setFocus();
+    QTest::keyClick(QApplication::focusWidget(), key, modifiers);
+    EXPECT_TRUE(frame.m_rightPane->m_active) << key;
+    EXPECT_FALSE(frame.m_leftPane->m_active) << key;
+    EXPECT_TRUE(frame.m_rightView->hasFocus()) << key;
+  }
   EXPECT_TRUE(commands.empty());
 }
 
@@ -264,6 +276,55 @@ TEST_F(FrameRoutingTest, TabInThePercentBoxWithoutAnImageKeepsTheFocusThere) {
   EXPECT_FALSE(frame.m_leftPane->m_active);
   EXPECT_FALSE(frame.m_rightPane->m_active);
   EXPECT_TRUE(commands.empty());
+}
+
+TEST_F(FrameRoutingTest, F1InTheFrameInAMenuOrInADialogOpensTheHelpAsTheFrameDoes) {
+  // A help file that is not there makes every help request visible as its box.
+  frame.m_helpPath = QStringLiteral("/no/such/folder/help.chm");
+  frame.m_source = FreeImage_Allocate(32, 32, 24);
+  frame.m_leftView->SetImage(frame.m_source);
+  frame.ActivateView(0);
+  frame.m_percentCombo->setEnabled(true);
+  QMenu* fileMenu = frame.menuBar()->actions().at(0)->menu();
+
+  // Presses F1 in the modal dialog that `open` shows, then closes it.
+  const auto inDialog = [](const std::function<void()>& open) {
+    return [open] {
+      QTimer::singleShot(0, [] {
+        auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr);
+        QWidget* focus = dialog->focusWidget();
+        QTest::keyClick(focus ? focus : dialog, Qt::Key_F1);
+        EXPECT_TRUE(dialog->isVisible()) << "the dialog goes on after the help request";
+        dialog->reject();
+      });
+      open();
+    };
+  };
+  const std::vector<std::pair<const char*, std::function<void()>>> places = {
+      {"view", [&] { QTest::keyClick(frame.m_leftView, Qt::Key_F1); }},
+      {"percent box", [&] { QTest::keyClick(frame.m_percentEdit, Qt::Key_F1); }},
+      {"menu",
+       [&] {
+         fileMenu->popup(frame.mapToGlobal(QPoint(10, 10)));
+         QTRY_VERIFY_WITH_TIMEOUT(QApplication::activePopupWidget() == fileMenu, 2000);
+         QTest::keyClick(fileMenu, Qt::Key_F1);
+         EXPECT_FALSE(fileMenu->isVisible()) << "the menu closes before the help opens";
+       }},
+      {"about", inDialog([&] { frame.OnCommand(ids::AppAbout); })},
+      {"zoom to", inDialog([&] { frame.OnCommand(ids::ZoomToOther); })},
+      {"resize parameters",
+       inDialog([&] { frame.OnPercentComboCommand(1, frame.m_percentCombo->count() - 1); })},
+  };
+  for (const auto& [name, press] : places) {
+    prompts.clear();
+    press();
+    QApplication::processEvents();
+    ASSERT_EQ(prompts.size(), 1u) << name;
+    EXPECT_EQ(prompts[0].text, "Can't find help file.") << name;
+    EXPECT_EQ(prompts[0].caption, "Error") << name;
+    EXPECT_EQ(prompts[0].owner, &frame) << name;
+  }
 }
 
 TEST_F(FrameRoutingTest, TeardownStopsAWorkerAndFreesBothImages) {

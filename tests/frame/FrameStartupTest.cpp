@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QAbstractItemView>
 #include <QAction>
 #include <QActionGroup>
 #include <QComboBox>
@@ -17,6 +18,7 @@
 #include "frame/CMyPaneContainer.h"
 #include "platform/CJob.h"
 #include "res/CommandIds.h"
+#include "res/Resources.h"
 #include "views/CEnlargerView.h"
 
 namespace {
@@ -70,11 +72,39 @@ TEST_F(FrameStartupTest, ThePercentBoxIsEmptyDisabledAndHoldsFifteenChoices) {
   EXPECT_FALSE(box->isEnabled());
   EXPECT_EQ(box->currentIndex(), -1);
   EXPECT_TRUE(box->currentText().isEmpty());
-  EXPECT_EQ(box->width(), 60);
+  EXPECT_EQ(box->width(), 64);
+  EXPECT_EQ(box->font().pointSize(), 8);
   QStringList items;
   for (int i = 0; i < box->count(); ++i) items << box->itemText(i);
   EXPECT_EQ(items, (QStringList{"25%", "50%", "75%", "200%", "300%", "400%", "500%", "600%", "700%",
                                 "800%", "900%", "1000%", "1500%", "2000%", "Other..."}));
+  // Every percent up to four digits shows whole: with the cursor at its end,
+  // the first character is still at the left edge, not scrolled away.
+  box->setEnabled(true);
+  QLineEdit* edit = frame.m_percentEdit;
+  for (const QString& text : {QStringLiteral("1500%"), QStringLiteral("2000%"),
+                              QStringLiteral("1888%"), QStringLiteral("200%")}) {
+    edit->setText(text);
+    edit->end(false);
+    const int middle = edit->height() / 2;
+    EXPECT_EQ(edit->cursorPositionAt(QPoint(0, middle)), 0) << text.toStdString();
+    EXPECT_LE(edit->inputMethodQuery(Qt::ImCursorRectangle).toRect().right(), edit->width())
+        << text.toStdString();
+  }
+  // The open list shows each entry at full length.
+  box->showPopup();
+  QAbstractItemView* list = box->view();
+  QTRY_VERIFY_WITH_TIMEOUT(list->isVisible(), 2000);
+  const QFontMetrics metrics(list->font());
+  for (int i = 0; i < box->count(); ++i) {
+    const QRect cell = list->visualRect(box->model()->index(i, 0));
+    EXPECT_GE(std::min(cell.right(), list->viewport()->width()) - cell.left(),
+              metrics.horizontalAdvance(box->itemText(i)))
+        << box->itemText(i).toStdString();
+  }
+  box->hidePopup();
+  edit->clear();
+  box->setEnabled(false);
   // It sits in the toolbar just before the Resize button.
   const QList<QAction*> actions = frame.m_toolBar->actions();
   const qsizetype resize = actions.indexOf(ToolbarAction(frame, ids::Resize));
@@ -145,7 +175,19 @@ TEST_F(FrameStartupTest, TheToolbarHasTenButtonsInFiveGroupsWithTheirTips) {
                                ids::ZoomToFit, ids::ZoomTo100, ids::Resize, ids::SyncScroll,
                                ids::SyncZoom, ids::HelpContents}));
   EXPECT_EQ(ToolbarAction(frame, ids::SyncScroll)->toolTip(), " Toggle synchronous scroll mode");
-  EXPECT_EQ(ToolbarAction(frame, ids::Resize)->statusTip(), "Resize the image");
+  // The prompts belong to the menu items: hovering a button leaves the status bar alone.
+  for (int id : {ids::Resize, ids::FileOpen, ids::HelpContents}) {
+    EXPECT_EQ(ToolbarAction(frame, id)->toolTip(), res::CommandTooltip(id)) << id;
+    frame.statusBar()->clearMessage();
+    ToolbarAction(frame, id)->hover();
+    EXPECT_TRUE(frame.statusBar()->currentMessage().isEmpty()) << id;
+  }
+  QMenu* fileMenu = frame.menuBar()->actions().at(0)->menu();
+  frame.menuBar()->setActiveAction(frame.menuBar()->actions().at(0));
+  QTRY_VERIFY_WITH_TIMEOUT(fileMenu->isVisible(), 2000);
+  fileMenu->setActiveAction(fileMenu->actions().at(0));
+  EXPECT_EQ(frame.statusBar()->currentMessage(), "Open an image");
+  fileMenu->hide();
   int separators = 0;
   for (QAction* action : frame.m_toolBar->actions()) separators += action->isSeparator();
   EXPECT_EQ(separators, 4);

@@ -4,7 +4,9 @@
 
 #include <QColor>
 #include <QImage>
+#include <QRect>
 #include <QString>
+#include <cstdlib>
 
 namespace {
 
@@ -12,9 +14,21 @@ QImage Shot(const char* name) {
   return QImage(QStringLiteral(MAGNOVA_HELP_SHOTS "/%1.png").arg(QLatin1String(name)));
 }
 
+// The viewer's window: everything that is not the black X root.
+QRect WindowArea(const QImage& shot) {
+  QRect area;
+  for (int y = 0; y < shot.height(); ++y)
+    for (int x = 0; x < shot.width(); ++x)
+      if (shot.pixel(x, y) != qRgb(0, 0, 0)) area |= QRect(x, y, 1, 1);
+  return area;
+}
+
 // The part of the window where the page is drawn: right of the contents and
-// below the toolbar of the 860 x 620 window at the screen's top left corner.
-QImage PageArea(const QImage& shot) { return shot.copy(230, 45, 620, 560); }
+// below the toolbar.
+QImage PageArea(const QImage& shot) {
+  const QPoint origin = WindowArea(shot).topLeft();
+  return shot.copy(origin.x() + 230, origin.y() + 45, 620, 560);
+}
 
 int DarkPixels(const QImage& image) {
   int count = 0;
@@ -49,6 +63,16 @@ TEST(HelpScreenshots, TheStartPageShowsItsPicture) {
   };
   EXPECT_GT(sunPixels(PageArea(Shot("start"))), 100);
   EXPECT_EQ(sunPixels(PageArea(Shot("missing-topic"))), 0);
+}
+
+TEST(HelpScreenshots, TheViewerOpensCentredOnTheScreen) {
+  const QImage shot = Shot("start");
+  ASSERT_FALSE(shot.isNull());
+  const QRect window = WindowArea(shot);
+  // 860 x 620 on the 1024 x 768 screen, without a window manager's frame.
+  EXPECT_EQ(window.size(), QSize(860, 620));
+  EXPECT_LE(std::abs(window.center().x() - shot.width() / 2), 2) << window.x();
+  EXPECT_LE(std::abs(window.center().y() - shot.height() / 2), 2) << window.y();
 }
 
 }  // namespace
