@@ -3,23 +3,30 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QEventLoop>
 #include <QMetaObject>
+#include <QPushButton>
 #include <QTimerEvent>
 #include <chrono>
+#include <system_error>
 
+#include "files/CWaitDlg.h"
 #include "frame/CMyPaneContainer.h"
 #include "platform/CJob.h"
 #include "platform/FrameMessages.h"
+#include "platform/Prompts.h"
 #include "res/CommandIds.h"
 #include "resize/CProgressDlg.h"
 #include "views/CEnlargerView.h"
 
 namespace {
 
-// How long teardown and the done handlers wait for a worker thread to return.
-// A worker that was asked to stop returns at its next progress report; one
-// that has posted its done message returns at once.
-constexpr std::chrono::milliseconds kWorkerEndBound{5000};
+// A worker that has posted its done message, or was given up, returns within
+// one progress report: waiting this long keeps the UI answering, and a
+// longer wait is shown in the wait dialog.
+constexpr std::chrono::milliseconds kBriefWait{40};
+constexpr int kPollMs = 15;
+constexpr std::chrono::milliseconds kPollSlice{kPollMs};
 
 std::vector<platform::CUpdateUI::Entry> UpdateUIMap() {
   using namespace platform;
@@ -146,7 +153,10 @@ void CMainFrame::closeEvent(QCloseEvent* e) {
 
 void CMainFrame::OnClose() {
   if (m_destroyed) return;
-  if (!m_resultSaved && !PromptToSaveResult()) return;  // Cancel keeps the window
+  // A job still running is given up without a word, as teardown gives it up;
+  // otherwise an unsaved result is asked about.
+  const bool jobRunning = m_worker && !m_worker->IsAbandoned() && AbandonWorker();
+  if (!jobRunning && !SettleUnsavedResult()) return;  // the result is kept, and the window
   OnDestroy();
 }
 
@@ -162,17 +172,12 @@ void CMainFrame::ReleaseResources() {
   platform::UnregisterMessageLoopHooks(this);
   for (auto it = m_timers.cbegin(); it != m_timers.cend(); ++it) killTimer(it.key());
   m_timers.clear();
-  bool workerGone = true;
-  if (m_worker) {
-    m_worker->Abandon();
-    workerGone = m_worker->WaitForEnd(kWorkerEndBound);
-    if (workerGone) m_worker.reset();
-  }
+  // Nothing a running worker may touch is freed, and FreeImage stays, until
+  // it has ended.
+  AbandonWorker();
+  EndWorker();
   for (CEnlargerView* view : {m_leftView, m_rightView})
     if (view) view->SetImage(nullptr);
-  // A worker that has not returned may still be inside FreeImage reading these
-  // images: they are left to the end of the process rather than freed under it.
-  if (!workerGone) return;
   if (m_source) FreeImage_Unload(m_source);
   if (m_result) FreeImage_Unload(m_result);
   m_source = nullptr;
@@ -187,10 +192,7 @@ void CMainFrame::OnActivate(bool active) {
   } else if (m_progressDlg && m_progressDlg->IsWindow()) {
     // A resize job runs: bring the frame back as it was when the job began
     // and give the keyboard to the progress dialog; the pane marks stay.
-    if (m_showCmd == 3)
-      showMaximized();
-    else
-      showNormal();
+    RestoreFrame();
     if (m_progressDlg->isVisible()) {
       m_progressDlg->activateWindow();
       m_progressDlg->setFocus();
@@ -210,16 +212,53 @@ void CMainFrame::changeEvent(QEvent* e) {
   if (e->type() == QEvent::ActivationChange && m_leftPane) OnActivate(isActiveWindow());
 }
 
-void CMainFrame::AbandonWorker() {
-  if (!m_worker) return;
-  m_worker->Abandon();
-  m_worker.reset();
+std::shared_ptr<platform::CJob> CMainFrame::StartWorker(std::function<void(platform::CJob&)> work) {
+  EndWorker();
+  try {
+    return platform::CJob::Prepare(std::move(work));
+  } catch (const std::system_error& error) {
+    platform::MessageBox(
+        this,
+        QStringLiteral("The work cannot be started: %1").arg(QString::fromLocal8Bit(error.what())),
+        QStringLiteral("Error"), platform::MbIcon::Error, platform::MbButtons::Ok);
+    return nullptr;
+  }
 }
 
+bool CMainFrame::AbandonWorker() { return m_worker && m_worker->Abandon(); }
+
 void CMainFrame::EndWorker() {
-  if (!m_worker) return;
-  m_worker->WaitForEnd(kWorkerEndBound);
-  m_worker.reset();
+  const std::shared_ptr<platform::CJob> job = m_worker;
+  if (!job) return;
+  if (!job->WaitForEnd(kBriefWait)) {
+    CWaitDlg& dialog = WaitDlg();
+    const bool shown = isVisible();
+    if (shown) {
+      dialog.m_text = QStringLiteral("Please wait...");
+      dialog.m_notifyWnd = nullptr;
+      dialog.m_job = nullptr;
+      // Nothing to abort: the worker has been given up or has finished.
+      dialog.AbortButton()->hide();
+      dialog.setWindowModality(Qt::ApplicationModal);
+      dialog.show();
+    }
+    // Events are handled between short waits, also while a dialog is closing
+    // or the application is quitting, when no event loop would run.
+    while (!job->WaitForEnd(kPollSlice))
+      QCoreApplication::processEvents(QEventLoop::AllEvents, kPollMs);
+    if (shown) {
+      dialog.hide();
+      dialog.AbortButton()->show();
+    }
+  }
+  if (m_worker == job) m_worker.reset();
+}
+
+void CMainFrame::RestoreFrame() {
+  if (m_showCmd == kShowMaximize)
+    showMaximized();
+  else
+    showNormal();
 }
 
 void CMainFrame::SetTimer(int id, int milliseconds) {

@@ -28,15 +28,14 @@ class CEnlargerView;
 class CMyPaneContainer;
 class CWaitDlg;
 class CProgressDlg;
-class CEngineBuffers;
 namespace platform {
 class CJob;
 class FrameMessageEvent;
 }  // namespace platform
 
 // The one main window and the owner of all of the program's state. Runs on the
-// UI thread; worker threads reach only the images, paths, resize parameters and
-// m_engineBuffers, under m_imageLock, and report with frame messages.
+// UI thread; worker threads reach only the images, paths and resize parameters,
+// under m_imageLock, and report with frame messages.
 // Handlers are defined in the folder of the subsystem that owns them.
 class CMainFrame : public QMainWindow,
                    public platform::CUpdateUI,
@@ -55,12 +54,26 @@ class CMainFrame : public QMainWindow,
   void OnClose();
   void OnDestroy();
   void OnActivate(bool active);
-  // Gives up the running worker without waiting for it: it stops at its next
-  // progress report and whatever it produces afterwards changes nothing.
-  void AbandonWorker();
-  // The worker's done message has arrived: waits a bounded time for its
-  // thread to return and drops m_worker.
+  // --- the one worker (load, resize or save) ---
+  // Makes the worker thread for work, held at its start until the caller
+  // lets it go, once a previous worker has ended: at most one exists. Null,
+  // after an "Error" box, when no thread can be had; nothing has changed then.
+  std::shared_ptr<platform::CJob> StartWorker(std::function<void(platform::CJob&)> work);
+  // Gives up the worker: it stops at its next progress report, and whatever
+  // it produces afterwards changes nothing. False when its done message is on
+  // its way (the job completed). It stays in m_worker until it has ended.
+  bool AbandonWorker();
+  // Waits until the worker's thread has returned, then drops m_worker. Events
+  // keep flowing meanwhile, and a wait that lasts is shown in the wait dialog.
+  // The one wait for a worker; never gives up on one that runs.
   void EndWorker();
+  // Brings the frame back, maximised or restored as it was when the job
+  // started (m_showCmd).
+  void RestoreFrame();
+  // Before the images may be discarded (Open, closing, a dropped file): waits
+  // for a worker that still runs, then asks about an unsaved result. True to
+  // go on: nothing unsaved, No, or Yes and the result was really saved.
+  bool SettleUnsavedResult();
   // The frame's timers, by the program's own ids (m_timerId); each tick
   // reaches the message map as WM_TIMER with the id as wParam.
   void SetTimer(int id, int milliseconds);
@@ -94,10 +107,8 @@ class CMainFrame : public QMainWindow,
   // Opens path as Open does once its dialog has given it: the images are
   // discarded and the load worker runs behind the wait dialog.
   void OpenFile(const std::string& path);
-  // A picture dropped on the window: the unsaved-result prompt, then OpenFile.
+  // A picture dropped on the window: the unsaved-result question, then OpenFile.
   void OnFileDropped(const std::string& path);
-  // The unsaved-result prompt: false when the user chose Cancel.
-  bool PromptToSaveResult();
   static void PumpMessages();
   // Worker bodies of loading and saving; they run on the job's thread.
   void LoadWorker(platform::CJob& job);
@@ -106,13 +117,15 @@ class CMainFrame : public QMainWindow,
   CWaitDlg& WaitDlg();
   // Owner of the file dialogs and the wait dialog: the active window.
   QWidget* DialogOwner();
-  // Starts a load or save worker and shows the wait dialog until it ends.
-  void RunWaitJob(void (CMainFrame::*worker)(platform::CJob&), unsigned doneMsg,
+  // Makes a load or save worker, held; null when none could be made.
+  std::shared_ptr<platform::CJob> StartWaitJob(void (CMainFrame::*worker)(platform::CJob&));
+  // Lets the held job go and shows the wait dialog until it ends.
+  void RunWaitJob(const std::shared_ptr<platform::CJob>& job, unsigned doneMsg,
                   const QString& text);
   // How a load or save done message counts: the message of an abandoned job,
   // or an Abort after which the job's own done message still comes, is ignored.
   enum class WaitOutcome { Ignored, Completed, Aborted };
-  WaitOutcome SettleWaitJob(const std::shared_ptr<platform::CJob>& job);
+  WaitOutcome SettleWaitJob(uintptr_t wParam, const std::shared_ptr<platform::CJob>& job);
 
   // --- resize/: the resize job ---
   void OnResize();
@@ -158,7 +171,9 @@ class CMainFrame : public QMainWindow,
   QComboBox* m_percentCombo = nullptr;
   QLineEdit* m_percentEdit = nullptr;
   QString m_percentText;
-  int m_showCmd = 9;  // 3 maximise, 9 restore
+  static constexpr int kShowMaximize = 3;
+  static constexpr int kShowRestore = 9;
+  int m_showCmd = kShowRestore;
   int m_timerId = 0;
   std::string m_sourcePath;  // UTF-8
   std::string m_savePath;    // UTF-8
@@ -171,6 +186,9 @@ class CMainFrame : public QMainWindow,
   double m_savedLeftZoom = 1.0;
   double m_savedRightZoom = 1.0;
   FIBITMAP* m_source = nullptr;
+  bool m_sourceIncomplete = false;  // its file ended early: part of it is blank
+  // Handed to the decoder process as its fault to play; tests only.
+  std::string m_decoderTestFault;
   FIBITMAP* m_result = nullptr;
   std::shared_ptr<platform::CJob> m_worker;
   CWaitDlg* m_waitDlg = nullptr;
@@ -183,7 +201,6 @@ class CMainFrame : public QMainWindow,
   const std::array<double, 15> m_zoomTable{0.1, 0.25, 0.5, 0.75, 1.0, 1.5,  2.0, 2.5,
                                            3.0, 3.5,  4.0, 4.5,  5.0, 10.0, 20.0};
   const int m_zoomCount = 15;
-  CEngineBuffers* m_engineBuffers = nullptr;
   QSplitter* m_splitter = nullptr;
   CMyPaneContainer* m_leftPane = nullptr;
   CMyPaneContainer* m_rightPane = nullptr;

@@ -1,5 +1,4 @@
 #include <QApplication>
-#include <cstdlib>
 
 #include "app/CMainFrame.h"
 #include "platform/CMessageLoopHooks.h"
@@ -18,8 +17,5 @@ int main(int, char** argv) {
   CMainFrame frame;
   frame.show();
   platform::RunMessageLoop();
-  // A worker that did not stop within the teardown's bound may still be inside
-  // FreeImage: leave without running destructors under it.
-  if (frame.m_worker) std::_Exit(0);
   return 0;
 }

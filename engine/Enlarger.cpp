@@ -4,6 +4,7 @@
 #include <bit>
 #include <cstring>
 #include <new>
+#include <optional>
 
 namespace ampliscale {
 namespace {
@@ -18,7 +19,8 @@ constexpr int kMostDoublings = 2;
 
 // Rough cost of the work per pixel, so that progress keeps pace with time.
 constexpr std::uint64_t kCostConvert = 4;
-constexpr std::uint64_t kCostLearned = 10;
+constexpr std::uint64_t kCostMeasure = 6;
+constexpr std::uint64_t kCostLearned = 16;
 constexpr std::uint64_t kCostResampleRow = 2;
 constexpr std::uint64_t kCostOutput = 3;
 
@@ -79,6 +81,10 @@ int Enlarger::Doublings(int w, int h, int W, int H) {
   return doublings;
 }
 
+FilterSet Enlarger::Filters(int level) const {
+  return level == 0 ? m_first->Set() : LaterFilters();
+}
+
 void Enlarger::LumaRow(int row, float* out) const {
   const std::uint8_t* p = m_source + Area(m_w, m_h - 1 - row) * 4;
   for (int x = 0; x < m_w; ++x, p += 4) out[x] = kBlue * p[0] + kGreen * p[1] + kRed * p[2];
@@ -99,7 +105,7 @@ void Enlarger::ConvertChunk(int y0, int y1) {
 
 void Enlarger::DoubleChunk(int level, int i0, int i1, Scratch& scratch) const {
   const Plane& to = m_levels[level + 1];
-  LearnedStep(level).Run(m_levels[level], i0, i1, to.Row(2 * i0), to.width, scratch.step);
+  LearnedStep(Filters(level)).Run(m_levels[level], i0, i1, to.Row(2 * i0), to.width, scratch.step);
 }
 
 void Enlarger::FinalChunk(int y0, int y1, Scratch& s) const {
@@ -117,7 +123,8 @@ void Enlarger::FinalChunk(int y0, int y1, Scratch& s) const {
     const int i0 = a / 2;
     const int i1 = (b + 1) / 2;
     s.grid.resize(static_cast<std::size_t>(i1 - i0) * 2 * gridW);
-    LearnedStep(m_doublings - 1).Run(m_levels.back(), i0, i1, s.grid.data(), gridW, s.step);
+    LearnedStep(Filters(m_doublings - 1))
+        .Run(m_levels.back(), i0, i1, s.grid.data(), gridW, s.step);
     gridOffset = static_cast<std::size_t>(a - 2 * i0) * gridW;
   }
   // Resampled to W, unless the grid already has the target's columns.
@@ -242,6 +249,12 @@ bool Enlarger::Run(int threads, const WorkCrew::Report& report) {
     phases.push_back(split(m_h, RowsPerChunk(m_w, 1, 256),
                            [&](int r0, int r1) { return Area(m_w, r1 - r0) * kCostConvert; }));
   }
+  std::optional<DegradationMeter> meter;
+  if (m_doublings > 0) {
+    meter.emplace(m_levels[0]);
+    phases.push_back(Phase{
+        {}, std::vector<std::uint64_t>(meter->Chunks(), meter->ChunkPixels() * kCostMeasure)});
+  }
   for (int level = 0; level + 1 < m_doublings; ++level) {
     const int w = m_levels[level].width;
     phases.push_back(split(m_levels[level].height, RowsPerChunk(4 * w, 2, 64),
@@ -269,6 +282,8 @@ bool Enlarger::Run(int threads, const WorkCrew::Report& report) {
     const Phase& p = phases[next++];
     if (!crew.RunPhase(p.costs, [&](int c, int) { ConvertChunk(p.bounds[c], p.bounds[c + 1]); }))
       return false;
+    if (!crew.RunPhase(phases[next++].costs, [&](int c, int) { meter->Measure(c); })) return false;
+    m_first = std::make_unique<FirstFilters>(meter->Result());
   }
   for (int level = 0; level + 1 < m_doublings; ++level) {
     const Phase& p = phases[next++];

@@ -4,6 +4,7 @@
 #include <memory>
 #include <vector>
 
+#include "engine/Degradation.h"
 #include "engine/LearnedStep.h"
 #include "engine/Plane.h"
 #include "engine/Resampler.h"
@@ -17,7 +18,8 @@ namespace ampliscale {
 //
 // Luma is doubled by LearnedStep once or twice, as the factor asks, the last
 // doubling streamed straight into the final resampling to exactly W x H;
-// chroma is resampled from the source. Below a factor of about 1.3 every
+// chroma is resampled from the source. The first doubling's filters suit the
+// source's degradation, measured from its luma. Below a factor of about 1.3 every
 // channel is resampled directly.
 class Enlarger {
  public:
@@ -33,6 +35,7 @@ class Enlarger {
  private:
   struct Scratch;
 
+  FilterSet Filters(int level) const;
   void LumaRow(int row, float* out) const;
   void ChromaRows(int row, float* blue, float* red) const;
   void ConvertChunk(int y0, int y1);
@@ -47,6 +50,7 @@ class Enlarger {
   const int m_H;
   int m_doublings = 0;
   std::unique_ptr<float[]> m_extra;  // the one plane beyond the destination
+  std::unique_ptr<FirstFilters> m_first;
   std::vector<Plane> m_levels;  // luma, doubled level by level; the last doubling is never stored
   std::vector<Scratch> m_scratch;  // one per worker
   // Final resampling of the luma grid and of the source's chroma to W x H.

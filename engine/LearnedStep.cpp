@@ -15,6 +15,8 @@ using table::kRadius;
 using table::kStrengthBins;
 
 constexpr int kTaps = (2 * kRadius + 1) * (2 * kRadius + 1);
+constexpr int kBuckets = kAngleBins * kStrengthBins * kCoherenceBins;
+static_assert(table::kLevels >= 2 && table::kSets == table::kLevels + 1);
 // Border kept around the band's rows: the tensor needs two pixels of gradient
 // beyond the centre and each gradient one pixel more; the filter needs kRadius.
 constexpr int kPad = std::max(3, kRadius);
@@ -51,7 +53,31 @@ inline float Binomial5(float a, float b, float c, float d, float e) {
 
 }  // namespace
 
-LearnedStep::LearnedStep(int pass) : m_set(std::min(pass, table::kSets - 1)) {}
+FirstFilters::FirstFilters(double measure) {
+  constexpr int kSize = kBuckets * kTaps;
+  const float* levels = table::kLevelMeasures;
+  int lower = 0;
+  while (lower + 2 < table::kLevels && measure > levels[lower + 1]) ++lower;
+  const double t =
+      std::clamp((measure - levels[lower]) / (levels[lower + 1] - levels[lower]), 0.0, 1.0);
+  const float share[2] = {static_cast<float>(1.0 - t), static_cast<float>(t)};
+  m_filters.resize(kSize);
+  for (int i = 0; i < kSize; ++i) {
+    for (int p = 0; p < 4; ++p) {
+      m_filters[i].position[p] = share[0] * (&table::kFilters[lower][0][0][0])[4 * i + p] +
+                                 share[1] * (&table::kFilters[lower + 1][0][0][0])[4 * i + p];
+    }
+  }
+}
+
+FilterSet FirstFilters::Set() const {
+  return FilterSet{&m_filters[0].position[0], table::kStrengthEdges[0], table::kCoherenceEdges[0]};
+}
+
+FilterSet LaterFilters() {
+  return FilterSet{&table::kFilters[table::kSets - 1][0][0][0], table::kStrengthEdges[1],
+                   table::kCoherenceEdges[1]};
+}
 
 void LearnedStep::Run(const Plane& in, int i0, int i1, float* out, std::ptrdiff_t outStride,
                       StepScratch& scratch) const {
@@ -91,9 +117,9 @@ void LearnedStep::Run(const Plane& in, int i0, int i1, float* out, std::ptrdiff_
   scratch.smoothed.resize(3 * static_cast<std::size_t>(pw));
   scratch.buckets.resize(w);
   scratch.tensor.resize(3 * static_cast<std::size_t>(w));
-  const float* strengthEdges = table::kStrengthEdges[m_set];
-  const float* coherenceEdges = table::kCoherenceEdges[m_set];
-  const Vec4* filters = reinterpret_cast<const Vec4*>(&table::kFilters[m_set][0][0][0]);
+  const float* strengthEdges = m_set.strengthEdges;
+  const float* coherenceEdges = m_set.coherenceEdges;
+  const Vec4* filters = reinterpret_cast<const Vec4*>(m_set.filters);
   constexpr float kNorm = 1.0f / 256.0f;
   constexpr float kAngleScale = kAngleBins / 6.28318531f;
 

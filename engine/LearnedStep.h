@@ -16,6 +16,31 @@ struct StepScratch {
   std::vector<int> buckets;
 };
 
+// One set of doubling filters and the class edges it was learned with.
+struct FilterSet {
+  const float* filters = nullptr;  // [class][tap][output position]
+  const float* strengthEdges = nullptr;
+  const float* coherenceEdges = nullptr;
+};
+
+// The first doubling's filters for a picture of the given degradation measure
+// (DegradationMeter): the two learned sets nearest to it, blended, so that
+// compression artefacts are smoothed in proportion to their strength.
+class FirstFilters {
+ public:
+  explicit FirstFilters(double measure);
+  FilterSet Set() const;
+
+ private:
+  struct alignas(16) Taps {
+    float position[4];
+  };
+  std::vector<Taps> m_filters;
+};
+
+// The filters of the second and later doublings, learned on the first one's output.
+FilterSet LaterFilters();
+
 // Doubles a luma plane, in = w x h, out = 2w x 2h, pixel centres aligned
 // (output pixel X sits at input coordinate (X + 0.5) / 2 - 0.5).
 // Each input pixel is classed by the structure tensor of its neighbourhood
@@ -24,9 +49,7 @@ struct StepScratch {
 // onto the four output pixels. Reentrant: threads may run disjoint bands at once.
 class LearnedStep {
  public:
-  // pass 0 is the first doubling of a picture, later passes get the filters
-  // learned on already enlarged input.
-  explicit LearnedStep(int pass);
+  explicit LearnedStep(const FilterSet& set) : m_set(set) {}
 
   // Writes output rows 2*i0 ... 2*i1 - 1: output row r goes to
   // out + (r - 2*i0) * outStride, 2w samples.
@@ -34,7 +57,7 @@ class LearnedStep {
            StepScratch& scratch) const;
 
  private:
-  int m_set;
+  FilterSet m_set;
 };
 
 }  // namespace ampliscale

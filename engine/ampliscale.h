@@ -38,9 +38,10 @@
    within a few milliseconds, and every later call of the job returns at once,
    leaving the destination's content unspecified.
 
-   Working memory beyond the destination: at most one plane of W * H floats
-   plus a few rows per thread. The work is spread over the machine's cores;
-   the result is the same, byte for byte, whatever the number of threads.
+   Working memory beyond the destination: at most one plane of W * H floats,
+   the job's filter table (170 kB) and a few rows per thread. The work is
+   spread over the machine's cores; the result is the same, byte for byte,
+   whatever the number of threads.
 
    The job's state is global to the process: one job runs at a time, and
    DllInit resets it. */

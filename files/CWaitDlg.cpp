@@ -38,6 +38,6 @@ void CWaitDlg::OnInitDialog() {
 void CWaitDlg::OnAbort() {
   // Posted before the dialog ends, so the frame handles it once the modal
   // loop has returned and finds no dialog left to end.
-  if (m_notifyWnd) platform::PostFrameMessage(m_notifyWnd, m_doneMsg, 1, 0);
+  if (m_notifyWnd) platform::PostFrameMessage(m_notifyWnd, m_doneMsg, 1, 0, m_job);
   done(0);
 }

@@ -2,10 +2,14 @@
 
 #include <QDialog>
 #include <QString>
+#include <memory>
 
 class QLabel;
 class QObject;
 class QPushButton;
+namespace platform {
+class CJob;
+}
 
 // The modal "Please wait" dialog of loading and saving, reused for every
 // use. UI thread only; the worker never touches it.
@@ -20,6 +24,9 @@ class CWaitDlg : public QDialog {
   QString m_text = QStringLiteral("Please wait...");
   QObject* m_notifyWnd = nullptr;
   unsigned m_doneMsg = 0;
+  // The job the dialog is shown for: its Abort names it, so that a late Abort
+  // can never end a later job.
+  std::shared_ptr<platform::CJob> m_job;
 
   QPushButton* AbortButton() const { return m_abort; }
   QLabel* TextLabel() const { return m_label; }

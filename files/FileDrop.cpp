@@ -57,6 +57,6 @@ void CMainFrame::dropEvent(QDropEvent* e) {
 
 void CMainFrame::OnFileDropped(const std::string& path) {
   if (m_destroyed || m_worker) return;
-  if (!PromptToSaveResult()) return;
+  if (!SettleUnsavedResult()) return;
   OpenFile(path);
 }

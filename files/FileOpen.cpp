@@ -1,23 +1,40 @@
 // Opening an image: the Open command, its worker and its done message.
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QLabel>
+#include <unistd.h>
+
 #include <mutex>
 
 #include "app/CMainFrame.h"
-#include "files/ImageFiles.h"
+#include "files/DecoderProcess.h"
 #include "frame/CMyPaneContainer.h"
 #include "platform/CJob.h"
 #include "platform/FrameMessages.h"
 #include "platform/PathBytes.h"
 #include "platform/Prompts.h"
 #include "res/CommandIds.h"
+#include "res/Resources.h"
+#include "resize/ResizeRules.h"
 #include "views/CEnlargerView.h"
 #include "views/ViewMath.h"
+
+namespace {
+
+// The status bar's word on a picture whose file ended early.
+constexpr char kIncompleteText[] = "The file is incomplete: part of the picture is missing.";
+
+// The memory figure when /proc/meminfo tells none.
+uint64_t PhysicalMemoryBytes() {
+  return uint64_t(::sysconf(_SC_PHYS_PAGES)) * uint64_t(::sysconf(_SC_PAGESIZE));
+}
+
+}  // namespace
 
 void CMainFrame::PumpMessages() { QCoreApplication::processEvents(); }
 
 void CMainFrame::OnFileOpen() {
-  if (!PromptToSaveResult()) return;
+  if (!SettleUnsavedResult()) return;
 
   std::optional<platform::FileChoice> choice = platform::GetOpenFileName(
       DialogOwner(), {{QStringLiteral("All Supported Files"),
@@ -27,7 +44,12 @@ void CMainFrame::OnFileOpen() {
 }
 
 void CMainFrame::OpenFile(const std::string& path) {
+  // The worker is made before anything is discarded: when none can be
+  // had, the frame stays as it was.
+  const std::shared_ptr<platform::CJob> job = StartWaitJob(&CMainFrame::LoadWorker);
+  if (!job) return;
   m_sourcePath = path;
+  m_readyLabel->setText(res::LoadString(ids::StrReady));
 
   // With nothing loaded the UI is still in its start-up state.
   if (m_source) {
@@ -50,28 +72,41 @@ void CMainFrame::OpenFile(const std::string& path) {
     UpdateImageInfo();
   }
 
-  RunWaitJob(&CMainFrame::LoadWorker, WM_LOAD_DONE, QStringLiteral("Opening picture..."));
+  RunWaitJob(job, WM_LOAD_DONE, QStringLiteral("Opening picture..."));
 }
 
 void CMainFrame::LoadWorker(platform::CJob& job) {
-  files::LoadOutcome outcome;
+  files::DecodeRequest request;
+  // Reading the inputs through Commit keeps an abandoned job from reading
+  // them while the next Open writes them.
+  if (!job.Commit([&] {
+        request.path = m_sourcePath;
+        request.testFault = m_decoderTestFault;
+        std::optional<uint64_t> available =
+            m_memoryStatus ? m_memoryStatus() : resize::AvailableMemoryBytes();
+        request.memoryAvailable = available ? *available : PhysicalMemoryBytes();
+      })) {
+    return;
+  }
+  // The decoder process runs without the lock; abandoning the job kills it.
+  request.stopFd = job.AbandonFd();
+  files::DecodeOutcome outcome = files::DecodeImageFile(request);
   {
     std::lock_guard lock(m_imageLock);
-    std::string path;
-    // Reading the path through Commit keeps an abandoned job from reading it
-    // while the next Open writes it.
-    if (!job.Commit([&] { path = m_sourcePath; })) return;
-    outcome = files::LoadImageFile(path, [&job] { return job.IsAbandoned(); });
-    if (!job.Commit([&] { m_source = outcome.bitmap; }) && outcome.bitmap) {
+    if (!job.Commit([&] {
+          m_source = outcome.bitmap;
+          m_sourceIncomplete = outcome.incomplete;
+        }) &&
+        outcome.bitmap) {
       FreeImage_Unload(outcome.bitmap);
     }
   }
   job.PostDone(this, WM_LOAD_DONE, outcome.code);
 }
 
-void CMainFrame::OnLoadDone(uintptr_t, intptr_t lParam,
+void CMainFrame::OnLoadDone(uintptr_t wParam, intptr_t lParam,
                             const std::shared_ptr<platform::CJob>& job) {
-  const WaitOutcome outcome = SettleWaitJob(job);
+  const WaitOutcome outcome = SettleWaitJob(wParam, job);
   if (outcome == WaitOutcome::Ignored) return;
 
   if (outcome == WaitOutcome::Aborted && m_source) {
@@ -83,11 +118,14 @@ void CMainFrame::OnLoadDone(uintptr_t, intptr_t lParam,
   }
   UpdateImageInfo();
   if (outcome == WaitOutcome::Aborted || lParam == 0) {
+    // The captions show the marks as they now stand.
     if (!m_source) m_leftPane->m_active = false;
     if (!m_result) m_rightPane->m_active = false;
+    RedrawCaptions();
     return;
   }
 
+  if (m_source && m_sourceIncomplete) m_readyLabel->setText(QString::fromUtf8(kIncompleteText));
   m_leftView->SetImage(m_source);
   m_leftView->m_scrollOffset = QPoint(0, 0);
   m_leftView->UpdateScrollSize(true);

@@ -9,6 +9,7 @@
 #include "files/SaveNames.h"
 #include "platform/CJob.h"
 #include "platform/FrameMessages.h"
+#include "platform/NoThrow.h"
 #include "platform/PathBytes.h"
 #include "platform/Prompts.h"
 #include "res/CommandIds.h"
@@ -22,14 +23,16 @@ bool PathExists(const std::string& path) {
 
 }  // namespace
 
-bool CMainFrame::PromptToSaveResult() {
+bool CMainFrame::SettleUnsavedResult() {
+  EndWorker();
   if (m_resultSaved) return true;
   int answer = platform::MessageBox(this, QStringLiteral("Do you want to save the resized image?"),
                                     QStringLiteral("Confirm"), platform::MbIcon::Question,
                                     platform::MbButtons::YesNoCancel);
   if (answer == ids::IdYes) {
+    // A cancelled, failed or aborted save keeps the result, as Cancel does.
     OnSaveResizedAs();
-    return true;
+    return m_resultSaved;
   }
   return answer == ids::IdNo;
 }
@@ -61,9 +64,11 @@ void CMainFrame::OnSaveResizedAs() {
     }
   }
 
+  const std::shared_ptr<platform::CJob> job = StartWaitJob(&CMainFrame::SaveWorker);
+  if (!job) return;
   m_savePath = chosen;
   m_saveFormat = choice->filterIndex;
-  RunWaitJob(&CMainFrame::SaveWorker, WM_SAVE_DONE, QStringLiteral("Saving picture..."));
+  RunWaitJob(job, WM_SAVE_DONE, QStringLiteral("Saving picture..."));
 }
 
 void CMainFrame::SaveWorker(platform::CJob& job) {
@@ -83,15 +88,17 @@ void CMainFrame::SaveWorker(platform::CJob& job) {
     // The target is replaced only by a complete file; anything else leaves
     // it as it was and takes the temporary file away.
     files::CReplacingFile file(name);
-    written = files::WriteImage(m_result, fif, file.Stream(), [&job] { return job.IsAbandoned(); });
+    written = platform::NoThrow([&] {
+      return files::WriteImage(m_result, fif, file.Stream(), [&job] { return job.IsAbandoned(); });
+    });
     if (written && !job.Commit([&] { written = file.Replace(); })) written = false;
   }
   job.PostDone(this, WM_SAVE_DONE, written ? 1 : 0);
 }
 
-void CMainFrame::OnSaveDone(uintptr_t, intptr_t lParam,
+void CMainFrame::OnSaveDone(uintptr_t wParam, intptr_t lParam,
                             const std::shared_ptr<platform::CJob>& job) {
-  const WaitOutcome outcome = SettleWaitJob(job);
+  const WaitOutcome outcome = SettleWaitJob(wParam, job);
   if (outcome != WaitOutcome::Completed) return;
   if (lParam != 0) {
     m_resultSaved = true;

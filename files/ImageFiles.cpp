@@ -114,27 +114,6 @@ std::string RandomToken() {
 
 }  // namespace
 
-LoadOutcome LoadImageFile(const std::string& path, const StopRequested& stop) {
-  LoadOutcome outcome;
-  std::FILE* stream = std::fopen(path.c_str(), "rb");
-  if (!stream) return outcome;
-  struct stat info {};
-  // FreeImage takes any stream it is given; only regular files hold images.
-  if (::fstat(::fileno(stream), &info) != 0 || !S_ISREG(info.st_mode)) {
-    std::fclose(stream);
-    return outcome;
-  }
-  StreamHandle handle{stream, &stop};
-  FreeImageIO io = StreamIO();
-  FREE_IMAGE_FORMAT fif = FreeImage_GetFileTypeFromHandle(&io, &handle, 0);
-  if (fif != FIF_UNKNOWN && FreeImage_FIFSupportsReading(fif)) {
-    outcome.bitmap = FreeImage_LoadFromHandle(fif, &io, &handle, 0);
-    outcome.code = outcome.bitmap ? kLoaded : kReadFailed;
-  }
-  std::fclose(stream);
-  return outcome;
-}
-
 bool WriteImage(FIBITMAP* bitmap, FREE_IMAGE_FORMAT fif, std::FILE* stream,
                 const StopRequested& stop) {
   if (!bitmap || !stream) return false;

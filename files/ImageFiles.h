@@ -6,28 +6,14 @@
 #include <functional>
 #include <string>
 
-// Reading and writing image files through FreeImage on streams of our own,
-// so that UTF-8 paths of any length work and an abandoned job stops at its
-// next read or write. Called on worker threads; each call touches only its
+// Writing image files through FreeImage on streams of our own, so that
+// UTF-8 paths of any length work and an abandoned job stops at its next
+// write. Called on worker threads; each call touches only its
 // own file and bitmap.
 namespace files {
 
-// True once the caller no longer wants the outcome; checked between reads
-// and writes.
+// True once the caller no longer wants the outcome; checked between writes.
 using StopRequested = std::function<bool()>;
-
-// Outcome codes of a load, as the load's done message carries them.
-enum LoadCode : int { kNotRecognised = 0, kLoaded = 1, kReadFailed = 2 };
-
-struct LoadOutcome {
-  FIBITMAP* bitmap = nullptr;  // owned by the caller; null unless code is kLoaded
-  LoadCode code = kNotRecognised;
-};
-
-// Reads the image at path, its type found from the file's contents. A path
-// that cannot be opened, a directory, or contents of no known type are not
-// recognised; a known type that cannot be decoded is a failed read.
-LoadOutcome LoadImageFile(const std::string& path, const StopRequested& stop);
 
 // Writes bitmap as fif to stream; false when the format cannot take the
 // bitmap, a write fails or stop was requested.

@@ -206,6 +206,9 @@ void CMainFrame::CreatePanes() {
     (index == 0 ? m_leftView : m_rightView) = view;
   }
   m_splitter->installEventFilter(this);
+  // Dragging the bar resizes the panes, not the frame: views in fit mode are
+  // refitted to the size the bar has just given them.
+  connect(m_splitter, &QSplitter::splitterMoved, this, [this] { RefitViews(); });
   // Moves over the bar arrive even without a button held, as the bar rule needs.
   m_splitter->handle(1)->setMouseTracking(true);
 }

@@ -67,8 +67,8 @@ bool CMainFrame::SplitterMouse(QObject* target, QEvent* event) {
   auto* mouse = static_cast<QMouseEvent*>(event);
   if (event->type() == QEvent::MouseButtonPress && mouse->button() != Qt::LeftButton) return false;
   if (!m_syncScroll) {
+    // Views in fit mode are refitted once the bar has moved (splitterMoved).
     if (handle->cursor().shape() != Qt::SplitHCursor) handle->setCursor(Qt::SplitHCursor);
-    RefitViews();
     return false;
   }
   // With Sync Scroll on the bar stays in the middle: no drag starts or goes on.

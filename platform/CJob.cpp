@@ -3,7 +3,11 @@
 #include <QCoreApplication>
 #include <QMetaObject>
 #include <QObject>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
 #include <atomic>
+#include <system_error>
 #include <thread>
 
 #include "platform/FrameMessages.h"
@@ -12,16 +16,31 @@ namespace platform {
 
 namespace {
 std::atomic<uint64_t> g_nextJobId{1};
+std::atomic<int> g_refusedStarts{0};
+}  // namespace
+
+CJob::CJob() : m_id(g_nextJobId++), m_abandonFd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+
+CJob::~CJob() {
+  if (m_abandonFd >= 0) ::close(m_abandonFd);
 }
 
-CJob::CJob() : m_id(g_nextJobId++) {}
+void CJob::RefuseNextStarts(int count) { g_refusedStarts = count; }
 
-CJob::~CJob() = default;
-
-std::shared_ptr<CJob> CJob::Start(std::function<void(CJob&)> work) {
+std::shared_ptr<CJob> CJob::Prepare(std::function<void(CJob&)> work) {
+  if (g_refusedStarts > 0) {
+    --g_refusedStarts;
+    throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+  }
   std::shared_ptr<CJob> job(new CJob());
   std::thread([job, work = std::move(work)] {
-    work(*job);
+    bool going = false;
+    {
+      std::unique_lock lock(job->m_mutex);
+      job->m_changed.wait(lock, [&] { return job->m_going || job->m_abandoned; });
+      going = job->m_going;
+    }
+    if (going) work(*job);
     std::lock_guard lock(job->m_mutex);
     job->m_ended = true;
     job->m_changed.notify_all();
@@ -29,11 +48,24 @@ std::shared_ptr<CJob> CJob::Start(std::function<void(CJob&)> work) {
   return job;
 }
 
+std::shared_ptr<CJob> CJob::Start(std::function<void(CJob&)> work) {
+  std::shared_ptr<CJob> job = Prepare(std::move(work));
+  job->Go();
+  return job;
+}
+
+void CJob::Go() {
+  std::lock_guard lock(m_mutex);
+  m_going = true;
+  m_changed.notify_all();
+}
+
 bool CJob::Abandon() {
   std::lock_guard lock(m_mutex);
   if (m_donePosted) return false;
   m_abandoned = true;
   m_changed.notify_all();
+  if (m_abandonFd >= 0) (void)!::eventfd_write(m_abandonFd, 1);
   return true;
 }
 
@@ -74,7 +106,7 @@ bool CJob::Checkpoint() {
   return m_abandoned;
 }
 
-bool CJob::Send(QObject* frame, unsigned message, uintptr_t wParam, intptr_t lParam) {
+bool CJob::AbandonedAfterSend(QObject* frame, unsigned message, uintptr_t wParam, intptr_t lParam) {
   if (Checkpoint()) return true;
   auto slot = std::make_shared<SendSlot>(shared_from_this());
   QCoreApplication::postEvent(

@@ -131,8 +131,11 @@ void CProgressDlg::OnAbort() {
 void CProgressDlg::OnWorkInBackground() {
   if (!m_notifyWnd) return;
   m_inBackground = true;
+  // The dialog stays up, and modal: the window manager hides it with its
+  // minimised owner, and where the owner does not minimise (no window
+  // manager, or one that does not iconify) it keeps the frame from taking
+  // commands while the job runs.
   m_notifyWnd->showMinimized();
-  hide();
 }
 
 bool CProgressDlg::HasBars() const { return m_overallBar && m_stepBar; }

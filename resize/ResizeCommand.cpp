@@ -32,6 +32,8 @@ int StoredSide(int64_t side) { return static_cast<int>(std::min<int64_t>(side, I
 
 void CMainFrame::OnResize() {
   if (!m_source) return;
+  // A given-up job may still read the source; the new one waits for it.
+  EndWorker();
   const std::optional<int> percent = resize::ReadPercentText(m_percentEdit->text().toStdString());
   if (!percent) {
     platform::MessageBox(this, QStringLiteral("Percent value must be integer from 1 to 2000."),
@@ -47,24 +49,43 @@ void CMainFrame::OnResize() {
   m_resultHeight = StoredSide(target.height);
   m_resultWidth = StoredSide(target.width);
 
-  const uint64_t previous =
-      m_result ? uint64_t{FreeImage_GetWidth(m_result)} * FreeImage_GetHeight(m_result) : 0;
   // Memory that cannot be read is not short.
   const std::optional<uint64_t> available =
       m_memoryStatus ? m_memoryStatus() : resize::AvailableMemoryBytes();
-  const uint64_t budget = resize::PixelBudget(available.value_or(UINT64_MAX), previous);
-  if (resize::AsksAboutMemory(*percent, target.Pixels(), budget)) {
+  const uint64_t freeable =
+      m_result ? uint64_t{FreeImage_GetPitch(m_result)} * FreeImage_GetHeight(m_result) : 0;
+  const resize::MemoryPlan plan =
+      resize::PlanMemory(*percent, FreeImage_GetWidth(m_source), FreeImage_GetHeight(m_source),
+                         target, available.value_or(UINT64_MAX), freeable);
+  if (plan.fit == resize::MemoryFit::Never) {
+    // Not even the smallest crop fits: nothing is allocated.
+    platform::MessageBox(
+        this, QString::fromStdString(resize::NotEnoughMemoryText(target.width, target.height)),
+        QStringLiteral("Memory allocation error"), platform::MbIcon::Error,
+        platform::MbButtons::Ok);
+    return;
+  }
+  if (plan.fit == resize::MemoryFit::Cropped) {
     const int answer = platform::MessageBox(
         this,
         QStringLiteral("Avaible memory is not quite enough.\nThe operation may take a long "
                        "time.\n\nDo you want to continue?"),
         QStringLiteral("WARNING"), platform::MbIcon::Question, platform::MbButtons::YesNo);
     if (answer != ids::IdYes) return;
-    m_pixelBudget = budget;
+    m_pixelBudget = plan.pixelBudget;
     m_cropToBudget = true;
   } else {
     m_cropToBudget = false;
   }
+
+  // The worker is made before anything changes: when none can be had, the
+  // frame stays as it was. It runs once the old result is gone.
+  const ResizeRequest request{m_source,       scale,          m_resultWidth,
+                              m_resultHeight, m_cropToBudget, m_pixelBudget};
+  const std::shared_ptr<platform::CJob> job = StartWorker([this, request](platform::CJob& worker) {
+    ResizeWorker(worker, request, this, m_imageLock, m_result);
+  });
+  if (!job) return;
 
   m_syncZoom = false;
   m_syncScroll = false;
@@ -87,13 +108,10 @@ void CMainFrame::OnResize() {
   UIUpdateToolBar();
 
   m_scale = scale;
-  m_showCmd = isMaximized() ? 3 : 9;
+  m_showCmd = isMaximized() ? kShowMaximize : kShowRestore;
   SetTimer(m_timerId, 1000);
-  const ResizeRequest request{m_source,       scale,          m_resultWidth,
-                              m_resultHeight, m_cropToBudget, m_pixelBudget};
-  m_worker = platform::CJob::Start([this, request](platform::CJob& job) {
-    ResizeWorker(job, request, this, m_imageLock, m_result);
-  });
+  m_worker = job;
+  job->Go();
 
   if (!m_progressDlg) m_progressDlg = new CProgressDlg(this);
   m_progressDlg->m_thread = m_worker;
@@ -115,17 +133,19 @@ void CMainFrame::OnJobTimer(int timerId) {
 
 void CMainFrame::OnResizeDone(uintptr_t wParam, intptr_t lParam,
                               const std::shared_ptr<platform::CJob>& job) {
-  // A message of a job that has already ended changes nothing.
-  if (!job || job != m_worker) return;
+  // A message of a job that is no longer ours, or was given up, changes nothing.
+  if (!job || job != m_worker || job->IsAbandoned()) return;
   const bool aborted = wParam != 0;
   // Abort after the worker posted its own done message: the job completed,
   // and that message brings the result.
-  if (aborted && !job->Abandon()) return;
+  if (aborted && !AbandonWorker()) return;
 
   if (m_progressDlg && m_progressDlg->IsWindow()) m_progressDlg->EndDialog(0);
   KillTimer(m_timerId);
-  // An abandoned worker returns at its next report; the wait is bounded.
-  EndWorker();
+  // A completed worker returns at once; an abandoned one at its next report,
+  // and whatever next needs the images waits for it (EndWorker), so Abort
+  // itself never waits.
+  if (!aborted) EndWorker();
   setWindowTitle(res::LoadString(ids::StrAppName));
   UpdateImageInfo();
 
@@ -137,12 +157,7 @@ void CMainFrame::OnResizeDone(uintptr_t wParam, intptr_t lParam,
     UpdateImageInfo();
     return;
   }
-  if (isMinimized()) {
-    if (m_showCmd == 3)
-      showMaximized();
-    else
-      showNormal();
-  }
+  if (isMinimized()) RestoreFrame();
   for (int id : {ids::SyncScroll, ids::SyncZoom, ids::FileSaveResizedAs}) UIEnable(id, true);
   m_rightView->SetImage(m_result);
   if (m_result) ActivateView(1);

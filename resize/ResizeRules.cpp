@@ -43,12 +43,46 @@ Size64 TargetSize(uint64_t sourceWidth, uint64_t sourceHeight, double scale) {
           TruncatedSide(static_cast<double>(sourceHeight) * scale)};
 }
 
-uint64_t PixelBudget(uint64_t availableBytes, uint64_t previousResultPixels) {
-  return SaturatingAdd(availableBytes / 4, SaturatingMul(previousResultPixels, 32));
+uint64_t EnlargementPeakBytes(Size64 target, uint64_t regionWidth, uint64_t regionHeight) {
+  const std::optional<uint64_t> dest = DestBufferBytes(target, regionWidth, regionHeight);
+  if (!dest) return kMax64;
+  const uint64_t width = static_cast<uint64_t>(target.width);
+  const uint64_t height = static_cast<uint64_t>(target.height);
+  uint64_t bytes = *dest;
+  bytes = SaturatingAdd(bytes, SaturatingMul(SaturatingMul(width, height), 4));
+  bytes = SaturatingAdd(bytes, SaturatingMul(CompactStride(width), height));
+  return SaturatingAdd(bytes, SaturatingMul(SaturatingMul(regionWidth, regionHeight), 4));
 }
 
-bool AsksAboutMemory(int percent, uint64_t targetPixels, uint64_t budget) {
-  return percent > 100 && targetPixels > budget;
+MemoryPlan PlanMemory(int percent, uint64_t sourceWidth, uint64_t sourceHeight, Size64 target,
+                      uint64_t availableBytes, uint64_t freeableBytes) {
+  if (percent <= 100 || target.width <= 0 || target.height <= 0) return {MemoryFit::Whole, 0};
+  const uint64_t available = SaturatingAdd(availableBytes, freeableBytes);
+  const uint64_t usable = available - available / 8;
+  auto peakFor = [&](uint64_t budget) {
+    const Region region = SourceRegion(sourceWidth, sourceHeight, target, true, budget);
+    return EnlargementPeakBytes(target, static_cast<uint64_t>(region.Width()),
+                                static_cast<uint64_t>(region.Height()));
+  };
+  if (EnlargementPeakBytes(target, sourceWidth, sourceHeight) <= usable)
+    return {MemoryFit::Whole, 0};
+  if (peakFor(0) > usable) return {MemoryFit::Never, 0};
+  // The crop grows with the budget: the largest budget that still fits.
+  uint64_t fits = 0;
+  uint64_t tooMuch = target.Pixels();
+  while (tooMuch - fits > 1) {
+    const uint64_t middle = fits + (tooMuch - fits) / 2;
+    if (peakFor(middle) <= usable)
+      fits = middle;
+    else
+      tooMuch = middle;
+  }
+  return {MemoryFit::Cropped, fits};
+}
+
+std::string NotEnoughMemoryText(int64_t width, int64_t height) {
+  return "There is not enough memory to enlarge the picture to " + std::to_string(width) + " x " +
+         std::to_string(height) + " pixels.";
 }
 
 std::optional<uint64_t> ParseMemAvailable(std::string_view meminfo) {

@@ -27,13 +27,28 @@ struct Size64 {
 // Source size times scale, each side truncated toward zero.
 Size64 TargetSize(uint64_t sourceWidth, uint64_t sourceHeight, double scale);
 
-// Pixels a job may produce: a quarter of the available bytes plus what the
-// previous result, freed before the job, gives back (its width x height x 32).
-// Saturates instead of wrapping.
-uint64_t PixelBudget(uint64_t availableBytes, uint64_t previousResultPixels);
+// Bytes an enlargement of a regionWidth x regionHeight part of the source to
+// target holds at its peak: the engine's destination buffer, its working
+// plane (one float a target pixel), the 24-bit result made from the buffer
+// and the 32-bit copy of the region. Saturates instead of wrapping.
+uint64_t EnlargementPeakBytes(Size64 target, uint64_t regionWidth, uint64_t regionHeight);
 
-// Only enlargements above 100 % ever ask about memory.
-bool AsksAboutMemory(int percent, uint64_t targetPixels, uint64_t budget);
+// Whether an enlargement fits in memory, whole or as a centred crop.
+enum class MemoryFit { Whole, Cropped, Never };
+struct MemoryPlan {
+  MemoryFit fit = MemoryFit::Whole;
+  uint64_t pixelBudget = 0;  // for Cropped: the largest budget whose crop fits
+};
+
+// The plan for a job at percent: the peak is weighed against the available
+// bytes (the source, already loaded, is counted in them; freeableBytes, the
+// previous result freed before the job, is added), less an eighth kept for
+// the rest of the system. Reductions and 100 % are never weighed.
+MemoryPlan PlanMemory(int percent, uint64_t sourceWidth, uint64_t sourceHeight, Size64 target,
+                      uint64_t availableBytes, uint64_t freeableBytes);
+
+// The message of an enlargement that cannot have its memory.
+std::string NotEnoughMemoryText(int64_t width, int64_t height);
 
 // "MemAvailable:" of /proc/meminfo's text, in bytes; nullopt when absent.
 std::optional<uint64_t> ParseMemAvailable(std::string_view meminfo);

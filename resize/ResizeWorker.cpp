@@ -11,9 +11,11 @@
 #include "files/ImageMetadata.h"
 #include "platform/CJob.h"
 #include "platform/FrameMessages.h"
+#include "platform/NoThrow.h"
 #include "platform/Prompts.h"
 #include "resize/AlphaEnlarge.h"
 #include "resize/CEngineBuffers.h"
+#include "resize/LanczosReduction.h"
 #include "resize/ResizeRules.h"
 
 namespace {
@@ -32,7 +34,7 @@ struct EngineLink {
 intptr_t SendFromEngine(AmpliscaleWindow* window, unsigned message, uintptr_t wParam,
                         intptr_t lParam) {
   auto* link = static_cast<EngineLink*>(window->context);
-  return link->job->Send(link->frame, message, wParam, lParam) ? 1 : 0;
+  return link->job->AbandonedAfterSend(link->frame, message, wParam, lParam) ? 1 : 0;
 }
 
 // A box without owner, shown on the UI thread while the worker waits.
@@ -43,24 +45,31 @@ void ShowBox(platform::CJob& job, QObject* frame, const QString& text, const QSt
   });
 }
 
-bool Report(platform::CJob& job, QObject* frame, int value) {
-  return job.Send(frame, WM_RESIZE_PROGRESS, 0, value);
+bool AbandonedAfterReport(platform::CJob& job, QObject* frame, int value) {
+  return job.AbandonedAfterSend(frame, WM_RESIZE_PROGRESS, 0, value);
 }
 
 Outcome Reduce(platform::CJob& job, const ResizeRequest& request, QObject* frame, FIBITMAP*& made) {
-  if (Report(job, frame, 128)) return Outcome::Abandoned;
+  if (AbandonedAfterReport(job, frame, 128)) return Outcome::Abandoned;
   // A target with no pixels is no picture: only the end of the job reports it.
   if (request.width <= 0 || request.height <= 0)
-    return Report(job, frame, 255) ? Outcome::Abandoned : Outcome::Made;
+    return AbandonedAfterReport(job, frame, 255) ? Outcome::Abandoned : Outcome::Made;
   errno = 0;
-  made = FreeImage_Rescale(request.source, request.width, request.height, FILTER_LANCZOS3);
+  // The strips fill the second half of the step bar.
+  made = platform::NoThrow([&] {
+    return resize::LanczosReduce(
+        request.source, request.width, request.height,
+        [&](int share) { return AbandonedAfterReport(job, frame, 128 + share * 127 / 255); },
+        [&job] { return job.IsAbandoned() || job.IsPaused(); });
+  });
+  if (job.IsAbandoned()) return Outcome::Abandoned;
   if (!made) {
-    // FreeImage fails here only when it cannot allocate.
+    // The reduction fails only when it cannot allocate.
     const int error = errno != 0 ? errno : ENOMEM;
     ShowBox(job, frame, QString::fromLocal8Bit(std::strerror(error)), QStringLiteral("Error:"),
             platform::MbIcon::Error);
   }
-  return Report(job, frame, 255) ? Outcome::Abandoned : Outcome::Made;
+  return AbandonedAfterReport(job, frame, 255) ? Outcome::Abandoned : Outcome::Made;
 }
 
 Outcome Enlarge(platform::CJob& job, const ResizeRequest& request, QObject* frame,
@@ -77,8 +86,10 @@ Outcome Enlarge(platform::CJob& job, const ResizeRequest& request, QObject* fram
       resize::SourceRegion(FreeImage_GetWidth(request.source), FreeImage_GetHeight(request.source),
                            {width, height}, request.cropToBudget, request.pixelBudget);
   CEngineBuffers::SourceHeader header;
-  uint8_t* source =
-      buffers.CreateSource(request.source, region, header, [&job] { return job.IsAbandoned(); });
+  uint8_t* source = platform::NoThrow([&] {
+    return buffers.CreateSource(request.source, region, header,
+                                [&job] { return job.IsAbandoned(); });
+  });
   if (job.IsAbandoned()) return Outcome::Abandoned;
   if (!source) {
     ShowBox(job, frame, QStringLiteral("Source bitmap hasn't been created"),
@@ -88,10 +99,7 @@ Outcome Enlarge(platform::CJob& job, const ResizeRequest& request, QObject* fram
 
   uint8_t* dest = buffers.CreateDest(width, height);
   if (!dest) {
-    ShowBox(job, frame,
-            QStringLiteral("There is not enough memory to enlarge the picture to %1 x %2 pixels.")
-                .arg(width)
-                .arg(height),
+    ShowBox(job, frame, QString::fromStdString(resize::NotEnoughMemoryText(width, height)),
             QStringLiteral("Memory allocation error"), platform::MbIcon::Error);
     return Outcome::FailedWithMessage;
   }
@@ -100,7 +108,7 @@ Outcome Enlarge(platform::CJob& job, const ResizeRequest& request, QObject* fram
   resize::CAlphaEnlarger alpha;
   if (resize::HasAlpha(source, header.width, header.height)) {
     if (!alpha.Enlarge(source, header.width, header.height, dest, request.width, request.height,
-                       [&](int value) { return Report(job, frame, value); }))
+                       [&](int value) { return AbandonedAfterReport(job, frame, value); }))
       return job.IsAbandoned() ? Outcome::Abandoned : Outcome::Made;
     resize::BleedColourUnderTransparency(source, header.width, header.height);
   }
@@ -125,16 +133,19 @@ Outcome Enlarge(platform::CJob& job, const ResizeRequest& request, QObject* fram
       alpha.PutRow(dest, row);
     else
       resize::CompactRowTo24(dest, row, static_cast<uint64_t>(width), stride);
-    if (Report(job, frame, resize::CompactionReport(row, static_cast<uint64_t>(height))))
+    if (AbandonedAfterReport(job, frame,
+                             resize::CompactionReport(row, static_cast<uint64_t>(height))))
       return Outcome::Abandoned;
   }
   // At 24 and 32 bits FreeImage takes the bytes as they stand, whatever the masks.
   const bool withAlpha = alpha.HasResult();
   const uint64_t pitch = withAlpha ? static_cast<uint64_t>(width) * 4 : stride;
   if (pitch <= INT_MAX)
-    made =
-        FreeImage_ConvertFromRawBits(dest, request.width, request.height, static_cast<int>(pitch),
-                                     withAlpha ? 32 : 24, 0xFF, 0xFF00, 0xFF0000, TRUE);
+    made = platform::NoThrow([&] {
+      return FreeImage_ConvertFromRawBits(dest, request.width, request.height,
+                                          static_cast<int>(pitch), withAlpha ? 32 : 24, 0xFF,
+                                          0xFF00, 0xFF0000, TRUE);
+    });
   return Outcome::Made;
 }
 

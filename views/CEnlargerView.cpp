@@ -1,7 +1,8 @@
 #include "views/CEnlargerView.h"
 
 #include <QApplication>
-#include <cmath>
+#include <utility>
+#include <vector>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QPainter>
@@ -10,6 +11,7 @@
 #include <QStyleHints>
 
 #include "app/CMainFrame.h"
+#include "platform/NoThrow.h"
 #include "views/DisplayBitmap.h"
 #include "views/ViewMath.h"
 
@@ -41,7 +43,9 @@ int ScrollCodeOfAction(int action) {
 
 }  // namespace
 
-CEnlargerView::CEnlargerView(QWidget* parent) : QAbstractScrollArea(parent) {
+CEnlargerView::CEnlargerView(QWidget* parent)
+    : QAbstractScrollArea(parent),
+      m_maker(this, [this](double zoom, const QImage& copy) { OnReducedCopy(zoom, copy); }) {
   setFrameShape(QFrame::NoFrame);
   viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
   m_wheelLines = QApplication::wheelScrollLines();
@@ -56,52 +60,63 @@ CEnlargerView::CEnlargerView(QWidget* parent) : QAbstractScrollArea(parent) {
   }
 }
 
-CEnlargerView::~CEnlargerView() { DropDisplayCopies(); }
+CEnlargerView::~CEnlargerView() { m_maker.Stop(); }
 
 void CEnlargerView::SetImage(FIBITMAP* image) {
   DropDisplayCopies();
   m_image = image;
+  m_scrollOffset = QPoint(0, 0);
+  m_fitPending = image && m_fitToWindow;
 }
 
 void CEnlargerView::DropDisplayCopies() {
+  m_maker.Stop();
   m_fullDrawable = QImage();
-  m_window = QImage();
-  m_reducedImage = QImage();
-  m_reducedFailed = false;
-  if (m_standardOwned && m_standard) FreeImage_Unload(m_standard);
-  m_standard = nullptr;
-  m_standardOwned = false;
-  m_standardTried = false;
-}
-
-FIBITMAP* CEnlargerView::Standard() {
-  if (!m_standardTried) {
-    m_standardTried = true;
-    m_standard = views::StandardBitmap(m_image, m_standardOwned);
-  }
-  return m_standard;
+  m_fullTried = false;
+  m_standardCopy.reset();
+  m_maker.Release(std::exchange(m_reducedImage, QImage()));
+  m_reducedZoom = 0.0;
+  m_failedZoom = 0.0;
+  m_samples = QImage();
 }
 
 const QImage& CEnlargerView::FullDrawable() {
-  if (m_fullDrawable.isNull() && m_image) m_fullDrawable = views::DrawableImage(Standard());
+  if (!m_fullTried && m_image) {
+    m_fullTried = true;
+    bool owned = false;
+    FIBITMAP* standard = platform::NoThrow([&] { return views::StandardBitmap(m_image, owned); });
+    if (owned && standard) m_standardCopy.reset(standard, FreeImage_Unload);
+    if (standard) m_fullDrawable = views::DrawableImage(standard);
+  }
   return m_fullDrawable;
 }
 
-void CEnlargerView::MakeReducedImage() {
-  QGuiApplication::setOverrideCursor(Qt::WaitCursor);
-  const QRect size = GetImageRect();
-  FIBITMAP* standard = Standard();
-  FIBITMAP* reduced =
-      standard ? FreeImage_Rescale(standard, size.width(), size.height(), FILTER_BOX) : nullptr;
-  if (reduced) {
-    // Stored top row first in the painter's fastest format, so that each
-    // paint is a plain copy.
-    const QImage bottomUp = views::DrawableImage(reduced);
-    if (!bottomUp.isNull()) views::CopyTopDown(bottomUp, bottomUp.rect(), m_reducedImage);
-    FreeImage_Unload(reduced);
+void CEnlargerView::RequestReducedCopy() {
+  if (!m_image || m_zoom >= 1.0) return;
+  if (m_reducedZoom == m_zoom || m_maker.Pending() == m_zoom || m_failedZoom == m_zoom) return;
+  const QImage& full = FullDrawable();
+  if (full.isNull()) return;
+  // A converted copy is shared with the worker; m_image's own bits are read
+  // no more once DropDisplayCopies has stopped the workers.
+  m_maker.Start(full, m_standardCopy, GetImageRect().size(), m_zoom);
+}
+
+void CEnlargerView::OnReducedCopy(double zoom, const QImage& copy) {
+  if (zoom != m_zoom) return;  // the zoom has moved on meanwhile
+  if (copy.isNull()) {
+    m_failedZoom = zoom;
+  } else {
+    m_maker.Release(std::exchange(m_reducedImage, copy));
+    m_reducedZoom = zoom;
   }
-  m_reducedFailed = m_reducedImage.isNull();
-  QGuiApplication::restoreOverrideCursor();
+  viewport()->update();
+}
+
+double CEnlargerView::FittedZoom() const {
+  const QSize client = maximumViewportSize();
+  const int w = static_cast<int>(FreeImage_GetWidth(m_image));
+  const int h = static_cast<int>(FreeImage_GetHeight(m_image));
+  return viewmath::ClampZoom(viewmath::FitZoom(1.0, client.width(), client.height(), w, h), true);
 }
 
 QRect CEnlargerView::GetImageRect() const {
@@ -115,16 +130,21 @@ QRect CEnlargerView::GetImageRect() const {
 void CEnlargerView::SetZoom(double zoom) {
   const double old = m_zoom;
   zoom = viewmath::ClampZoom(zoom, m_fitToWindow);
+  // A new picture in fit mode is fitted, whatever zoom it is first given.
+  if (m_fitPending && m_fitToWindow && m_image) zoom = FittedZoom();
+  m_fitPending = false;
   bool refused = false;
   if (m_frame && m_frame->m_syncZoom) {
     const double other = MapZoomToOther(zoom);
     refused = other < viewmath::kMinZoom || other > viewmath::kMaxZoom;
   }
   if (!refused) {
-    m_reducedImage = QImage();
-    m_reducedFailed = false;
     m_zoom = zoom;
-    if (zoom < 1.0 && m_image) MakeReducedImage();
+    if (zoom >= 1.0) {
+      m_maker.Release(std::exchange(m_reducedImage, QImage()));
+      m_reducedZoom = 0.0;
+    }
+    RequestReducedCopy();
     const QSize before = viewport()->size();
     const int centreX = m_scrollOffset.x() + before.width() / 2;
     const int centreY = m_scrollOffset.y() + before.height() / 2;
@@ -138,8 +158,6 @@ void CEnlargerView::SetZoom(double zoom) {
           viewmath::ZoomCentreTarget(centreX, centreY, old, zoom, after.width(), after.height());
       ScrollToView(
           QRect(target.left, target.top, target.right - target.left, target.bottom - target.top));
-    } else {
-      viewport()->update();
     }
     if (m_frame && m_frame->m_syncZoom) PropagateZoom(m_zoom);
   }
@@ -148,7 +166,8 @@ void CEnlargerView::SetZoom(double zoom) {
 
 void CEnlargerView::UpdateScrollSize(bool redraw) {
   const QRect image = GetImageRect();
-  if (m_fitToWindow) {
+  // A picture too large to fit even at the smallest zoom scrolls as usual.
+  if (m_fitToWindow && m_zoom > viewmath::kMinZoom) {
     SetScrollSize(1, 1, redraw);
   } else {
     SetScrollSize(image.width(), image.height(), redraw);
@@ -238,14 +257,9 @@ void CEnlargerView::MoveOffset(Qt::Orientation axis, int value) {
   m_syncingBars = true;
   (horizontal ? horizontalScrollBar() : verticalScrollBar())->setValue(value);
   m_syncingBars = false;
-  // Below and at 100 % the picture moves pixel for pixel, so what is on
-  // screen can be shifted; a stretched window is drawn afresh, since its
-  // pixel grid does not follow a shift exactly.
-  if (m_zoom <= 1.0) {
-    viewport()->scroll(horizontal ? old - value : 0, horizontal ? 0 : old - value);
-  } else {
-    viewport()->update();
-  }
+  // Each screen pixel shows what its place in the displayed picture shows,
+  // at any zoom: what is on screen can be shifted.
+  viewport()->scroll(horizontal ? old - value : 0, horizontal ? 0 : old - value);
 }
 
 void CEnlargerView::OnScrollBarAction(Qt::Orientation axis, int action) {
@@ -346,6 +360,11 @@ void CEnlargerView::keyPressEvent(QKeyEvent* e) {
 }
 
 void CEnlargerView::wheelEvent(QWheelEvent* e) {
+  e->accept();
+  if (e->modifiers() & Qt::ControlModifier) {
+    if (e->angleDelta().y() != 0) ZoomAtPoint(e->angleDelta().y() > 0, e->position().toPoint());
+    return;
+  }
   const viewmath::WheelSteps wheel =
       viewmath::Wheel(m_wheelRemainder, e->angleDelta().y(), m_wheelLines, m_scrollSize.height(),
                       m_clientSize.height());
@@ -354,12 +373,55 @@ void CEnlargerView::wheelEvent(QWheelEvent* e) {
   }
   m_wheelRemainder = wheel.remainder;
   SyncScroll();
-  e->accept();
+}
+
+void CEnlargerView::ZoomAtPoint(bool in, QPoint at) {
+  if (!m_frame || !m_image) return;
+  const double old = m_zoom;
+  const QPointF picture((m_scrollOffset.x() + at.x()) / old, (m_scrollOffset.y() + at.y()) / old);
+  m_frame->ActivateView(m_index);
+  if (in) {
+    m_frame->OnZoomIn();
+  } else {
+    m_frame->OnZoomOut();
+  }
+  if (m_zoom == old) return;
+  SetScrollOffset(static_cast<int>(picture.x() * m_zoom) - at.x(),
+                  static_cast<int>(picture.y() * m_zoom) - at.y(), true);
+  SyncScroll();
 }
 
 void CEnlargerView::mousePressEvent(QMouseEvent* e) {
   if (e->button() == Qt::LeftButton && m_frame && m_image) m_frame->ActivateView(m_index);
+  if (e->button() == Qt::LeftButton && m_image) {
+    // Taken here, so that the moves of this drag come to the view.
+    m_dragging = true;
+    m_dragStart = e->position().toPoint();
+    m_dragOffset = m_scrollOffset;
+    viewport()->setCursor(Qt::ClosedHandCursor);
+    e->accept();
+    return;
+  }
   QAbstractScrollArea::mousePressEvent(e);
+}
+
+void CEnlargerView::mouseMoveEvent(QMouseEvent* e) {
+  if (!m_dragging) return QAbstractScrollArea::mouseMoveEvent(e);
+  // The picture follows the hand: the offset moves against the mouse.
+  const QPoint target = m_dragOffset - (e->position().toPoint() - m_dragStart);
+  MoveOffset(Qt::Horizontal,
+             viewmath::ClampOffset(target.x(), m_scrollSize.width(), m_clientSize.width()));
+  MoveOffset(Qt::Vertical,
+             viewmath::ClampOffset(target.y(), m_scrollSize.height(), m_clientSize.height()));
+  SyncScroll();
+}
+
+void CEnlargerView::mouseReleaseEvent(QMouseEvent* e) {
+  if (m_dragging && e->button() == Qt::LeftButton) {
+    m_dragging = false;
+    viewport()->unsetCursor();
+  }
+  QAbstractScrollArea::mouseReleaseEvent(e);
 }
 
 void CEnlargerView::paintEvent(QPaintEvent* e) {
@@ -367,56 +429,57 @@ void CEnlargerView::paintEvent(QPaintEvent* e) {
   Render(painter, e->rect());
 }
 
-void CEnlargerView::Render(QPainter& painter, const QRect& exposed) {
-  const QRect client(QPoint(0, 0), viewport()->size());
-  if (!m_image) {
-    painter.fillRect(exposed, kBackground);
-    return;
-  }
-  const int ox = m_scrollOffset.x();
-  const int oy = m_scrollOffset.y();
-  if (m_zoom < 1.0) {
-    if (m_reducedImage.isNull() && !m_reducedFailed) MakeReducedImage();
-    const QRect target(QPoint(-ox, -oy), GetImageRect().size());
-    // Whatever the picture does not cover opaquely stays light grey; without
-    // a reduced copy (out of memory) there is nothing to draw from.
-    if (m_reducedImage.isNull() || m_reducedImage.hasAlphaChannel()) {
-      painter.fillRect(exposed, kBackground);
-    } else {
-      for (const QRect& strip : QRegion(exposed).subtracted(QRegion(target))) {
-        painter.fillRect(strip, kBackground);
-      }
-    }
-    if (!m_reducedImage.isNull()) painter.drawImage(target.topLeft(), m_reducedImage);
-    return;
-  }
+void CEnlargerView::Render(QPainter& painter, const QRect& area) {
+  const QRect exposed = area.intersected(QRect(QPoint(0, 0), viewport()->size()));
   const QImage& full = FullDrawable();
-  const viewmath::SourceWindow window =
-      viewmath::VisibleSource(ox, oy, client.width(), client.height(), m_zoom);
-  const double sx = static_cast<double>(client.width()) / window.width;
-  const double sy = static_cast<double>(client.height()) / window.height;
-  // Only the source pixels under the exposed part, and only those on the picture.
-  const QRect under(window.left + static_cast<int>(exposed.left() / sx),
-                    window.top + static_cast<int>(exposed.top() / sy),
-                    static_cast<int>(std::ceil((exposed.right() + 1) / sx)) -
-                        static_cast<int>(exposed.left() / sx),
-                    static_cast<int>(std::ceil((exposed.bottom() + 1) / sy)) -
-                        static_cast<int>(exposed.top() / sy));
-  const QRect source =
-      under.intersected(QRect(window.left, window.top, window.width, window.height))
-          .intersected(full.rect());
-  const QRectF target((source.x() - window.left) * sx, (source.y() - window.top) * sy,
-                      source.width() * sx, source.height() * sy);
-  if (full.isNull() || full.hasAlphaChannel() || source.isEmpty() ||
-      !target.contains(QRectF(exposed))) {
+  if (!m_image || full.isNull() || exposed.isEmpty()) {
     painter.fillRect(exposed, kBackground);
+    return;
   }
-  if (full.isNull() || source.isEmpty()) return;
-  // The picture's rows are stored bottom-up; the visible pixels are turned
-  // top row first for this paint: a few hundred thousand at most, where a
-  // flipped or 24-bit draw of the stored rows costs several times more.
-  views::CopyTopDown(full, source, m_window);
-  if (!m_window.isNull()) painter.drawImage(target, m_window);
+  RequestReducedCopy();
+  // The picture drawn from: the reduced copy for this zoom, else the latest
+  // copy scaled until that one is ready, else the picture itself. Screen
+  // pixel p (counted from the displayed picture's edge) shows the source
+  // pixel its centre falls on, so any part of the screen paints the same
+  // wherever a paint starts, and the last pixel is always reached.
+  const bool reduced = m_zoom < 1.0 && !m_reducedImage.isNull();
+  const QImage& source = reduced ? m_reducedImage : full;
+  const double sourceZoom = reduced ? m_reducedZoom : 1.0;
+  const bool exact = sourceZoom == m_zoom;
+  const QRect shown = GetImageRect();
+  const auto map = [&](int p, int displayed, int sourceExtent) {
+    if (m_zoom < 1.0 && p >= displayed) return -1;
+    const int s = exact ? p : static_cast<int>((p + 0.5) * sourceZoom / m_zoom);
+    return s < sourceExtent ? s : -1;
+  };
+  std::vector<int> columns, rows;
+  for (int x = exposed.left(); x <= exposed.right(); ++x) {
+    const int s = map(m_scrollOffset.x() + x, shown.width(), source.width());
+    if (s < 0) break;
+    columns.push_back(s);
+  }
+  for (int y = exposed.top(); y <= exposed.bottom(); ++y) {
+    const int s = map(m_scrollOffset.y() + y, shown.height(), source.height());
+    if (s < 0) break;
+    rows.push_back(s);
+  }
+  const QRect target(exposed.topLeft(),
+                     QSize(static_cast<int>(columns.size()), static_cast<int>(rows.size())));
+  // What the picture leaves uncovered, or shows through, is light grey.
+  if (source.hasAlphaChannel()) {
+    painter.fillRect(exposed, kBackground);
+  } else {
+    for (const QRect& strip : QRegion(exposed).subtracted(QRegion(target))) {
+      painter.fillRect(strip, kBackground);
+    }
+  }
+  if (target.isEmpty()) return;
+  views::Sample(source, !reduced, columns, rows, m_samples);
+  if (m_samples.isNull()) {
+    painter.fillRect(target, kBackground);  // out of memory: nothing to draw
+    return;
+  }
+  painter.drawImage(target.topLeft(), m_samples);
 }
 
 double CEnlargerView::MapZoomToOther(double zoom) const {

@@ -7,23 +7,32 @@
 #include <QPoint>
 #include <QRect>
 #include <QSize>
+#include <memory>
+
+#include "views/CReducedCopyMaker.h"
 
 class CMainFrame;
 class QPainter;
 
 // The zoomable, scrollable view of one image. UI thread only; it borrows
-// m_image from the frame and owns only its display copies.
+// m_image from the frame and owns only its display copies, whose reduced
+// copies are made on workers that end before the view lets go of m_image.
 class CEnlargerView : public QAbstractScrollArea {
  public:
   explicit CEnlargerView(QWidget* parent = nullptr);
   ~CEnlargerView() override;
 
-  // Shows image (borrowed; null clears the view). Replaces m_image and drops
-  // the display copies made from the previous one.
+  // Shows image (borrowed; null clears the view) from its top-left corner.
+  // Replaces m_image and drops the display copies made from the previous
+  // one; no worker reads the previous one any more once this returns. In fit
+  // mode the next SetZoom fits the new picture instead.
   void SetImage(FIBITMAP* image);
   FIBITMAP* Image() const { return m_image; }
 
   double GetZoom() const { return m_zoom; }
+  // False while the picture is shown from an older copy, scaled, until the
+  // reduced copy for this zoom is made.
+  bool ReducedCopyReady() const { return !m_image || m_zoom >= 1.0 || m_reducedZoom == m_zoom; }
   void SetZoom(double zoom);
   QRect GetImageRect() const;
   void UpdateScrollSize(bool redraw);
@@ -62,6 +71,8 @@ class CEnlargerView : public QAbstractScrollArea {
   void paintEvent(QPaintEvent* e) override;
   void resizeEvent(QResizeEvent* e) override;
   void mousePressEvent(QMouseEvent* e) override;
+  void mouseMoveEvent(QMouseEvent* e) override;
+  void mouseReleaseEvent(QMouseEvent* e) override;
   void keyPressEvent(QKeyEvent* e) override;
   void wheelEvent(QWheelEvent* e) override;
   void scrollContentsBy(int dx, int dy) override;
@@ -74,21 +85,32 @@ class CEnlargerView : public QAbstractScrollArea {
   void MoveOffset(Qt::Orientation axis, int value);
   void ShowNeededBars();
   void ResetScrollBars();
-  void MakeReducedImage();
+  // Starts a reduced copy for the zoom shown when one is needed.
+  void RequestReducedCopy();
+  void OnReducedCopy(double zoom, const QImage& copy);
+  // Ctrl + wheel: one zoom step, the picture point under at staying there.
+  void ZoomAtPoint(bool in, QPoint at);
   void DropDisplayCopies();
   const QImage& FullDrawable();
-  FIBITMAP* Standard();
+  // The zoom at which the picture fits the client area, at most 100 %.
+  double FittedZoom() const;
 
   FIBITMAP* m_image = nullptr;
-  // m_image reduced to the displayed size, top row first; only while m_zoom
-  // is below 1.0.
+  // m_image as a drawable bitmap, rows bottom-up: over m_image's own bits,
+  // or over a converted copy for formats a painter cannot draw.
+  std::shared_ptr<FIBITMAP> m_standardCopy;
+  QImage m_fullDrawable;
+  bool m_fullTried = false;
+  // The latest reduced copy, top row first, made for m_reducedZoom: while a
+  // copy for a new zoom is made, the previous one is shown scaled.
   QImage m_reducedImage;
-  // m_image as a 24- or 32-bit bitmap; a copy only for other formats.
-  FIBITMAP* m_standard = nullptr;
-  bool m_standardOwned = false;
-  bool m_standardTried = false;
-  bool m_reducedFailed = false;  // the reduced copy could not be made
-  QImage m_fullDrawable;         // over m_standard, bottom-up rows
-  QImage m_window;               // the visible source pixels of the last paint at zoom >= 1
-  bool m_syncingBars = false;    // set while the view moves its own scroll bars
+  double m_reducedZoom = 0.0;
+  double m_failedZoom = 0.0;  // a zoom whose copy could not be made
+  CReducedCopyMaker m_maker;
+  bool m_fitPending = false;  // a new picture waits to be fitted
+  bool m_dragging = false;
+  QPoint m_dragStart;  // where the left button went down, with the offset then
+  QPoint m_dragOffset;
+  QImage m_samples;            // scratch for the pixels of one paint
+  bool m_syncingBars = false;  // set while the view moves its own scroll bars
 };

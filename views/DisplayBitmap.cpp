@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <vector>
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
@@ -150,30 +151,85 @@ QImage DrawableImage(FIBITMAP* standard) {
   return copy;
 }
 
-void CopyTopDown(const QImage& bottomUp, const QRect& window, QImage& out) {
-  const QImage::Format format =
-      bottomUp.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32;
-  if (out.size() != window.size() || out.format() != format) out = QImage(window.size(), format);
-  if (out.isNull()) return;  // out of memory: nothing to draw
-  const int width = window.width();
-  for (int row = 0; row < window.height(); ++row) {
-    const int stored = bottomUp.height() - 1 - (window.top() + row);
-    const uchar* in = bottomUp.constScanLine(stored);
-    auto* dst = reinterpret_cast<uint32_t*>(out.scanLine(row));
-    switch (bottomUp.format()) {
-      case QImage::Format_BGR888: {
-        Bgr24ToRgb32(in + 3 * window.left(), dst, width);
-        break;
-      }
-      case QImage::Format_ARGB32: {
-        const auto* p = reinterpret_cast<const QRgb*>(in) + window.left();
-        for (int x = 0; x < width; ++x) dst[x] = qPremultiply(p[x]);
-        break;
-      }
-      default:  // RGB32
-        std::copy_n(reinterpret_cast<const uint32_t*>(in) + window.left(), width, dst);
-        break;
+namespace {
+
+QImage::Format ShownFormat(const QImage& picture) {
+  return picture.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32;
+}
+
+// Pixels [left, left + width) of one stored row as RGB32, or premultiplied
+// ARGB32 for a picture with alpha.
+void ConvertRow(const QImage& picture, int storedRow, int left, int width, uint32_t* dst) {
+  const uchar* in = picture.constScanLine(storedRow);
+  switch (picture.format()) {
+    case QImage::Format_BGR888:
+      Bgr24ToRgb32(in + 3 * left, dst, width);
+      break;
+    case QImage::Format_ARGB32: {
+      const auto* p = reinterpret_cast<const QRgb*>(in) + left;
+      for (int x = 0; x < width; ++x) dst[x] = qPremultiply(p[x]);
+      break;
     }
+    default:  // RGB32
+      std::copy_n(reinterpret_cast<const uint32_t*>(in) + left, width, dst);
+      break;
+  }
+}
+
+// Single pixels of one stored row, by column, in ConvertRow's formats.
+void PickPixels(const QImage& picture, int storedRow, std::span<const int> columns, uint32_t* dst) {
+  const uchar* in = picture.constScanLine(storedRow);
+  const auto* words = reinterpret_cast<const QRgb*>(in);
+  const size_t n = columns.size();
+  switch (picture.format()) {
+    case QImage::Format_BGR888:
+      for (size_t i = 0; i < n; ++i) {
+        const uchar* p = in + 3 * columns[i];
+        dst[i] = 0xff000000u | uint32_t{p[2]} << 16 | uint32_t{p[1]} << 8 | p[0];
+      }
+      break;
+    case QImage::Format_ARGB32:
+      for (size_t i = 0; i < n; ++i) dst[i] = qPremultiply(words[columns[i]]);
+      break;
+    default:  // RGB32
+      for (size_t i = 0; i < n; ++i) dst[i] = words[columns[i]];
+      break;
+  }
+}
+
+}  // namespace
+
+void Sample(const QImage& picture, bool bottomUp, std::span<const int> columns,
+            std::span<const int> rows, QImage& out) {
+  const QSize size(static_cast<int>(columns.size()), static_cast<int>(rows.size()));
+  const QImage::Format format = ShownFormat(picture);
+  if (out.size() != size || out.format() != format) out = QImage(size, format);
+  if (out.isNull() || size.isEmpty()) return;
+  const int left = columns.front();
+  const int span = columns.back() - left + 1;
+  // Consecutive columns (a picture shown 1:1) are converted straight into
+  // place; columns that repeat (a picture enlarged) are converted once and
+  // then picked from; columns far apart (a picture reduced) are picked alone.
+  const bool consecutive = span == size.width();
+  const bool sparse = span > size.width();
+  std::vector<uint32_t> converted(consecutive || sparse ? 0 : span);
+  for (int j = 0; j < size.height(); ++j) {
+    auto* dst = reinterpret_cast<uint32_t*>(out.scanLine(j));
+    if (j > 0 && rows[j] == rows[j - 1]) {
+      std::copy_n(reinterpret_cast<const uint32_t*>(out.constScanLine(j - 1)), size.width(), dst);
+      continue;
+    }
+    const int stored = bottomUp ? picture.height() - 1 - rows[j] : rows[j];
+    if (consecutive) {
+      ConvertRow(picture, stored, left, span, dst);
+      continue;
+    }
+    if (sparse) {
+      PickPixels(picture, stored, columns, dst);
+      continue;
+    }
+    ConvertRow(picture, stored, left, span, converted.data());
+    for (int i = 0; i < size.width(); ++i) dst[i] = converted[columns[i] - left];
   }
 }
 

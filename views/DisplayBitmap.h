@@ -4,6 +4,7 @@
 
 #include <QImage>
 #include <QRect>
+#include <span>
 
 // Turns any bitmap FreeImage loads into something a painter can draw. UI
 // thread (the views); reads the bitmap only.
@@ -23,10 +24,12 @@ QImage DrawableImage(FIBITMAP* standard);
 // conversion exists.
 FIBITMAP* StandardBitmap(FIBITMAP* bitmap, bool& owned);
 
-// Copies window (in picture rows, counted from the top) of a bottom-up image
-// made by DrawableImage into out, top row first, as RGB32 or, for a picture
-// with alpha, premultiplied ARGB32: the formats a painter draws fastest.
-// out keeps its buffer when it already has the right size and format.
-void CopyTopDown(const QImage& bottomUp, const QRect& window, QImage& out);
+// Nearest-neighbour samples of picture into out, as RGB32 or, for a
+// picture with alpha, premultiplied ARGB32 (the formats a painter draws
+// fastest): out pixel (i, j) shows picture pixel (columns[i], rows[j]),
+// rows counted from the top; bottomUp says the rows are stored bottom row
+// first. columns must not decrease, and all must lie on the picture.
+void Sample(const QImage& picture, bool bottomUp, std::span<const int> columns,
+            std::span<const int> rows, QImage& out);
 
 }  // namespace views

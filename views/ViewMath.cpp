@@ -92,17 +92,6 @@ IRect ZoomCentreTarget(int centreX, int centreY, double oldZoom, double newZoom,
   return {left, top, left + width, top + height};
 }
 
-SourceWindow VisibleSource(int offsetX, int offsetY, int width, int height, double zoom) {
-  SourceWindow w;
-  w.left = static_cast<int>(offsetX / zoom);
-  // A window narrower than one zoomed pixel still shows that pixel.
-  w.width = std::max(1, static_cast<int>(width / zoom));
-  w.height = std::max(1, static_cast<int>(height / zoom));
-  w.bottom = static_cast<int>((offsetY + height) / zoom);
-  w.top = w.bottom - w.height;
-  return w;
-}
-
 double NextZoomStep(std::span<const double> table, double x, bool up) {
   if (table.empty()) return x;
   double best = 1000.0;

@@ -82,17 +82,6 @@ WheelSteps Wheel(int remainder, int delta, int wheelLines, int scrollHeight, int
 IRect ZoomCentreTarget(int centreX, int centreY, double oldZoom, double newZoom, int width,
                        int height);
 
-// The source pixels a view stretches over its client area at zoom >= 1, in
-// top-down image rows: left column, top row, width and height, bottom row.
-struct SourceWindow {
-  int left = 0;
-  int top = 0;
-  int width = 0;
-  int height = 0;
-  int bottom = 0;
-};
-SourceWindow VisibleSource(int offsetX, int offsetY, int width, int height, double zoom);
-
 // The table entry after x in the chosen direction; between two levels the
 // next level, on a level its neighbour, held at the table's ends.
 double NextZoomStep(std::span<const double> table, double x, bool up);

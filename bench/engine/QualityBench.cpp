@@ -1,15 +1,25 @@
 // Enlargement quality and speed of the engine against FreeImage's filters.
 //
-// Each photograph is reduced by FreeImage's antialiased Catmull-Rom filter,
-// then enlarged back to its size by the engine (through its five calls) and by
-// FreeImage's Lanczos3, Catmull-Rom and bicubic filters, all in the same run.
-// Printed per factor and method: PSNR on luma (BT.601, 16-235, the border
-// shaved by the factor) and SSIM, averaged over the photographs, and output
-// megapixels per second, with the engine's speed as a ratio to Lanczos3.
-// Each timing is the fastest of three runs, to damp other work on the machine.
+// Each picture is reduced by FreeImage's antialiased Catmull-Rom filter, then,
+// for each input kind, kept as it is or saved as a JPEG of the given quality
+// and read back (FreeImage), and enlarged back to its size by the engine
+// (through its five calls), by an earlier build of the engine if one is given,
+// and by FreeImage's Lanczos3, Catmull-Rom and bicubic filters, all in the
+// same run. The pictures are the photographs named on the command line and
+// three drawings that the bench makes itself; each group is averaged apart.
+// Printed per group, input kind, factor and method: PSNR on luma (BT.601,
+// 16-235, the border shaved by the factor) and SSIM, the mean gain over
+// Lanczos3 with the picture that gains least, and output megapixels per
+// second with the speed as a ratio to Lanczos3. Each timing is the fastest of
+// three runs, to damp other work on the machine.
 //
-// Usage: engine_quality_bench [--factors 1.5,2,3] [--threads N] photo...
+// Usage: engine_quality_bench [--factors 1.5,2,3] [--kinds 0,90,75] [--previous lib.so]
+//                             [--save dir] photo...
+//   --kinds: 0 is the clean input, other numbers JPEG qualities.
+//   --previous: an earlier libampliscale.so, measured beside this one.
+//   --save: writes every enlargement (engine, previous, Lanczos3) there as PNG.
 #include <FreeImage.h>
+#include <dlfcn.h>
 
 #include <algorithm>
 #include <chrono>
@@ -19,8 +29,10 @@
 #include <cstring>
 #include <map>
 #include <string>
+#include <type_traits>
 #include <vector>
 
+#include "bench/engine/Drawings.h"
 #include "engine/ampliscale.h"
 
 namespace {
@@ -48,16 +60,6 @@ Luma FromBitmap(FIBITMAP* dib) {
     for (int x = 0; x < l.w; ++x, p += 3)
       l.y[static_cast<std::size_t>(r) * l.w + x] = ToLuma(p[2], p[1], p[0]);
   }
-  return l;
-}
-
-Luma FromTopDown(const std::vector<BYTE>& bgra, int w, int h) {
-  Luma l;
-  l.w = w;
-  l.h = h;
-  l.y.resize(static_cast<std::size_t>(w) * h);
-  for (std::size_t i = 0; i < l.y.size(); ++i)
-    l.y[i] = ToLuma(bgra[4 * i + 2], bgra[4 * i + 1], bgra[4 * i]);
   return l;
 }
 
@@ -125,8 +127,30 @@ double Ssim(const Luma& a, const Luma& b, int shave) {
   return sum / mx.size();
 }
 
+// An engine's five calls, from this build or from an earlier one.
+struct Engine {
+  int (*init)(AmpliscaleWindow*) = DllInit;
+  void (*source)(int, int, void*) = DllSetSourceImage;
+  void (*dest)(int, int, void*) = DllSetDestImage;
+  void (*filter)() = DllFilter;
+  void (*next)() = DllNextStage;
+};
+
+bool LoadEngine(const char* path, Engine& engine) {
+  void* library = dlopen(path, RTLD_NOW | RTLD_LOCAL);
+  if (!library) return false;
+  auto find = [&](auto& function, const char* name) {
+    function = reinterpret_cast<std::remove_reference_t<decltype(function)>>(dlsym(library, name));
+    return function != nullptr;
+  };
+  return find(engine.init, "DllInit") && find(engine.source, "DllSetSourceImage") &&
+         find(engine.dest, "DllSetDestImage") && find(engine.filter, "DllFilter") &&
+         find(engine.next, "DllNextStage");
+}
+
 // The engine's job through its five calls; returns the W x H result, top row first.
-std::vector<BYTE> EngineEnlarge(FIBITMAP* small, int W, int H, double& seconds) {
+std::vector<BYTE> EngineEnlarge(const Engine& engine, FIBITMAP* small, int W, int H,
+                                double& seconds) {
   const int w = FreeImage_GetWidth(small), h = FreeImage_GetHeight(small);
   std::vector<BYTE> source(static_cast<std::size_t>(w) * h * 4);
   for (int r = 0; r < h; ++r) {
@@ -137,15 +161,37 @@ std::vector<BYTE> EngineEnlarge(FIBITMAP* small, int W, int H, double& seconds) 
   const std::size_t bufW = std::max(W, 2 * w - 1), bufH = std::max(H, 2 * h - 1);
   std::vector<BYTE> dest(bufW * bufH * 4);
   const auto start = Clock::now();
-  DllInit(nullptr);
-  DllSetSourceImage(w, h, source.data());
-  DllSetDestImage(W, H, dest.data());
-  DllFilter();
-  DllNextStage();
-  DllNextStage();
+  engine.init(nullptr);
+  engine.source(w, h, source.data());
+  engine.dest(W, H, dest.data());
+  engine.filter();
+  engine.next();
+  engine.next();
   seconds = std::chrono::duration<double>(Clock::now() - start).count();
   dest.resize(static_cast<std::size_t>(W) * H * 4);
   return dest;
+}
+
+FIBITMAP* ToBitmap(const std::vector<BYTE>& bgra, int W, int H) {
+  FIBITMAP* dib = FreeImage_Allocate(W, H, 24);
+  for (int r = 0; r < H; ++r) {
+    BYTE* p = FreeImage_GetScanLine(dib, H - 1 - r);
+    for (int x = 0; x < W; ++x)
+      std::memcpy(p + 3 * x, &bgra[(static_cast<std::size_t>(r) * W + x) * 4], 3);
+  }
+  return dib;
+}
+
+// The picture as it comes back from a JPEG file of the given quality.
+FIBITMAP* ThroughJpeg(FIBITMAP* dib, int quality) {
+  FIMEMORY* memory = FreeImage_OpenMemory();
+  FreeImage_SaveToMemory(FIF_JPEG, dib, memory, quality);
+  FreeImage_SeekMemory(memory, 0, SEEK_SET);
+  FIBITMAP* loaded = FreeImage_LoadFromMemory(FIF_JPEG, memory);
+  FreeImage_CloseMemory(memory);
+  FIBITMAP* rgb = FreeImage_ConvertTo24Bits(loaded);
+  FreeImage_Unload(loaded);
+  return rgb;
 }
 
 struct Score {
@@ -153,100 +199,177 @@ struct Score {
   int count = 0;
 };
 
+enum Method { kEngine, kPrevious, kLanczos3, kCatmullRom, kBicubic, kMethods };
+const char* const kNames[kMethods] = {"engine", "previous", "Lanczos3", "Catmull-Rom", "bicubic"};
+
+struct Row {
+  Score scores[kMethods];
+  double leastGain = 1e9;  // of the engine over Lanczos3, over the pictures
+  std::string leastName;
+};
+
+struct Picture {
+  std::string name;
+  FIBITMAP* bitmap;
+  bool drawing;
+};
+
 std::vector<double> ParseList(const char* text) {
   std::vector<double> values;
   for (const char* p = text; *p;) {
     char* end = nullptr;
     values.push_back(std::strtod(p, &end));
+    if (end == p) break;
     p = *end == ',' ? end + 1 : end;
-    if (end == p && *p) break;
   }
   return values;
+}
+
+std::string KindName(int quality) {
+  return quality ? "JPEG q" + std::to_string(quality) : std::string("clean");
+}
+
+std::string BaseName(const std::string& path) {
+  const std::size_t slash = path.find_last_of('/');
+  std::string name = path.substr(slash == std::string::npos ? 0 : slash + 1);
+  return name.substr(0, name.find('.'));
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   std::vector<double> factors = {1.5, 2, 3, 4, 8};
+  std::vector<double> kinds = {0, 90, 75};
   std::vector<std::string> photos;
+  std::string saveDir;
+  Engine engines[2];
+  bool previous = false;
   for (int i = 1; i < argc; ++i) {
     if (!std::strcmp(argv[i], "--factors") && i + 1 < argc) {
       factors = ParseList(argv[++i]);
+    } else if (!std::strcmp(argv[i], "--kinds") && i + 1 < argc) {
+      kinds = ParseList(argv[++i]);
+    } else if (!std::strcmp(argv[i], "--save") && i + 1 < argc) {
+      saveDir = argv[++i];
+    } else if (!std::strcmp(argv[i], "--previous") && i + 1 < argc) {
+      previous = LoadEngine(argv[++i], engines[1]);
+      if (!previous) {
+        std::fprintf(stderr, "cannot load %s: %s\n", argv[i], dlerror());
+        return 2;
+      }
     } else {
       photos.push_back(argv[i]);
     }
   }
-  if (photos.empty()) {
-    std::fprintf(stderr, "usage: %s [--factors 1.5,2,3] photo...\n", argv[0]);
-    return 2;
-  }
   FreeImage_Initialise(FALSE);
-  const char* names[] = {"engine", "Lanczos3", "Catmull-Rom", "bicubic"};
-  const FREE_IMAGE_FILTER filters[] = {FILTER_LANCZOS3, FILTER_CATMULLROM, FILTER_BICUBIC};
-  std::map<double, Score[4]> scores;
+  std::vector<Picture> pictures;
   for (const std::string& path : photos) {
     FIBITMAP* loaded = FreeImage_Load(FreeImage_GetFileType(path.c_str(), 0), path.c_str(), 0);
     if (!loaded) {
       std::fprintf(stderr, "cannot read %s\n", path.c_str());
       continue;
     }
-    FIBITMAP* photo = FreeImage_ConvertTo24Bits(loaded);
+    pictures.push_back({BaseName(path), FreeImage_ConvertTo24Bits(loaded), false});
     FreeImage_Unload(loaded);
-    for (const double factor : factors) {
-      const int w = std::max(1, static_cast<int>(FreeImage_GetWidth(photo) / factor));
-      const int h = std::max(1, static_cast<int>(FreeImage_GetHeight(photo) / factor));
-      const int W = static_cast<int>(w * factor), H = static_cast<int>(h * factor);
-      FIBITMAP* truth = FreeImage_Copy(photo, 0, 0, W, H);
-      FIBITMAP* small = FreeImage_Rescale(truth, w, h, FILTER_CATMULLROM);
-      const Luma reference = FromBitmap(truth);
-      const int shave = static_cast<int>(std::ceil(factor));
-      Score* row = scores[factor];
-      double seconds = 0, fastest = 1e30;
-      std::vector<BYTE> enlarged;
-      for (int run = 0; run < kRuns; ++run) {
-        enlarged = EngineEnlarge(small, W, H, seconds);
-        fastest = std::min(fastest, seconds);
-      }
-      const auto ours = FromTopDown(enlarged, W, H);
-      auto add = [&](Score& s, const Luma& l, double t) {
-        s.psnr += Psnr(reference, l, shave);
-        s.ssim += Ssim(reference, l, shave);
-        s.seconds += t;
-        s.megapixels += W * static_cast<double>(H) / 1e6;
-        ++s.count;
-      };
-      add(row[0], ours, fastest);
-      for (int m = 0; m < 3; ++m) {
-        FIBITMAP* big = nullptr;
-        double t = 1e30;
-        for (int run = 0; run < kRuns; ++run) {
-          if (big) FreeImage_Unload(big);
-          const auto start = Clock::now();
-          big = FreeImage_Rescale(small, W, H, filters[m]);
-          t = std::min(t, std::chrono::duration<double>(Clock::now() - start).count());
+  }
+  for (const enginebench::Drawing& d : enginebench::MakeDrawings())
+    pictures.push_back({d.name, d.bitmap, true});
+
+  const FREE_IMAGE_FILTER filters[] = {FILTER_LANCZOS3, FILTER_CATMULLROM, FILTER_BICUBIC};
+  // [drawing][kind][factor]
+  std::map<bool, std::map<double, std::map<double, Row>>> rows;
+  for (const Picture& picture : pictures) {
+    for (const double kind : kinds) {
+      for (const double factor : factors) {
+        FIBITMAP* photo = picture.bitmap;
+        const int w = std::max(1, static_cast<int>(FreeImage_GetWidth(photo) / factor));
+        const int h = std::max(1, static_cast<int>(FreeImage_GetHeight(photo) / factor));
+        const int W = static_cast<int>(w * factor), H = static_cast<int>(h * factor);
+        FIBITMAP* truth = FreeImage_Copy(photo, 0, 0, W, H);
+        FIBITMAP* small = FreeImage_Rescale(truth, w, h, FILTER_CATMULLROM);
+        if (kind > 0) {
+          FIBITMAP* compressed = ThroughJpeg(small, static_cast<int>(kind));
+          FreeImage_Unload(small);
+          small = compressed;
         }
-        add(row[m + 1], FromBitmap(big), t);
-        FreeImage_Unload(big);
+        const Luma reference = FromBitmap(truth);
+        const int shave = static_cast<int>(std::ceil(factor));
+        Row& row = rows[picture.drawing][kind][factor];
+        char tag[64];
+        std::snprintf(tag, sizeof tag, "_%s_x%g_",
+                      kind ? std::to_string(int(kind)).c_str() : "clean", factor);
+        auto add = [&](Method m, FIBITMAP* result, double seconds) {
+          Score& s = row.scores[m];
+          const Luma l = FromBitmap(result);
+          const double psnr = Psnr(reference, l, shave);
+          s.psnr += psnr;
+          s.ssim += Ssim(reference, l, shave);
+          s.seconds += seconds;
+          s.megapixels += W * static_cast<double>(H) / 1e6;
+          ++s.count;
+          if (!saveDir.empty() && m <= kLanczos3) {
+            const std::string file = saveDir + "/" + picture.name + tag + kNames[m] + ".png";
+            FreeImage_Save(FIF_PNG, result, file.c_str(), 0);
+          }
+          return psnr;
+        };
+        double psnr[kMethods] = {};
+        for (int m = kEngine; m <= kPrevious; ++m) {
+          if (m == kPrevious && !previous) continue;
+          double seconds = 0, fastest = 1e30;
+          std::vector<BYTE> enlarged;
+          for (int run = 0; run < kRuns; ++run) {
+            enlarged = EngineEnlarge(engines[m], small, W, H, seconds);
+            fastest = std::min(fastest, seconds);
+          }
+          FIBITMAP* result = ToBitmap(enlarged, W, H);
+          psnr[m] = add(static_cast<Method>(m), result, fastest);
+          FreeImage_Unload(result);
+        }
+        for (int m = kLanczos3; m < kMethods; ++m) {
+          FIBITMAP* big = nullptr;
+          double t = 1e30;
+          for (int run = 0; run < kRuns; ++run) {
+            if (big) FreeImage_Unload(big);
+            const auto start = Clock::now();
+            big = FreeImage_Rescale(small, W, H, filters[m - kLanczos3]);
+            t = std::min(t, std::chrono::duration<double>(Clock::now() - start).count());
+          }
+          psnr[m] = add(static_cast<Method>(m), big, t);
+          FreeImage_Unload(big);
+        }
+        if (psnr[kEngine] - psnr[kLanczos3] < row.leastGain) {
+          row.leastGain = psnr[kEngine] - psnr[kLanczos3];
+          row.leastName = picture.name;
+        }
+        FreeImage_Unload(small);
+        FreeImage_Unload(truth);
       }
-      FreeImage_Unload(small);
-      FreeImage_Unload(truth);
     }
-    FreeImage_Unload(photo);
   }
-  std::printf("%-6s %-12s %8s %8s %9s %9s\n", "factor", "method", "PSNR dB", "SSIM", "MP/s",
-              "vs L3");
-  for (const auto& [factor, row] : scores) {
-    for (int m = 0; m < 4; ++m) {
-      const Score& s = row[m];
-      if (!s.count) continue;
-      const double speed = s.megapixels / s.seconds;
-      const double lanczos = row[1].megapixels / row[1].seconds;
-      std::printf("%-6.2f %-12s %8.2f %8.4f %9.1f %8.2fx\n", factor, names[m], s.psnr / s.count,
-                  s.ssim / s.count, speed, speed / lanczos);
+  for (const auto& [drawing, byKind] : rows) {
+    for (const auto& [kind, byFactor] : byKind) {
+      std::printf("\n== %s, %s input\n", drawing ? "drawings" : "photographs",
+                  KindName(static_cast<int>(kind)).c_str());
+      std::printf("%-6s %-12s %8s %8s %9s %9s %8s\n", "factor", "method", "PSNR dB", "SSIM", "MP/s",
+                  "vs L3", "gain dB");
+      for (const auto& [factor, row] : byFactor) {
+        const Score& lanczos = row.scores[kLanczos3];
+        for (int m = 0; m < kMethods; ++m) {
+          const Score& s = row.scores[m];
+          if (!s.count) continue;
+          const double speed = s.megapixels / s.seconds;
+          std::printf("%-6.2f %-12s %8.2f %8.4f %9.1f %8.2fx %+8.2f\n", factor, kNames[m],
+                      s.psnr / s.count, s.ssim / s.count, speed,
+                      speed / (lanczos.megapixels / lanczos.seconds),
+                      (s.psnr - lanczos.psnr) / s.count);
+        }
+        std::printf("%-6.2f engine's least gain over Lanczos3: %+.2f dB (%s)\n", factor,
+                    row.leastGain, row.leastName.c_str());
+      }
     }
-    std::printf("%-6.2f engine gain over Lanczos3: %+.2f dB\n", factor,
-                (row[0].psnr - row[1].psnr) / row[0].count);
   }
+  for (const Picture& picture : pictures) FreeImage_Unload(picture.bitmap);
   FreeImage_DeInitialise();
   return 0;
 }

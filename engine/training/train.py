@@ -2,14 +2,20 @@
 """Learns the doubling filters of the enlargement engine and writes engine/FilterTable.h.
 
 Photographs: the wallpapers of Debian's plasma-workspace-wallpapers package.
-Each is brought to a few working sizes (the ground truth), turned in the eight
-ways of the square, reduced by two with an antialiased Catmull-Rom filter (the
-low-resolution input), and every input pixel is classed exactly as
-engine/LearnedStep.cpp classes it. Per class and output position, the filter
-that best maps the pixel's neighbourhood onto the ground truth is the
-least-squares solution, gently pulled towards the filter of all classes.
+Each is brought to a few working sizes (the ground truth) and turned in the
+eight ways of the square. Its low-resolution input is made the way pictures
+really come: reduced with one of several filters, sometimes with a little
+sensor noise, and mostly saved as a JPEG of a random quality from 50 to 95.
+Every input pixel is classed exactly as engine/LearnedStep.cpp classes it.
+Per class and output position, the filter that best maps the pixel's
+neighbourhood onto the ground truth is the least-squares solution, gently
+pulled towards the filter of all classes.
 
-Set 0 doubles a reduced photograph. Set 1 doubles what set 0 produced from a
+The first doubling has one set of filters per degradation level: the engine
+measures how strongly its source was compressed (Degradation.cpp, mirrored by
+`degradation` below) and blends the two sets nearest to that measure. Each
+training input counts towards the levels around its own measure, with the
+same weights. The last set doubles what the first doubling made of a
 photograph reduced by four, towards the photograph itself: the second and
 later doublings of a large enlargement.
 
@@ -18,6 +24,7 @@ Usage: /usr/bin/python3 engine/training/train.py [--out engine/FilterTable.h]
 
 import argparse
 import glob
+import io
 import os
 import sys
 import time
@@ -25,7 +32,7 @@ import time
 import numpy as np
 from PIL import Image
 
-RADIUS = 2  # the filters cover (2 * RADIUS + 1)^2 input pixels
+RADIUS = 3  # the filters cover (2 * RADIUS + 1)^2 input pixels
 TAPS = (2 * RADIUS + 1) ** 2
 ANGLE_BINS = 24
 STRENGTH_BINS = 3
@@ -37,7 +44,12 @@ PULL = 1e-6  # how strongly a class's filter is pulled towards the overall one
 WORKING_SIZES = (1600, 1024, 640, 400)  # longest side of the ground truth
 PHOTOGRAPHS = ("BytheWater", "ColdRipple", "ColorfulCups", "DarkestHour", "EveningGlow", "FallenLeaf",
                "Grey", "Kite", "OneStandsOut", "Path", "summer_1am")
-SETS = 2
+# Degradation measures at which the first doubling's sets apply: clean, about
+# JPEG quality 90, 80 and 60.
+LEVELS = (0.0, 0.08, 0.18, 0.32)
+JPEG_SHARE = 0.7  # of the inputs saved as JPEG
+NOISE_SHARE = 0.2  # of the inputs with sensor noise
+SEED = 13
 
 
 def set_radius(radius):
@@ -60,13 +72,6 @@ def luma(rgb):
     rgb = rgb.astype(np.float32)
     return (np.float32(0.299) * rgb[..., 0] + np.float32(0.587) * rgb[..., 1]
             + np.float32(0.114) * rgb[..., 2]).astype(np.float32)
-
-
-def reduce(img, factor):
-    """Antialiased Catmull-Rom reduction of an 8-bit RGB image by an integer factor."""
-    h, w = img.shape[:2]
-    pil = Image.fromarray(img)
-    return np.asarray(pil.resize((w // factor, h // factor), Image.BICUBIC))
 
 
 def fast_atan2(y, x):
@@ -146,6 +151,69 @@ def double(y, filters, strength_edges, coherence_edges):
     return out.reshape(h, w, 2, 2).transpose(0, 2, 1, 3).reshape(2 * h, 2 * w).astype(np.float32)
 
 
+# The upper five coefficients of an 8-point DCT: what JPEG quantises away first.
+_K = np.arange(8)
+HIGH = np.cos(np.pi * (2 * _K[None, :] + 1) * _K[:, None] / 16)[3:].astype(np.float32)
+SAMPLES = 1 << 18  # pixels of the picture the measure reads, at most
+ZERO = 1.5  # a coefficient this small counts as quantised away
+
+
+def grid_excess(y):
+    """How much more often the high coefficients of 8-pixel row segments vanish
+    at the best of the eight grid phases than at the phases on average: 0
+    without a block grid, more the harder a JPEG grid quantised its blocks."""
+    h, w = y.shape
+    step = max(1, -(-(h * w) // SAMPLES))
+    rows = y[::step].astype(np.float32)
+    share = []
+    for p in range(8):
+        n = (w - p) // 8
+        c = rows[:, p:p + 8 * n].reshape(rows.shape[0], n, 8) @ HIGH.T
+        share.append(float(np.count_nonzero(np.abs(c) < np.float32(ZERO))) / c.size)
+    return max(share) - sum(share) / 8
+
+
+def degradation(y):
+    """0 for a clean picture, rising with the strength of JPEG compression."""
+    h, w = y.shape
+    if h < 16 or w < 16:
+        return 0.0
+    return 0.5 * (grid_excess(y) + grid_excess(np.ascontiguousarray(y.T)))
+
+
+def level_weights(d):
+    """The share of each degradation level in a picture of measure d."""
+    weights = np.zeros(len(LEVELS))
+    if d <= LEVELS[0]:
+        weights[0] = 1
+    elif d >= LEVELS[-1]:
+        weights[-1] = 1
+    else:
+        i = int(np.searchsorted(LEVELS, d)) - 1
+        t = (d - LEVELS[i]) / (LEVELS[i + 1] - LEVELS[i])
+        weights[i], weights[i + 1] = 1 - t, t
+    return weights
+
+
+KERNELS = (Image.BICUBIC, Image.BICUBIC, Image.LANCZOS, Image.BILINEAR)
+
+
+def degrade(hr, factor, rng):
+    """A low-resolution input as pictures come: reduced, maybe noisy, mostly a JPEG."""
+    h, w = hr.shape[:2]
+    kernel = KERNELS[rng.integers(len(KERNELS))]
+    low = np.asarray(Image.fromarray(hr).resize((w // factor, h // factor), kernel))
+    if rng.random() < NOISE_SHARE:
+        noisy = low.astype(np.float32) + rng.normal(0, rng.uniform(0.5, 2.0), low.shape).astype(np.float32)
+        low = np.clip(np.rint(noisy), 0, 255).astype(np.uint8)
+    if rng.random() < JPEG_SHARE:
+        buffer = io.BytesIO()
+        Image.fromarray(low).save(buffer, "JPEG", quality=int(rng.integers(50, 96)))
+        buffer.seek(0)
+        low = np.asarray(Image.open(buffer).convert("RGB"))
+    return low
+
+
 def ground_truths(path):
     """The photograph at each working size, in the eight orientations of the square."""
     img = np.asarray(Image.open(path).convert("RGB"))
@@ -164,20 +232,27 @@ def ground_truths(path):
             yield np.ascontiguousarray(r[:, ::-1])
 
 
-def pair(hr, set_index, prev):
-    """Input plane and target plane for one ground truth."""
-    if set_index == 0:
-        return luma(reduce(hr, 2)), luma(hr)
-    quarter = luma(reduce(hr, 4))
-    filters, s_edges, c_edges = prev
-    return double(quarter, filters, s_edges, c_edges), luma(hr)
+def blend(first, d):
+    """The first doubling's filters for a picture of degradation measure d."""
+    weights = level_weights(d)
+    return sum(wt * f for wt, f in zip(weights, first["filters"]) if wt > 0).astype(np.float32)
 
 
-def edges_for(paths, set_index, prev):
+def pair(hr, later, first, rng):
+    """Input plane, target plane and the input's level weights for one ground truth."""
+    if not later:
+        y = luma(degrade(hr, 2, rng))
+        return y, luma(hr), level_weights(degradation(y))
+    quarter = luma(degrade(hr, 4, rng))
+    filters = blend(first, degradation(quarter))
+    return double(quarter, filters, first["strength"], first["coherence"]), luma(hr), np.ones(1)
+
+
+def edges_for(paths, later, first, rng):
     roots, cohs = [], []
     for path in paths:
         hr = next(ground_truths(path))
-        y, _ = pair(hr, set_index, prev)
+        y, _, _ = pair(hr, later, first, rng)
         _, root1, coherence, _ = features(y)
         roots.append(root1.reshape(-1)[::7])
         cohs.append(coherence.reshape(-1)[::7])
@@ -192,14 +267,16 @@ def edges_for(paths, set_index, prev):
     return strength, coherence
 
 
-def train_set(paths, set_index, prev):
-    s_edges, c_edges = edges_for(paths, set_index, prev)
-    ata = np.zeros((BUCKETS, TAPS, TAPS))
-    atb = np.zeros((BUCKETS, TAPS, 4))
-    counts = np.zeros(BUCKETS, np.int64)
+def train_sets(paths, later, first, rng):
+    """One set of filters per level (the first doubling) or a single set (later ones)."""
+    s_edges, c_edges = edges_for(paths, later, first, rng)
+    levels = 1 if later else len(LEVELS)
+    ata = np.zeros((levels, BUCKETS, TAPS, TAPS))
+    atb = np.zeros((levels, BUCKETS, TAPS, 4))
+    counts = np.zeros((levels, BUCKETS))
     for n, path in enumerate(paths):
         for hr in ground_truths(path):
-            y, target = pair(hr, set_index, prev)
+            y, target, weights = pair(hr, later, first, rng)
             bucket, patch = classify(y, s_edges, c_edges)
             t = targets(target).astype(np.float64)
             # Every other pixel, in a checkerboard: neighbours say much the same.
@@ -213,42 +290,56 @@ def train_set(paths, set_index, prev):
                 lo, hi = starts[b], starts[b + 1]
                 if hi > lo:
                     x = patch[lo:hi]
-                    ata[b] += x.T @ x
-                    atb[b] += x.T @ t[lo:hi]
-                    counts[b] += hi - lo
-        print(f"  set {set_index}: {n + 1}/{len(paths)} {os.path.basename(os.path.dirname(os.path.dirname(os.path.dirname(path))))}",
+                    xx, xt = x.T @ x, x.T @ t[lo:hi]
+                    for level in np.nonzero(weights)[0]:
+                        ata[level, b] += weights[level] * xx
+                        atb[level, b] += weights[level] * xt
+                        counts[level, b] += weights[level] * (hi - lo)
+        print(f"  {'later' if later else 'first'}: {n + 1}/{len(paths)} "
+              f"{os.path.basename(os.path.dirname(os.path.dirname(os.path.dirname(path))))}", file=sys.stderr)
+    sets = []
+    for level in range(levels):
+        overall = np.linalg.solve(ata[level].sum(0) + np.eye(TAPS), atb[level].sum(0))
+        filters = np.zeros((BUCKETS, TAPS, 4))
+        for b in range(BUCKETS):
+            mu = PULL * np.trace(ata[level, b]) / TAPS + 1.0
+            filters[b] = np.linalg.solve(ata[level, b] + mu * np.eye(TAPS), atb[level, b] + mu * overall)
+        sets.append(filters.astype(np.float32))
+        print(f"  level {level}: {counts[level].sum():.0f} samples, emptiest class {counts[level].min():.0f}",
               file=sys.stderr)
-    overall = np.linalg.solve(ata.sum(0) + np.eye(TAPS), atb.sum(0))
-    filters = np.zeros((BUCKETS, TAPS, 4))
-    for b in range(BUCKETS):
-        mu = PULL * np.trace(ata[b]) / TAPS + 1.0
-        filters[b] = np.linalg.solve(ata[b] + mu * np.eye(TAPS), atb[b] + mu * overall)
-    print(f"  set {set_index}: {counts.sum()} samples, emptiest class {counts.min()}, edges {s_edges} {c_edges}",
-          file=sys.stderr)
-    return filters.astype(np.float32), s_edges, c_edges
+    print(f"  edges {s_edges} {c_edges}", file=sys.stderr)
+    return {"filters": sets, "strength": s_edges, "coherence": c_edges}
 
 
 def floats(values):
-    return ", ".join(f"{v:.9g}f" for v in values)
+    def literal(v):
+        text = f"{v:.9g}"
+        return text + ("f" if any(c in text for c in ".einf") else ".0f")
+    return ", ".join(literal(v) for v in values)
 
 
-def write_table(path, sets, seconds):
+def write_table(path, first, later, seconds):
+    sets = first["filters"] + later["filters"]
     with open(path, "w") as f:
         f.write("// Generated by engine/training/train.py from the plasma-workspace-wallpapers photographs;\n")
         f.write(f"// do not edit. Training took {seconds:.0f} s.\n#pragma once\n\nnamespace ampliscale::table {{\n\n")
-        f.write(f"inline constexpr int kRadius = {RADIUS};\ninline constexpr int kSets = {len(sets)};\n")
-        f.write(f"inline constexpr int kAngleBins = {ANGLE_BINS};\ninline constexpr int kStrengthBins = {STRENGTH_BINS};\n")
+        f.write(f"inline constexpr int kRadius = {RADIUS};\ninline constexpr int kAngleBins = {ANGLE_BINS};\n")
+        f.write(f"inline constexpr int kStrengthBins = {STRENGTH_BINS};\n")
         f.write(f"inline constexpr int kCoherenceBins = {COHERENCE_BINS};\n\n")
-        f.write(f"inline constexpr float kStrengthEdges[{len(sets)}][{STRENGTH_BINS - 1}] = {{\n")
-        for _, s, _ in sets:
-            f.write(f"    {{{floats(s)}}},\n")
+        f.write("// The first doubling's sets, one per degradation measure, then the later doublings' set.\n")
+        f.write(f"inline constexpr int kLevels = {len(LEVELS)};\ninline constexpr int kSets = {len(sets)};\n")
+        f.write(f"inline constexpr float kLevelMeasures[{len(LEVELS)}] = {{{floats(LEVELS)}}};\n\n")
+        f.write("// Class edges: [0] for the first doubling, [1] for later ones.\n")
+        f.write(f"inline constexpr float kStrengthEdges[2][{STRENGTH_BINS - 1}] = {{\n")
+        for group in (first, later):
+            f.write(f"    {{{floats(group['strength'])}}},\n")
         f.write("};\n")
-        f.write(f"inline constexpr float kCoherenceEdges[{len(sets)}][{COHERENCE_BINS - 1}] = {{\n")
-        for _, _, c in sets:
-            f.write(f"    {{{floats(c)}}},\n")
+        f.write(f"inline constexpr float kCoherenceEdges[2][{COHERENCE_BINS - 1}] = {{\n")
+        for group in (first, later):
+            f.write(f"    {{{floats(group['coherence'])}}},\n")
         f.write("};\n\n// [set][class][tap][output position]\n")
         f.write(f"alignas(16) inline constexpr float kFilters[{len(sets)}][{BUCKETS}][{TAPS}][4] = {{\n")
-        for filters, _, _ in sets:
+        for filters in sets:
             f.write("  {\n")
             for b in range(BUCKETS):
                 f.write("    {" + ", ".join("{" + floats(filters[b, t]) + "}" for t in range(TAPS)) + "},\n")
@@ -268,12 +359,12 @@ def main():
         sys.exit("no wallpapers found: apt-get install plasma-workspace-wallpapers")
     if args.limit:
         paths = paths[:args.limit]
+    rng = np.random.default_rng(SEED)
     start = time.time()
-    sets = []
-    for s in range(SETS):
-        sets.append(train_set(paths, s, sets[-1] if sets else None))
+    first = train_sets(paths, False, None, rng)
+    later = train_sets(paths, True, first, rng)
     seconds = time.time() - start
-    write_table(args.out, sets, seconds)
+    write_table(args.out, first, later, seconds)
     print(f"{len(paths)} photographs, {seconds:.0f} s", file=sys.stderr)
 
 

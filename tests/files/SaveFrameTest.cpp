@@ -179,7 +179,7 @@ TEST_F(SaveFrameTest, FailedSaveLeavesTheOldFileAndAsksAgainLater) {
   EXPECT_FALSE(m_frame->m_resultSaved);
   // The result is still unsaved, so it is asked about again.
   m_prompts.Button(ids::IdCancel);
-  EXPECT_FALSE(m_frame->PromptToSaveResult());
+  EXPECT_FALSE(m_frame->SettleUnsavedResult());
   EXPECT_EQ(m_prompts.shown.back().text, "Do you want to save the resized image?");
 }
 
@@ -212,9 +212,12 @@ TEST_F(SaveFrameTest, AbortWritesNothingAndSaysNothing) {
       m_frame->m_waitDlg->AbortButton()->click();
     });
     Save(existing, 4);
-    ASSERT_TRUE(harness::PumpUntil([&] { return m_frame->m_worker == nullptr; }));
     ASSERT_TRUE(job);
-    EXPECT_TRUE(job->WaitForEnd(std::chrono::seconds(10)));
+    // The given-up worker is kept until it has ended.
+    EXPECT_EQ(m_frame->m_worker, job);
+    m_frame->EndWorker();
+    EXPECT_TRUE(job->HasEnded());
+    EXPECT_EQ(m_frame->m_worker, nullptr);
   }
   harness::PumpUntil([] { return false; }, 100);
   EXPECT_EQ(m_prompts.Count(PromptRecord::Message), 0);
@@ -231,12 +234,13 @@ TEST_F(SaveFrameTest, SaveFinishedAtTheMomentOfAbortCountsInEitherOrder) {
     m_frame->m_resultSaved = false;
     m_frame->m_savePath = m_dir.File(abortFirst ? "b" : "a");
     m_frame->m_saveFormat = 4;
-    if (abortFirst) platform::PostFrameMessage(m_frame.get(), WM_SAVE_DONE, 1, 0);
     CMainFrame* frame = m_frame.get();
-    m_frame->m_worker =
-        platform::CJob::Start([frame](platform::CJob& job) { frame->SaveWorker(job); });
-    ASSERT_TRUE(m_frame->m_worker->WaitForEnd(std::chrono::seconds(10)));
-    if (!abortFirst) platform::PostFrameMessage(m_frame.get(), WM_SAVE_DONE, 1, 0);
+    auto job = platform::CJob::Prepare([frame](platform::CJob& j) { frame->SaveWorker(j); });
+    m_frame->m_worker = job;
+    if (abortFirst) platform::PostFrameMessage(m_frame.get(), WM_SAVE_DONE, 1, 0, job);
+    job->Go();
+    ASSERT_TRUE(job->WaitForEnd(std::chrono::seconds(10)));
+    if (!abortFirst) platform::PostFrameMessage(m_frame.get(), WM_SAVE_DONE, 1, 0, job);
     ASSERT_TRUE(harness::PumpUntil([&] { return m_frame->m_resultSaved; }));
     harness::PumpUntil([] { return false; }, 50);
     EXPECT_EQ(m_frame->m_worker, nullptr);
@@ -244,5 +248,81 @@ TEST_F(SaveFrameTest, SaveFinishedAtTheMomentOfAbortCountsInEitherOrder) {
     EXPECT_EQ(m_prompts.Count(PromptRecord::Message), 0);
   }
 }
+
+// An Abort for a job that is over, arriving while the next one runs,
+// leaves the next one alone.
+TEST_F(SaveFrameTest, LateAbortOfAnEndedJobLeavesTheNextAlone) {
+  m_frame->m_savePath = m_dir.File("late");
+  m_frame->m_saveFormat = 4;
+  CMainFrame* frame = m_frame.get();
+  auto over = platform::CJob::Start([](platform::CJob&) {});
+  ASSERT_TRUE(over->WaitForEnd(std::chrono::seconds(10)));
+  auto next = platform::CJob::Prepare([frame](platform::CJob& j) { frame->SaveWorker(j); });
+  m_frame->m_worker = next;
+  platform::PostFrameMessage(m_frame.get(), WM_SAVE_DONE, 1, 0, over);
+  harness::PumpUntil([] { return false; }, 50);
+  EXPECT_FALSE(next->IsAbandoned());
+  next->Go();
+  ASSERT_TRUE(harness::PumpUntil([&] { return m_frame->m_resultSaved; }));
+  EXPECT_TRUE(testimages::Exists(m_frame->m_savePath + ".png"));
+}
+
+enum class Answer { YesThenCancel, YesThenFailedSave, YesThenSaved, No, Cancel };
+
+struct UnsavedCase {
+  const char* name;
+  bool closing;  // else Open
+  Answer answer;
+  bool goesOn;
+  bool saved;
+};
+
+class UnsavedResult : public SaveFrameTest, public testing::WithParamInterface<UnsavedCase> {};
+
+// After Yes, closing or opening goes on only when the result was really saved.
+TEST_P(UnsavedResult, GoesOnOnlyWhenNothingIsLost) {
+  const UnsavedCase& c = GetParam();
+  FIBITMAP* result = m_frame->m_result;
+  const bool yes = c.answer != Answer::No && c.answer != Answer::Cancel;
+  m_prompts.Button(yes ? ids::IdYes : c.answer == Answer::No ? ids::IdNo : ids::IdCancel);
+  if (c.answer == Answer::YesThenCancel) m_prompts.CancelDialog();
+  if (c.answer == Answer::YesThenFailedSave) m_prompts.File(m_dir.File("missing/out.png"), 4);
+  if (c.answer == Answer::YesThenSaved) m_prompts.File(m_dir.File("out.png"), 4);
+  if (!c.closing) m_prompts.CancelDialog();  // the open dialog, when it comes
+
+  if (c.closing) {
+    ASSERT_TRUE(harness::RunBounded(*m_frame, [&] { m_frame->OnClose(); }));
+  } else {
+    ASSERT_TRUE(harness::RunBounded(*m_frame, [&] { m_frame->OnFileOpen(); }));
+  }
+
+  const bool wentOn =
+      c.closing ? m_frame->m_result == nullptr : m_prompts.Count(PromptRecord::OpenFile) == 1;
+  EXPECT_EQ(wentOn, c.goesOn);
+  if (!c.goesOn) {
+    EXPECT_EQ(m_frame->m_result, result);
+    EXPECT_EQ(m_frame->View(1)->Image(), result);
+  }
+  if (!c.closing) {
+    EXPECT_EQ(m_frame->m_resultSaved, c.saved);
+  }
+  EXPECT_EQ(testimages::Exists(m_dir.File("out.png")), c.answer == Answer::YesThenSaved);
+  EXPECT_EQ(m_prompts.Count(PromptRecord::Message), c.answer == Answer::YesThenFailedSave ? 2 : 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    CloseAndOpen, UnsavedResult,
+    testing::Values(
+        UnsavedCase{"CloseYesCancelledSave", true, Answer::YesThenCancel, false, false},
+        UnsavedCase{"CloseYesFailedSave", true, Answer::YesThenFailedSave, false, false},
+        UnsavedCase{"CloseYesSaved", true, Answer::YesThenSaved, true, true},
+        UnsavedCase{"CloseNo", true, Answer::No, true, false},
+        UnsavedCase{"CloseCancel", true, Answer::Cancel, false, false},
+        UnsavedCase{"OpenYesCancelledSave", false, Answer::YesThenCancel, false, false},
+        UnsavedCase{"OpenYesFailedSave", false, Answer::YesThenFailedSave, false, false},
+        UnsavedCase{"OpenYesSaved", false, Answer::YesThenSaved, true, true},
+        UnsavedCase{"OpenNo", false, Answer::No, true, false},
+        UnsavedCase{"OpenCancel", false, Answer::Cancel, false, false}),
+    [](const testing::TestParamInfo<UnsavedCase>& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -101,4 +101,54 @@ bool SamePixels(FIBITMAP* a, FIBITMAP* b) {
   return true;
 }
 
+namespace {
+
+void PutLittle(std::string& bytes, size_t at, uint32_t value, int size) {
+  for (int i = 0; i < size; ++i) bytes[at + i] = static_cast<char>(value >> (8 * i));
+}
+
+// The bytes fif makes of a width x height pattern.
+std::string Encoded(FREE_IMAGE_FORMAT fif, int width, int height) {
+  TempDir dir;
+  FIBITMAP* bitmap = MakePattern(width, height, 24);
+  Write(bitmap, fif, dir.File("image"));
+  FreeImage_Unload(bitmap);
+  return ReadAll(dir.File("image"));
+}
+
+}  // namespace
+
+std::string BmpDeclaring(int width, int height) {
+  std::string bytes(54, '\0');
+  bytes[0] = 'B';
+  bytes[1] = 'M';
+  PutLittle(bytes, 2, 54, 4);   // file size
+  PutLittle(bytes, 10, 54, 4);  // pixels start right after the headers
+  PutLittle(bytes, 14, 40, 4);  // BITMAPINFOHEADER
+  PutLittle(bytes, 18, uint32_t(width), 4);
+  PutLittle(bytes, 22, uint32_t(height), 4);
+  PutLittle(bytes, 26, 1, 2);   // planes
+  PutLittle(bytes, 28, 24, 2);  // bits per pixel; compression 0 (none)
+  return bytes;
+}
+
+std::string JpegDeclaring(int width, int height) {
+  std::string bytes = Encoded(FIF_JPEG, 16, 16);
+  // Frame header: FF C0, length, precision, height and width big-endian.
+  const size_t frame = bytes.find("\xFF\xC0");
+  const size_t scan = bytes.find("\xFF\xDA");
+  if (frame == std::string::npos || scan == std::string::npos) return {};
+  bytes[frame + 5] = static_cast<char>(height >> 8);
+  bytes[frame + 6] = static_cast<char>(height);
+  bytes[frame + 7] = static_cast<char>(width >> 8);
+  bytes[frame + 8] = static_cast<char>(width);
+  const size_t scanLength = (uint8_t(bytes[scan + 2]) << 8) | uint8_t(bytes[scan + 3]);
+  return bytes.substr(0, scan + 2 + scanLength + 4);
+}
+
+std::string TruncatedFile(FREE_IMAGE_FORMAT fif, double keep) {
+  std::string bytes = Encoded(fif, 64, 64);
+  return bytes.substr(0, static_cast<size_t>(bytes.size() * keep));
+}
+
 }  // namespace testimages

@@ -37,6 +37,15 @@ bool Exists(const std::string& path);
 // Names in a folder, "." and ".." left out.
 int CountEntries(const std::string& folder);
 
+// Hostile files. A 54-byte BMP whose header declares width x height
+// uncompressed 24-bit pixels and holds none.
+std::string BmpDeclaring(int width, int height);
+// A JPEG whose frame header declares width x height, cut just after its scan
+// header: a decoder that believes it allocates everything and reads nothing.
+std::string JpegDeclaring(int width, int height);
+// The first part of a valid fif file of a 64 x 64 pattern: keep of its bytes.
+std::string TruncatedFile(FREE_IMAGE_FORMAT fif, double keep);
+
 // Same size, type and bits, and the same bytes in every row.
 bool SamePixels(FIBITMAP* a, FIBITMAP* b);
 

@@ -54,8 +54,9 @@ bool PumpUntil(Done done) {
 TEST(CJobTest, SendWaitsUntilTheUiThreadHasHandledTheMessage) {
   Receiver frame;
   std::atomic<int> sendResult{-1};
-  auto job = CJob::Start(
-      [&](CJob& self) { sendResult = self.Send(&frame, WM_RESIZE_PROGRESS, 3, 128) ? 1 : 0; });
+  auto job = CJob::Start([&](CJob& self) {
+    sendResult = self.AbandonedAfterSend(&frame, WM_RESIZE_PROGRESS, 3, 128) ? 1 : 0;
+  });
   // The worker is blocked in its send until the UI thread handles it.
   std::this_thread::sleep_for(20ms);
   EXPECT_FALSE(job->HasEnded());
@@ -71,8 +72,9 @@ TEST(CJobTest, SendWaitsUntilTheUiThreadHasHandledTheMessage) {
 TEST(CJobTest, ASendWakesWhenTheJobIsAbandonedOrItsReceiverGoes) {
   Receiver frame;
   std::atomic<int> sendResult{-1};
-  auto job = CJob::Start(
-      [&](CJob& self) { sendResult = self.Send(&frame, WM_RESIZE_PROGRESS, 0, 1) ? 1 : 0; });
+  auto job = CJob::Start([&](CJob& self) {
+    sendResult = self.AbandonedAfterSend(&frame, WM_RESIZE_PROGRESS, 0, 1) ? 1 : 0;
+  });
   // The UI thread never handles the message, as when it waits for the worker.
   std::this_thread::sleep_for(20ms);
   EXPECT_TRUE(job->Abandon());
@@ -80,7 +82,8 @@ TEST(CJobTest, ASendWakesWhenTheJobIsAbandonedOrItsReceiverGoes) {
   EXPECT_EQ(sendResult, 1);
   // A message dropped unhandled, as when its receiver goes, also releases its sender.
   Receiver receiver;
-  auto second = CJob::Start([&](CJob& self) { self.Send(&receiver, WM_RESIZE_PROGRESS, 0, 2); });
+  auto second = CJob::Start(
+      [&](CJob& self) { self.AbandonedAfterSend(&receiver, WM_RESIZE_PROGRESS, 0, 2); });
   QElapsedTimer timer;
   timer.start();
   while (!second->HasEnded() && timer.elapsed() < 5000) {

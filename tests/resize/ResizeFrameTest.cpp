@@ -161,6 +161,41 @@ TEST_F(ResizeFrameTest, StateRightAfterASuccessfulJob) {
   EXPECT_FALSE(frame.m_progressDlg->IsWindow());
 }
 
+// No thread to be had: an "Error" box, and Resize, Open and Save leave the
+// frame as it was before the command.
+TEST_F(ResizeFrameTest, WorkerThatCannotStartLeavesEverythingAsItWas) {
+  Load(MakePicture(64, 48));
+  Resize("150%");
+  FIBITMAP* result = frame.m_result;
+  ASSERT_NE(result, nullptr);
+  for (int command : {ids::Resize, ids::FileOpen, ids::FileSaveResizedAs}) {
+    SCOPED_TRACE(command);
+    prompts.clear();
+    platform::CJob::RefuseNextStarts(1);
+    answer = ids::IdOk;
+    platform::ScopedPromptResponder files{[&](const platform::PromptRecord& record) {
+      prompts.push_back(record);
+      // The file dialogs choose a file; every box is answered OK.
+      if (record.kind == platform::PromptRecord::Message)
+        return platform::PromptAnswer{ids::IdOk, std::nullopt};
+      return platform::PromptAnswer{0, platform::FileChoice{QStringLiteral("/tmp/x.png"), 4}};
+    }};
+    frame.m_resultSaved = true;
+    frame.OnCommand(command);
+    QCoreApplication::processEvents();
+    ASSERT_FALSE(prompts.empty());
+    EXPECT_EQ(prompts.back().caption, "Error");
+    EXPECT_EQ(prompts.back().icon, platform::MbIcon::Error);
+    EXPECT_EQ(frame.m_result, result);
+    EXPECT_EQ(frame.m_rightView->Image(), result);
+    EXPECT_NE(frame.m_source, nullptr);
+    EXPECT_EQ(frame.m_worker, nullptr);
+    EXPECT_TRUE(frame.UIIsEnabled(ids::FileSaveResizedAs));
+    EXPECT_TRUE(frame.m_syncScroll);
+    EXPECT_EQ(frame.windowTitle(), "Magnova");
+  }
+}
+
 TEST_F(ResizeFrameTest, MemoryQuestionOnlyAboveHundredPercent) {
   Load(MakePicture(200, 100));
   frame.m_memoryStatus = [] { return std::optional<uint64_t>(0); };
@@ -171,6 +206,16 @@ TEST_F(ResizeFrameTest, MemoryQuestionOnlyAboveHundredPercent) {
     EXPECT_NE(frame.m_result, nullptr) << text;
   }
   FIBITMAP* previous = frame.m_result;
+  // Not even a one-pixel crop fits: said at once, nothing allocated or changed.
+  Resize("101%");
+  ASSERT_EQ(prompts.size(), 1u);
+  EXPECT_EQ(prompts[0].text,
+            "There is not enough memory to enlarge the picture to 202 x 101 pixels.");
+  EXPECT_EQ(prompts[0].caption, "Memory allocation error");
+  EXPECT_EQ(frame.m_result, previous);
+  prompts.clear();
+  // A crop fits: the question.
+  frame.m_memoryStatus = [] { return std::optional<uint64_t>(300'000); };
   answer = ids::IdNo;
   Resize("101%");
   ASSERT_EQ(prompts.size(), 1u);
@@ -201,13 +246,16 @@ FIBITMAP* FramedPicture() {
 
 TEST_F(ResizeFrameTest, CropRunThenRunThatFitsTakesTheWholeSource) {
   Load(FramedPicture());
-  // 6400 bytes: a budget of 1600 pixels against 6400 wanted, a 20 x 20 centre.
-  frame.m_memoryStatus = [] { return std::optional<uint64_t>(6400); };
+  // 80 x 80 needs 70 400 bytes besides the region copy, 76 800 in all; seven
+  // eighths of 84 000 leave room for a centre of about 27 x 27 inside the border,
+  // a budget of four times that in target pixels.
+  frame.m_memoryStatus = [] { return std::optional<uint64_t>(84'000); };
   answer = ids::IdYes;
   Resize("200%");
   ASSERT_EQ(prompts.size(), 1u);
   EXPECT_TRUE(frame.m_cropToBudget);
-  EXPECT_EQ(frame.m_pixelBudget, 1600u);
+  EXPECT_GT(frame.m_pixelBudget, 27u * 27 * 4);
+  EXPECT_LT(frame.m_pixelBudget, 28u * 28 * 4);
   ASSERT_NE(frame.m_result, nullptr);
   EXPECT_EQ(FreeImage_GetWidth(frame.m_result), 80u);
   RGBQUAD corner;
@@ -281,6 +329,8 @@ TEST_F(ResizeFrameTest, PauseTwiceThenAbortWhilePausedEndsTheJob) {
   });
   Resize("400%");
   EXPECT_NE(stepWhilePaused, -1);
+  // The given-up worker ends by itself; the next command waits for it.
+  frame.EndWorker();
   EXPECT_EQ(frame.m_worker, nullptr);
   EXPECT_EQ(frame.m_result, nullptr);
   EXPECT_TRUE(frame.m_resultSaved);
@@ -313,6 +363,7 @@ TEST_F(ResizeFrameTest, AbortAtRandomMomentsLeavesTheProgramUsable) {
       });
     });
     Resize("200%");
+    frame.EndWorker();
     ASSERT_EQ(frame.m_worker, nullptr) << "round " << round;
     ASSERT_TRUE(LockIsFree()) << "round " << round;
     ASSERT_TRUE(prompts.empty()) << "round " << round;

@@ -59,23 +59,63 @@ INSTANTIATE_TEST_SUITE_P(
                     TargetCase{"Huge", 100000, 60000, 2000, 2000000, 1200000}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST(MemoryBudget, UsesSixtyFourBitsThroughout) {
-  // 24 GiB free: a 32-bit budget would wrap.
-  const uint64_t available = 24ull << 30;
-  EXPECT_EQ(PixelBudget(available, 0), 6ull << 30);
-  EXPECT_EQ(PixelBudget(available, 1000 * 1000), (6ull << 30) + 32'000'000);
-  EXPECT_EQ(PixelBudget(UINT64_MAX, UINT64_MAX), UINT64_MAX);
-  // A 5-gigapixel target exceeds a 4 GiB budget only when counted in 64 bits.
-  const uint64_t fiveGigapixels = 5ull << 30;
-  EXPECT_TRUE(AsksAboutMemory(200, fiveGigapixels, PixelBudget(16ull << 30, 0)));
-  EXPECT_FALSE(AsksAboutMemory(200, fiveGigapixels, PixelBudget(24ull << 30, 0)));
+// Peak bytes counted by hand: destination buffer, working plane, 24-bit
+// result, 32-bit region copy. 1000 x 800 at 200 %: 12.8 + 12.8 + 9.6 + 3.2 MB.
+TEST(MemoryBudget, PeakCountsEverythingTheJobHolds) {
+  EXPECT_EQ(EnlargementPeakBytes({2000, 1600}, 1000, 800), 38'400'000u);
+  // At 150 % the engine's intermediate image makes the buffer larger.
+  EXPECT_EQ(EnlargementPeakBytes({150, 150}, 100, 100),
+            199u * 199 * 4 + 150 * 150 * 4 + 452 * 150 + 100 * 100 * 4);
+  EXPECT_EQ(EnlargementPeakBytes({INT64_MAX, INT64_MAX}, 1, 1), UINT64_MAX);
 }
 
-TEST(MemoryBudget, NeverAsksAtOrBelowHundredPercent) {
-  for (int percent : {1, 50, 99, 100})
-    EXPECT_FALSE(AsksAboutMemory(percent, UINT64_MAX, 0)) << percent;
-  EXPECT_TRUE(AsksAboutMemory(101, 2, 1));
-  EXPECT_FALSE(AsksAboutMemory(101, 1, 1));
+struct PlanCase {
+  const char* name;
+  uint64_t srcW, srcH;
+  int percent;
+  uint64_t available, freeable;
+  MemoryFit fit;
+};
+
+class MemoryPlanTable : public testing::TestWithParam<PlanCase> {};
+
+TEST_P(MemoryPlanTable, WeighsThePeakAgainstWhatIsThere) {
+  const PlanCase& c = GetParam();
+  const Size64 target = TargetSize(c.srcW, c.srcH, c.percent / 100.0);
+  const MemoryPlan plan = PlanMemory(c.percent, c.srcW, c.srcH, target, c.available, c.freeable);
+  EXPECT_EQ(plan.fit, c.fit);
+  if (plan.fit != MemoryFit::Cropped) return;
+  // The crop chosen fits, and a larger one would not.
+  const uint64_t usable = (c.available + c.freeable) - (c.available + c.freeable) / 8;
+  const Region region = SourceRegion(c.srcW, c.srcH, target, true, plan.pixelBudget);
+  const Region larger = SourceRegion(c.srcW, c.srcH, target, true, plan.pixelBudget + 1);
+  EXPECT_LE(EnlargementPeakBytes(target, region.Width(), region.Height()), usable);
+  EXPECT_GT(EnlargementPeakBytes(target, larger.Width(), larger.Height()), usable);
+}
+
+constexpr uint64_t kGiB = 1ull << 30;
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, MemoryPlanTable,
+    testing::Values(
+        // 80000 x 60000: 52.8 GB even with a one-pixel crop.
+        PlanCase{"HugeTargetNever", 4000, 3000, 2000, 22 * kGiB, 0, MemoryFit::Never},
+        PlanCase{"FourHundredPercentWhole", 4000, 3000, 400, 22 * kGiB, 0, MemoryFit::Whole},
+        // Seven eighths of 43 885 715 bytes is just over the 38 400 000 needed.
+        PlanCase{"JustEnough", 1000, 800, 200, 43'885'715, 0, MemoryFit::Whole},
+        PlanCase{"JustShort", 1000, 800, 200, 43'885'712, 0, MemoryFit::Cropped},
+        PlanCase{"PreviousResultGivesBack", 1000, 800, 200, 0, 43'885'715, MemoryFit::Whole},
+        PlanCase{"ReductionNeverWeighed", 1000, 800, 50, 0, 0, MemoryFit::Whole},
+        PlanCase{"HundredNeverWeighed", 1000, 800, 100, 0, 0, MemoryFit::Whole},
+        PlanCase{"NoMemoryNever", 200, 100, 101, 0, 0, MemoryFit::Never},
+        PlanCase{"CropFits", 200, 100, 101, 300'000, 0, MemoryFit::Cropped}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(MemoryBudget, JustShortCropsOnePixelOffEachSide) {
+  const MemoryPlan plan = PlanMemory(200, 1000, 800, {2000, 1600}, 43'885'712, 0);
+  // 35.2 MB fixed leaves 3 199 998 bytes: 999 x 799 pixels, not 1000 x 800.
+  EXPECT_EQ(SourceRegion(1000, 800, {2000, 1600}, true, plan.pixelBudget),
+            (Region{0, 0, 999, 799}));
 }
 
 TEST(MemoryBudget, ReadsMemAvailableFromMeminfo) {

@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QPainter>
+#include <cmath>
 #include <QScrollBar>
 #include <QTest>
 #include <QWheelEvent>
@@ -122,19 +124,93 @@ TEST(ViewPainting, ScrolledWindowShowsTheRightPart) {
   EXPECT_EQ(f.At(shot, 0, 0), testimages::CoordinateColour(100, 50));
   EXPECT_EQ(f.At(shot, client.width() - 1, client.height() - 1),
             testimages::CoordinateColour(100 + client.width() - 1, 50 + client.height() - 1));
-
-  // At 300 % the corner pixels come from the window of source pixels that
-  // starts at offset / zoom.
-  f.view.SetZoom(3.0);
-  f.view.SetScrollOffset(300, 150, true);
-  Settle();
-  shot = f.Shot();
-  const viewmath::SourceWindow window =
-      viewmath::VisibleSource(300, 150, client.width(), client.height(), 3.0);
-  EXPECT_EQ(f.At(shot, 0, 0), testimages::CoordinateColour(window.left, window.top));
-  EXPECT_EQ(f.At(shot, client.width() - 1, client.height() - 1),
-            testimages::CoordinateColour(window.left + window.width - 1, window.bottom - 1));
 }
+
+// Which source pixel screen pixel p of the displayed picture shows at zoom
+// z: the one its centre falls on; -1 beyond the picture.
+int SourceOf(int p, double zoom, int extent) {
+  const int s = static_cast<int>(std::floor((p + 0.5) / zoom));
+  return s < extent ? s : -1;
+}
+
+struct ReachCase {
+  double zoom;
+  int width;  // of the view, scroll bars included
+  friend void PrintTo(const ReachCase& c, std::ostream* os) {
+    *os << viewmath::ZoomPercent(c.zoom) << " % in " << c.width << " px";
+  }
+};
+
+class EveryPixelReachable : public testing::TestWithParam<ReachCase> {
+ protected:
+  static void SetUpTestSuite() { picture = testimages::Coordinates(4000, 3000).release(); }
+  static void TearDownTestSuite() { FreeImage_Unload(picture); }
+  static FIBITMAP* picture;
+};
+FIBITMAP* EveryPixelReachable::picture = nullptr;
+
+// A 4000 x 3000 picture whose colour names its column and row, shown at top
+// left, in the middle and scrolled to the far corner: every screen pixel
+// shows the source pixel its centre falls on, the far corner shows pixel
+// (3999, 2999), and painting in odd tiles gives the same pixels.
+TEST_P(EveryPixelReachable, CornersAndTilesShowTheRightSourcePixels) {
+  const ReachCase& c = GetParam();
+  ViewFixture f(QSize(c.width, 3 * c.width / 4));
+  f.view.SetImage(picture);
+  f.view.SetZoom(c.zoom);
+  Settle();
+  const QSize client = f.view.viewport()->size();
+  const QSize range = f.view.m_scrollSize - client;
+  ASSERT_GT(range.width(), 0);
+  for (QPoint offset : {QPoint(0, 0), QPoint(range.width() / 2, range.height() / 3),
+                        QPoint(range.width(), range.height())}) {
+    f.view.SetScrollOffset(offset.x(), offset.y(), true);
+    ASSERT_EQ(f.view.m_scrollOffset, offset);
+    const QImage shot = f.Shot().convertToFormat(QImage::Format_RGB32);
+    int wrong = 0;
+    for (int y = 0; y < client.height(); ++y) {
+      const int row = SourceOf(offset.y() + y, c.zoom, 3000);
+      for (int x = 0; x < client.width(); ++x) {
+        const int column = SourceOf(offset.x() + x, c.zoom, 4000);
+        const QColor want =
+            row < 0 || column < 0 ? kGrey : testimages::CoordinateColour(column, row);
+        if (QColor(shot.pixel(x, y)) != want && wrong++ < 3) {
+          ADD_FAILURE() << "at " << x << "," << y << " offset " << offset.x() << "," << offset.y()
+                        << ": " << Near(QColor(shot.pixel(x, y)), want, 0).message();
+        }
+      }
+    }
+    EXPECT_EQ(wrong, 0);
+    if (offset == QPoint(range.width(), range.height())) {
+      EXPECT_EQ(QColor(shot.pixel(client.width() - 1, client.height() - 1)),
+                testimages::CoordinateColour(3999, 2999));
+    }
+    QImage tiled(client, QImage::Format_RGB32);
+    tiled.fill(Qt::black);
+    {
+      QPainter painter(&tiled);
+      for (int y = 0; y < client.height(); y += 61) {
+        for (int x = 0; x < client.width(); x += 97) f.view.Render(painter, QRect(x, y, 97, 61));
+      }
+    }
+    EXPECT_EQ(tiled, shot) << "tiles differ from a full paint at offset " << offset.x() << ","
+                           << offset.y();
+  }
+}
+
+std::vector<ReachCase> ReachCases() {
+  std::vector<ReachCase> cases;
+  for (double zoom : {1.5, 3.33, 10.0, 20.0}) {
+    for (int width : {286, 531, 800, 1200}) cases.push_back({zoom, width});
+  }
+  return cases;
+}
+
+INSTANTIATE_TEST_SUITE_P(ZoomsAndWidths, EveryPixelReachable, testing::ValuesIn(ReachCases()),
+                         [](const auto& info) {
+                           return std::to_string(viewmath::ZoomPercent(info.param.zoom)) + "_in_" +
+                                  std::to_string(info.param.width);
+                         });
 
 TEST(ViewPainting, ReducedCopyFollowsTheScrollOffset) {
   testimages::Bitmap image = testimages::Quadrants(Kind::Rgb24, 1000, 800);
@@ -146,6 +222,38 @@ TEST(ViewPainting, ReducedCopyFollowsTheScrollOffset) {
   const QImage shot = f.Shot();
   // The window now starts inside the bottom-right quadrant.
   EXPECT_TRUE(Near(f.At(shot, 10, 10), testimages::ExpectedQuadrant(Kind::Rgb24, 3), 2));
+}
+
+// Waits, with the view answering, until the reduced copy for its zoom is shown.
+bool WaitForReducedCopy(CEnlargerView& view) {
+  for (int i = 0; i < 400 && !view.ReducedCopyReady(); ++i) QTest::qWait(25);
+  Settle();
+  return view.ReducedCopyReady();
+}
+
+// A picture of single black and white pixels: any area average over whole
+// pairs of pixels is mid grey, any single pixel black or white.
+TEST(ReducedCopies, AreMadeOnAWorkerAndTheLastOfQuickZoomsWins) {
+  testimages::Bitmap image(FreeImage_Allocate(400, 300, 24));
+  for (int y = 0; y < 300; ++y) {
+    BYTE* p = FreeImage_GetScanLine(image.get(), 299 - y);  // rows are stored bottom-up
+    for (int x = 0; x < 400; ++x, p += 3) p[0] = p[1] = p[2] = (x + y) % 2 ? 255 : 0;
+  }
+  ViewFixture f;
+  f.view.SetImage(image.get());
+  for (double zoom : {0.75, 0.5, 0.25}) f.view.SetZoom(zoom);
+  ASSERT_TRUE(WaitForReducedCopy(f.view));
+  EXPECT_DOUBLE_EQ(f.view.GetZoom(), 0.25);
+  const QImage shot = f.Shot();
+  for (QPoint p : {QPoint(0, 0), QPoint(57, 33), QPoint(99, 74)}) {
+    EXPECT_TRUE(Near(QColor(shot.pixel(p)), QColor(128, 128, 128), 1)) << p.x() << "," << p.y();
+  }
+  EXPECT_EQ(QColor(shot.pixel(100, 10)), kGrey);  // right of the 100 x 75 picture
+  // Back at 100 % the pixels themselves show again.
+  f.view.SetZoom(1.0);
+  const QImage full = f.Shot();
+  EXPECT_EQ(QColor(full.pixel(0, 0)), QColor(0, 0, 0));
+  EXPECT_EQ(QColor(full.pixel(1, 0)), QColor(255, 255, 255));
 }
 
 class ScrollingView : public testing::Test {

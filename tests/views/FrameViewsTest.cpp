@@ -13,6 +13,8 @@
 #include <QSplitter>
 #include <QTest>
 #include <QTimer>
+#include <QWheelEvent>
+#include <utility>
 
 #include "app/CMainFrame.h"
 #include "frame/CMyPaneContainer.h"
@@ -149,6 +151,78 @@ TEST_F(FrameViewsTest, ResizingTheFrameRefitsOnlyViewsInFitMode) {
   EXPECT_EQ(frame.m_activeView, &Left());
 }
 
+TEST_F(FrameViewsTest, ANewPictureIsFittedInFitModeAndStartsAtItsCorner) {
+  SizeLeftView({800, 600});
+  Show(0, 4000, 3000);
+  frame.OnZoomToFit();
+  // Another picture comes in as opening gives it: from the corner, at 100 %.
+  FIBITMAP* old = frame.m_source;
+  Left().SetImage(nullptr);
+  FreeImage_Unload(old);
+  Show(0, 6000, 2000);
+  EXPECT_DOUBLE_EQ(Left().GetZoom(), 800.0 / 6000.0);
+  EXPECT_EQ(Left().m_scrollSize, QSize(1, 1));
+  EXPECT_TRUE(frame.UIIsChecked(ids::ZoomToFit));
+
+  frame.OnZoomToFit();  // off: a scrolled picture at 200 %
+  frame.OnZoomTo(ids::ZoomToFirst + 6);
+  Left().SetScrollOffset(3000, 1000, false);
+  ASSERT_NE(Left().m_scrollOffset, QPoint(0, 0));
+  old = frame.m_source;
+  Left().SetImage(nullptr);
+  FreeImage_Unload(old);
+  Show(0, 5000, 4000);
+  EXPECT_EQ(Left().m_scrollOffset, QPoint(0, 0));
+}
+
+TEST_F(FrameViewsTest, APictureTooLargeToFitScrollsAtTheSmallestZoom) {
+  SizeLeftView({300, 200});
+  Show(0, 4000, 3000);
+  frame.OnZoomToFit();
+  EXPECT_DOUBLE_EQ(Left().GetZoom(), 0.1);
+  EXPECT_EQ(Left().m_scrollSize, QSize(400, 300));
+  EXPECT_TRUE(Left().horizontalScrollBar()->isVisible());
+  QTest::keyClick(&Left(), Qt::Key_End);
+  QTest::keyClick(&Left(), Qt::Key_Right);
+  EXPECT_EQ(Left().m_scrollOffset.y(), 300 - Left().viewport()->height());
+  EXPECT_EQ(Left().m_scrollOffset.x(), 4);
+  Left().horizontalScrollBar()->triggerAction(QAbstractSlider::SliderToMaximum);
+  EXPECT_EQ(Left().m_scrollOffset.x(), 400 - Left().viewport()->width());
+}
+
+TEST_F(FrameViewsTest, DraggingTheSplitterBarRefitsToTheNewPaneSize) {
+  Show(0, 4000, 3000);
+  frame.OnZoomToFit();
+  const double before = Left().GetZoom();
+  QSplitterHandle* handle = frame.m_splitter->handle(1);
+  const QPoint grip(handle->width() / 2, handle->height() / 2);
+  QTest::mousePress(handle, Qt::LeftButton, {}, grip);
+  QTest::mouseMove(handle, grip - QPoint(150, 0));
+  QTest::mouseRelease(handle, Qt::LeftButton, {}, grip - QPoint(150, 0));
+  Settle();
+  const QSize client = Left().viewport()->size();
+  EXPECT_LT(Left().GetZoom(), before);
+  EXPECT_DOUBLE_EQ(Left().GetZoom(), std::min(client.width() / 4000.0, client.height() / 3000.0));
+  EXPECT_LE(Left().GetImageRect().width(), client.width());
+}
+
+TEST_F(FrameViewsTest, CtrlWheelZoomsByStepsAboutThePointUnderTheCursor) {
+  Show(0, 3000, 2000);
+  Left().SetScrollOffset(300, 200, false);
+  const QPoint at(100, 80);
+  for (auto [delta, zoom] : {std::pair{120, 1.5}, std::pair{120, 2.0}, std::pair{-120, 1.5}}) {
+    const QPointF picture((Left().m_scrollOffset + at).toPointF() / Left().GetZoom());
+    QWheelEvent wheel(at, Left().viewport()->mapToGlobal(at), QPoint(), QPoint(0, delta),
+                      Qt::NoButton, Qt::ControlModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(Left().viewport(), &wheel);
+    EXPECT_DOUBLE_EQ(Left().GetZoom(), zoom);
+    const QPointF after((Left().m_scrollOffset + at).toPointF() / zoom);
+    EXPECT_NEAR(after.x(), picture.x(), 1.0);
+    EXPECT_NEAR(after.y(), picture.y(), 1.0);
+  }
+  EXPECT_EQ(Mark(), kMark150);
+}
+
 TEST_F(FrameViewsTest, OtherAsksForAPercent) {
   Show(0, 400, 300);
   auto answer = [](const QString& text) {
@@ -255,6 +329,23 @@ TEST_F(CoupledViewsTest, DraggingTheResultsBarMovesTheSourceByHalf) {
   bar->setSliderDown(false);
   EXPECT_EQ(Right().m_scrollOffset.x(), 1100);
   EXPECT_EQ(leftCentre() - before, 50);
+}
+
+TEST_F(CoupledViewsTest, DraggingWithTheLeftButtonPansBothViews) {
+  Couple(1000, 800);
+  QWidget* port = Right().viewport();
+  const QPoint start = Right().m_scrollOffset;
+  const QPoint leftStart = Left().m_scrollOffset;
+  QTest::mousePress(port, Qt::LeftButton, {}, QPoint(300, 300));
+  QTest::mouseMove(port, QPoint(200, 250));
+  EXPECT_EQ(port->cursor().shape(), Qt::ClosedHandCursor);
+  QTest::mouseRelease(port, Qt::LeftButton, {}, QPoint(200, 250));
+  EXPECT_EQ(Right().m_scrollOffset, start + QPoint(100, 50));
+  EXPECT_NE(port->cursor().shape(), Qt::ClosedHandCursor);
+  // Both at the same on-screen size: the source moves by as many pixels, give
+  // or take the rounding of the centres.
+  EXPECT_NEAR(Left().m_scrollOffset.x(), leftStart.x() + 100, 1);
+  EXPECT_NEAR(Left().m_scrollOffset.y(), leftStart.y() + 50, 1);
 }
 
 TEST_F(CoupledViewsTest, ScrollKeysStepBothViewsByTheirOwnSteps) {

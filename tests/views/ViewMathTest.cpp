@@ -191,22 +191,6 @@ TEST(ZoomCentre, KeepsThePictureUnderTheCentre) {
   EXPECT_EQ(ZoomCentreTarget(200, 100, 1.0, 2.0, 180, 80), (IRect{310, 160, 490, 240}));
 }
 
-TEST(VisibleSource, PicksTheWindowOfSourcePixels) {
-  const SourceWindow four = VisibleSource(0, 0, 400, 300, 4.0);
-  EXPECT_EQ(four.left, 0);
-  EXPECT_EQ(four.width, 100);
-  EXPECT_EQ(four.height, 75);
-  EXPECT_EQ(four.bottom, 75);
-  EXPECT_EQ(four.top, 0);
-  const SourceWindow oneHalf = VisibleSource(15, 30, 100, 100, 1.5);
-  EXPECT_EQ(oneHalf.left, 10);
-  EXPECT_EQ(oneHalf.width, 66);
-  EXPECT_EQ(oneHalf.bottom, 86);
-  EXPECT_EQ(oneHalf.top, 20);
-  // A window narrower than a zoomed pixel still shows one source pixel.
-  EXPECT_EQ(VisibleSource(0, 0, 10, 10, 20.0).width, 1);
-}
-
 struct IndexCase {
   const char* name;
   friend void PrintTo(const IndexCase& c, std::ostream* os) { *os << c.name; }

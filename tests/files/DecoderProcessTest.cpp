@@ -1,0 +1,373 @@
+// The decoder process against FreeImage_Load in this process, which is the
+// oracle: the bitmap that comes back must be indistinguishable from it.
+#include "files/DecoderProcess.h"
+
+#include <sys/eventfd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+#include <thread>
+
+#include "TestImages.h"
+
+namespace {
+
+using testimages::TempDir;
+
+constexpr uint64_t kPlentyOfMemory = uint64_t{1} << 40;
+
+files::DecodeOutcome Decode(const std::string& path, uint64_t memory = kPlentyOfMemory,
+                            const std::string& fault = {}, int stopFd = -1) {
+  return files::DecodeImageFile({path, memory, stopFd, fault});
+}
+
+std::string Bytes(const void* data, size_t size) {
+  return data ? std::string(static_cast<const char*>(data), size) : std::string();
+}
+
+// Every tag of every model, in FreeImage's own order.
+std::vector<std::string> Tags(FIBITMAP* bitmap) {
+  std::vector<std::string> all;
+  for (int model = FIMD_COMMENTS; model <= FIMD_EXIF_RAW; ++model) {
+    FITAG* tag = nullptr;
+    FIMETADATA* search =
+        FreeImage_FindFirstMetadata(static_cast<FREE_IMAGE_MDMODEL>(model), bitmap, &tag);
+    if (!search) continue;
+    do {
+      const char* description = FreeImage_GetTagDescription(tag);
+      all.push_back(std::to_string(model) + "|" + FreeImage_GetTagKey(tag) + "|" +
+                    (description ? description : "") + "|" +
+                    std::to_string(FreeImage_GetTagID(tag)) + "|" +
+                    std::to_string(FreeImage_GetTagType(tag)) + "|" +
+                    std::to_string(FreeImage_GetTagCount(tag)) + "|" +
+                    std::to_string(FreeImage_GetTagLength(tag)) + "|" +
+                    Bytes(FreeImage_GetTagValue(tag), FreeImage_GetTagLength(tag)));
+    } while (FreeImage_FindNextMetadata(search, &tag));
+    FreeImage_FindCloseMetadata(search);
+  }
+  return all;
+}
+
+void ExpectIndistinguishable(FIBITMAP* ours, FIBITMAP* oracle) {
+  ASSERT_NE(ours, nullptr);
+  ASSERT_NE(oracle, nullptr);
+  EXPECT_EQ(FreeImage_GetImageType(ours), FreeImage_GetImageType(oracle));
+  EXPECT_EQ(FreeImage_GetWidth(ours), FreeImage_GetWidth(oracle));
+  EXPECT_EQ(FreeImage_GetHeight(ours), FreeImage_GetHeight(oracle));
+  EXPECT_EQ(FreeImage_GetBPP(ours), FreeImage_GetBPP(oracle));
+  EXPECT_EQ(FreeImage_GetColorType(ours), FreeImage_GetColorType(oracle));
+  EXPECT_EQ(FreeImage_GetRedMask(ours), FreeImage_GetRedMask(oracle));
+  EXPECT_EQ(FreeImage_GetGreenMask(ours), FreeImage_GetGreenMask(oracle));
+  EXPECT_EQ(FreeImage_GetBlueMask(ours), FreeImage_GetBlueMask(oracle));
+  EXPECT_EQ(FreeImage_GetColorsUsed(ours), FreeImage_GetColorsUsed(oracle));
+  const size_t paletteBytes = FreeImage_GetColorsUsed(oracle) * sizeof(RGBQUAD);
+  EXPECT_EQ(Bytes(FreeImage_GetPalette(ours), paletteBytes),
+            Bytes(FreeImage_GetPalette(oracle), paletteBytes));
+  EXPECT_EQ(FreeImage_IsTransparent(ours), FreeImage_IsTransparent(oracle));
+  EXPECT_EQ(Bytes(FreeImage_GetTransparencyTable(ours), FreeImage_GetTransparencyCount(ours)),
+            Bytes(FreeImage_GetTransparencyTable(oracle), FreeImage_GetTransparencyCount(oracle)));
+  RGBQUAD ourBackground{}, oracleBackground{};
+  EXPECT_EQ(FreeImage_GetBackgroundColor(ours, &ourBackground),
+            FreeImage_GetBackgroundColor(oracle, &oracleBackground));
+  EXPECT_EQ(Bytes(&ourBackground, sizeof ourBackground),
+            Bytes(&oracleBackground, sizeof oracleBackground));
+  EXPECT_EQ(FreeImage_GetDotsPerMeterX(ours), FreeImage_GetDotsPerMeterX(oracle));
+  EXPECT_EQ(FreeImage_GetDotsPerMeterY(ours), FreeImage_GetDotsPerMeterY(oracle));
+  const FIICCPROFILE* ourIcc = FreeImage_GetICCProfile(ours);
+  const FIICCPROFILE* oracleIcc = FreeImage_GetICCProfile(oracle);
+  EXPECT_EQ(ourIcc->flags, oracleIcc->flags);
+  EXPECT_EQ(Bytes(ourIcc->data, ourIcc->size), Bytes(oracleIcc->data, oracleIcc->size));
+  EXPECT_EQ(Tags(ours), Tags(oracle));
+  FIBITMAP* ourThumbnail = FreeImage_GetThumbnail(ours);
+  FIBITMAP* oracleThumbnail = FreeImage_GetThumbnail(oracle);
+  EXPECT_EQ(ourThumbnail == nullptr, oracleThumbnail == nullptr);
+  if (ourThumbnail && oracleThumbnail) ExpectIndistinguishable(ourThumbnail, oracleThumbnail);
+  EXPECT_EQ(FreeImage_GetPitch(ours), FreeImage_GetPitch(oracle));
+  const size_t pixelBytes = size_t{FreeImage_GetPitch(oracle)} * FreeImage_GetHeight(oracle);
+  EXPECT_TRUE(Bytes(FreeImage_GetBits(ours), pixelBytes) ==
+              Bytes(FreeImage_GetBits(oracle), pixelBytes));
+}
+
+void SetTextTag(FIBITMAP* bitmap, FREE_IMAGE_MDMODEL model, const char* key, const char* text) {
+  FITAG* tag = FreeImage_CreateTag();
+  const DWORD length = static_cast<DWORD>(std::strlen(text) + 1);
+  FreeImage_SetTagKey(tag, key);
+  FreeImage_SetTagType(tag, FIDT_ASCII);
+  FreeImage_SetTagCount(tag, length);
+  FreeImage_SetTagLength(tag, length);
+  FreeImage_SetTagValue(tag, text);
+  FreeImage_SetMetadata(model, bitmap, key, tag);
+  FreeImage_DeleteTag(tag);
+}
+
+// A raw Exif block as a camera writes it: a little-endian TIFF header and
+// one directory with Make = "Tests" and Orientation = 6.
+std::string ExifBlock() {
+  const unsigned char block[] = {
+      'E',  'x',  'i', 'f', 0,   0,                     // identifier
+      'I',  'I',  42,  0,   8,   0, 0, 0,               // TIFF header, directory at 8
+      2,    0,                                          // two entries
+      0x0F, 0x01, 2,   0,   6,   0, 0, 0, 38, 0, 0, 0,  // Make, ASCII, 6 bytes at 38
+      0x12, 0x01, 3,   0,   1,   0, 0, 0, 6,  0, 0, 0,  // Orientation, SHORT, 6
+      0,    0,    0,   0,                               // no next directory
+      'T',  'e',  's', 't', 's', 0};
+  return std::string(reinterpret_cast<const char*>(block), sizeof block);
+}
+
+const char kIcc[] = "a colour profile's bytes, carried as they stand";
+
+void AddJpegMetadata(FIBITMAP* bitmap) {
+  SetTextTag(bitmap, FIMD_COMMENTS, "Comment", "made by the decoder test");
+  const std::string exif = ExifBlock();
+  FITAG* tag = FreeImage_CreateTag();
+  FreeImage_SetTagKey(tag, "ExifRaw");
+  FreeImage_SetTagType(tag, FIDT_BYTE);
+  FreeImage_SetTagCount(tag, static_cast<DWORD>(exif.size()));
+  FreeImage_SetTagLength(tag, static_cast<DWORD>(exif.size()));
+  FreeImage_SetTagValue(tag, exif.data());
+  FreeImage_SetMetadata(FIMD_EXIF_RAW, bitmap, "ExifRaw", tag);
+  FreeImage_DeleteTag(tag);
+  FreeImage_CreateICCProfile(bitmap, const_cast<char*>(kIcc), sizeof kIcc);
+}
+
+void AddPngMetadata(FIBITMAP* bitmap) {
+  SetTextTag(bitmap, FIMD_COMMENTS, "Title", "a pattern");
+  SetTextTag(bitmap, FIMD_COMMENTS, "Author", "the decoder test");
+  FreeImage_SetDotsPerMeterX(bitmap, 3780);
+  FreeImage_SetDotsPerMeterY(bitmap, 2835);
+  if (FreeImage_GetBPP(bitmap) == 8) {
+    BYTE alpha[256];
+    for (int i = 0; i < 256; ++i) alpha[i] = static_cast<BYTE>(255 - i);
+    FreeImage_SetTransparencyTable(bitmap, alpha, 200);
+    RGBQUAD background{10, 20, 30, 7};
+    FreeImage_SetBackgroundColor(bitmap, &background);
+  }
+}
+
+struct RoundTripCase {
+  const char* label;
+  FREE_IMAGE_FORMAT fif;
+  FREE_IMAGE_TYPE type;
+  int bpp;
+  const char* fileName;
+  void (*decorate)(FIBITMAP*);
+  int saveFlags = 0;
+};
+
+void PrintTo(const RoundTripCase& c, std::ostream* out) { *out << c.label; }
+
+FIBITMAP* MakeCase(const RoundTripCase& c) {
+  FIBITMAP* bitmap = nullptr;
+  if (c.type != FIT_BITMAP) {
+    bitmap = testimages::MakePatternOfType(c.type, 37, 23);
+  } else if (c.bpp == 16) {
+    FIBITMAP* full = testimages::MakePattern(37, 23, 24);
+    bitmap = FreeImage_ConvertTo16Bits565(full);
+    FreeImage_Unload(full);
+  } else {
+    bitmap = testimages::MakePattern(37, 23, c.bpp);
+  }
+  if (c.decorate) c.decorate(bitmap);
+  return bitmap;
+}
+
+class DecoderRoundTripTest : public testing::TestWithParam<RoundTripCase> {};
+
+TEST_P(DecoderRoundTripTest, GivesWhatFreeImageLoadGives) {
+  const RoundTripCase& c = GetParam();
+  TempDir dir;
+  FIBITMAP* written = MakeCase(c);
+  const std::string path = dir.File(c.fileName);
+  ASSERT_TRUE(FreeImage_Save(c.fif, written, path.c_str(), c.saveFlags));
+  FreeImage_Unload(written);
+
+  files::DecodeOutcome outcome = Decode(path);
+  FIBITMAP* oracle = FreeImage_Load(c.fif, path.c_str(), 0);
+  ASSERT_EQ(outcome.code, files::kLoaded);
+  EXPECT_FALSE(outcome.incomplete);
+  ExpectIndistinguishable(outcome.bitmap, oracle);
+  FreeImage_Unload(oracle);
+  FreeImage_Unload(outcome.bitmap);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Formats, DecoderRoundTripTest,
+    testing::Values(
+        RoundTripCase{"JpegExifIccComment", FIF_JPEG, FIT_BITMAP, 24, "a.jpg", AddJpegMetadata},
+        RoundTripCase{"PngText", FIF_PNG, FIT_BITMAP, 24, "a.png", AddPngMetadata},
+        RoundTripCase{"PngPaletteAlphaBackground", FIF_PNG, FIT_BITMAP, 8, "p.png", AddPngMetadata},
+        RoundTripCase{"PngRgba", FIF_PNG, FIT_BITMAP, 32, "rgba.png", nullptr},
+        RoundTripCase{"Png1Bit", FIF_PNG, FIT_BITMAP, 1, "one.png", nullptr},
+        RoundTripCase{"PngGrey16", FIF_PNG, FIT_UINT16, 16, "g16.png", nullptr},
+        RoundTripCase{"Tiff48", FIF_TIFF, FIT_RGB16, 48, "c48.tif", nullptr},
+        RoundTripCase{"Tiff24", FIF_TIFF, FIT_BITMAP, 24, "a.tif", nullptr},
+        RoundTripCase{"Bmp565", FIF_BMP, FIT_BITMAP, 16, "m.bmp", nullptr},
+        RoundTripCase{"BmpPalette4", FIF_BMP, FIT_BITMAP, 4, "p.bmp", nullptr},
+        RoundTripCase{"GifPalette", FIF_GIF, FIT_BITMAP, 8, "a.gif", nullptr},
+        RoundTripCase{"PpmRaw", FIF_PPMRAW, FIT_BITMAP, 24, "a.ppm", nullptr},
+        RoundTripCase{"PgmRaw", FIF_PGMRAW, FIT_BITMAP, 8, "a.pgm", nullptr},
+        RoundTripCase{"Targa", FIF_TARGA, FIT_BITMAP, 24, "a.tga", nullptr},
+        RoundTripCase{"TargaRle", FIF_TARGA, FIT_BITMAP, 24, "r.tga", nullptr, TARGA_SAVE_RLE},
+        RoundTripCase{"WebP", FIF_WEBP, FIT_BITMAP, 24, "a.webp", nullptr},
+        RoundTripCase{"PngNamedJpg", FIF_PNG, FIT_BITMAP, 24, "really-png.jpg", nullptr},
+        RoundTripCase{"NoExtension", FIF_TIFF, FIT_BITMAP, 24, "noext", nullptr}),
+    [](const testing::TestParamInfo<RoundTripCase>& info) { return info.param.label; });
+
+// A bitmap big enough to have pages of its own: its pixels come by mapping the
+// decoder's pages, not by copying them.
+TEST(DecoderBigBitmapTest, GivesWhatFreeImageLoadGives) {
+  TempDir dir;
+  FIBITMAP* written = testimages::MakePattern(4099, 3001, 24);
+  ASSERT_TRUE(testimages::Write(written, FIF_BMP, dir.File("big.bmp")));
+  FreeImage_Unload(written);
+  files::DecodeOutcome outcome = Decode(dir.File("big.bmp"));
+  FIBITMAP* oracle = FreeImage_Load(FIF_BMP, dir.File("big.bmp").c_str(), 0);
+  ExpectIndistinguishable(outcome.bitmap, oracle);
+  // The mapped pages are the bitmap's own: writable, freed with it.
+  FreeImage_GetScanLine(outcome.bitmap, 1500)[7] ^= 0xFF;
+  FreeImage_Unload(oracle);
+  FreeImage_Unload(outcome.bitmap);
+}
+
+// The metadata a user would look for, by hand, beside the oracle's word.
+TEST(DecoderMetadataTest, ExifIccAndTextSurvive) {
+  TempDir dir;
+  FIBITMAP* jpeg = MakeCase({"", FIF_JPEG, FIT_BITMAP, 24, "", AddJpegMetadata});
+  FIBITMAP* png = MakeCase({"", FIF_PNG, FIT_BITMAP, 24, "", AddPngMetadata});
+  ASSERT_TRUE(testimages::Write(jpeg, FIF_JPEG, dir.File("m.jpg")));
+  ASSERT_TRUE(testimages::Write(png, FIF_PNG, dir.File("m.png")));
+  FreeImage_Unload(jpeg);
+  FreeImage_Unload(png);
+
+  files::DecodeOutcome fromJpeg = Decode(dir.File("m.jpg"));
+  ASSERT_NE(fromJpeg.bitmap, nullptr);
+  FITAG* tag = nullptr;
+  ASSERT_TRUE(FreeImage_GetMetadata(FIMD_EXIF_MAIN, fromJpeg.bitmap, "Make", &tag));
+  EXPECT_STREQ(static_cast<const char*>(FreeImage_GetTagValue(tag)), "Tests");
+  ASSERT_TRUE(FreeImage_GetMetadata(FIMD_EXIF_MAIN, fromJpeg.bitmap, "Orientation", &tag));
+  EXPECT_EQ(*static_cast<const uint16_t*>(FreeImage_GetTagValue(tag)), 6);
+  ASSERT_TRUE(FreeImage_GetMetadata(FIMD_COMMENTS, fromJpeg.bitmap, "Comment", &tag));
+  EXPECT_STREQ(static_cast<const char*>(FreeImage_GetTagValue(tag)), "made by the decoder test");
+  const FIICCPROFILE* icc = FreeImage_GetICCProfile(fromJpeg.bitmap);
+  EXPECT_EQ(Bytes(icc->data, icc->size), Bytes(kIcc, sizeof kIcc));
+
+  files::DecodeOutcome fromPng = Decode(dir.File("m.png"));
+  ASSERT_NE(fromPng.bitmap, nullptr);
+  ASSERT_TRUE(FreeImage_GetMetadata(FIMD_COMMENTS, fromPng.bitmap, "Author", &tag));
+  EXPECT_STREQ(static_cast<const char*>(FreeImage_GetTagValue(tag)), "the decoder test");
+  EXPECT_EQ(FreeImage_GetDotsPerMeterY(fromPng.bitmap), 2835u);
+  FreeImage_Unload(fromJpeg.bitmap);
+  FreeImage_Unload(fromPng.bitmap);
+}
+
+struct HostileCase {
+  const char* label;
+  std::string (*bytes)();  // null: the case makes no file of its own
+  files::LoadCode code;
+  bool incomplete;
+};
+
+void PrintTo(const HostileCase& c, std::ostream* out) { *out << c.label; }
+
+std::string RandomBytes() {
+  std::string bytes(4096, '\0');
+  std::mt19937 generator(7);
+  for (char& c : bytes) c = static_cast<char>(generator());
+  return bytes;
+}
+
+class DecoderHostileTest : public testing::TestWithParam<HostileCase> {};
+
+TEST_P(DecoderHostileTest, EndsAsExpectedWithoutHarm) {
+  const HostileCase& c = GetParam();
+  TempDir dir;
+  const std::string path = dir.File("hostile");
+  testimages::WriteAll(path, c.bytes());
+  // A billion bytes: far below what 65500 x 65500 pixels need, far above
+  // what a small picture needs.
+  files::DecodeOutcome outcome = Decode(path, uint64_t{1} << 30);
+  EXPECT_EQ(outcome.code, c.code);
+  EXPECT_EQ(outcome.bitmap != nullptr, c.code == files::kLoaded);
+  EXPECT_EQ(outcome.incomplete, c.incomplete);
+  if (outcome.bitmap) {
+    EXPECT_EQ(FreeImage_GetWidth(outcome.bitmap), 64u);
+    FreeImage_Unload(outcome.bitmap);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, DecoderHostileTest,
+    testing::Values(
+        HostileCase{"BmpDeclaringHugeSize", [] { return testimages::BmpDeclaring(30000, 30000); },
+                    files::kReadFailed, false},
+        HostileCase{"JpegDeclaringHugeSize", [] { return testimages::JpegDeclaring(65500, 65500); },
+                    files::kReadFailed, false},
+        HostileCase{"TruncatedJpeg", [] { return testimages::TruncatedFile(FIF_JPEG, 0.5); },
+                    files::kLoaded, true},
+        HostileCase{"TruncatedBmp", [] { return testimages::TruncatedFile(FIF_BMP, 0.5); },
+                    files::kLoaded, true},
+        HostileCase{"TruncatedTiff", [] { return testimages::TruncatedFile(FIF_TIFF, 0.5); },
+                    files::kReadFailed, false},
+        HostileCase{"TruncatedTga", [] { return testimages::TruncatedFile(FIF_TARGA, 0.5); },
+                    files::kLoaded, true},
+        HostileCase{"TruncatedPpm", [] { return testimages::TruncatedFile(FIF_PPMRAW, 0.5); },
+                    files::kLoaded, true},
+        HostileCase{"TruncatedWebp", [] { return testimages::TruncatedFile(FIF_WEBP, 0.5); },
+                    files::kReadFailed, false},
+        HostileCase{"TruncatedPng", [] { return testimages::TruncatedFile(FIF_PNG, 0.5); },
+                    files::kReadFailed, false},
+        HostileCase{"Random", RandomBytes, files::kNotRecognised, false},
+        HostileCase{"Empty", [] { return std::string(); }, files::kNotRecognised, false}),
+    [](const testing::TestParamInfo<HostileCase>& info) { return info.param.label; });
+
+TEST(DecoderNonFileTest, OnlyRegularFilesAreOpenedAndNothingWaits) {
+  TempDir dir;
+  ::mkdir(dir.File("folder.png").c_str(), 0700);
+  ASSERT_EQ(::mkfifo(dir.File("pipe.png").c_str(), 0600), 0);
+  for (const std::string& path : {dir.File("folder.png"), dir.File("pipe.png"),
+                                  dir.File("missing.png"), std::string("/dev/zero")}) {
+    files::DecodeOutcome outcome = Decode(path);
+    EXPECT_EQ(outcome.code, files::kNotRecognised) << path;
+    EXPECT_EQ(outcome.bitmap, nullptr) << path;
+  }
+}
+
+class DecoderFaultTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    FIBITMAP* bitmap = testimages::MakePattern(64, 64, 24);
+    ASSERT_TRUE(testimages::Write(bitmap, FIF_PNG, m_path));
+    FreeImage_Unload(bitmap);
+  }
+  TempDir m_dir;
+  std::string m_path = m_dir.File("good.png");
+};
+
+TEST_F(DecoderFaultTest, CrashingDecoderRecognisesNothing) {
+  files::DecodeOutcome outcome = Decode(m_path, kPlentyOfMemory, "crash");
+  EXPECT_EQ(outcome.code, files::kNotRecognised);
+  EXPECT_EQ(outcome.bitmap, nullptr);
+  // The same file through a sound decoder.
+  outcome = Decode(m_path);
+  EXPECT_EQ(outcome.code, files::kLoaded);
+  FreeImage_Unload(outcome.bitmap);
+}
+
+TEST_F(DecoderFaultTest, EndlessDecoderIsKilledWhenTheCallerStops) {
+  const int stop = ::eventfd(0, EFD_CLOEXEC);
+  std::thread stopper([stop] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    (void)!::eventfd_write(stop, 1);
+  });
+  files::DecodeOutcome outcome = Decode(m_path, kPlentyOfMemory, "hang", stop);
+  stopper.join();
+  ::close(stop);
+  EXPECT_EQ(outcome.code, files::kNotRecognised);
+  EXPECT_EQ(outcome.bitmap, nullptr);
+}
+
+}  // namespace
