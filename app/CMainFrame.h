@@ -93,6 +93,8 @@ class CMainFrame : public QMainWindow,
   void SetZoomToMark(int commandId);
   // Repaints both pane captions at once.
   void RedrawCaptions();
+  // The status bar's right part: the source's name and size, and the result's size.
+  void UpdateImageInfo();
   // Called with every command id before it is routed, whatever raised it
   // (menu, toolbar, accelerator); lets tests watch the routing.
   std::function<void(int)> m_commandObserver;
@@ -102,6 +104,11 @@ class CMainFrame : public QMainWindow,
   void OnLoadDone(uintptr_t wParam, intptr_t lParam, const std::shared_ptr<platform::CJob>& job);
   void OnSaveResizedAs();
   void OnSaveDone(uintptr_t wParam, intptr_t lParam, const std::shared_ptr<platform::CJob>& job);
+  // Opens path as Open does once its dialog has given it: the images are
+  // discarded and the load worker runs behind the wait dialog.
+  void OpenFile(const std::string& path);
+  // A picture dropped on the window: the unsaved-result question, then OpenFile.
+  void OnFileDropped(const std::string& path);
   static void PumpMessages();
   // Worker bodies of loading and saving; they run on the job's thread.
   void LoadWorker(platform::CJob& job);
@@ -207,6 +214,7 @@ class CMainFrame : public QMainWindow,
   QActionGroup* m_zoomToGroup = nullptr;  // the sixteen "Zoom To ..." items
   int m_zoomToMark = 0;                   // command id of the marked one; 0 = none
   QLabel* m_readyLabel = nullptr;         // the status bar's idle text
+  QLabel* m_imageInfoLabel = nullptr;     // the status bar's right part
   double m_splitterRatio = 0.5;           // left pane's share, kept on resizing
 
  protected:
@@ -215,6 +223,9 @@ class CMainFrame : public QMainWindow,
   void resizeEvent(QResizeEvent* e) override;
   void timerEvent(QTimerEvent* e) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
+  void dragEnterEvent(QDragEnterEvent* e) override;
+  void dragMoveEvent(QDragMoveEvent* e) override;
+  void dropEvent(QDropEvent* e) override;
 
  private:
   // frame/: building the bars and routing their actions.

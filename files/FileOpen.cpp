@@ -40,11 +40,15 @@ void CMainFrame::OnFileOpen() {
       DialogOwner(), {{QStringLiteral("All Supported Files"),
                        QStringLiteral("*.jpg;*.jpeg;*.png;*.gif;*.bmp;*.tif;*.tiff")}});
   if (!choice) return;
+  OpenFile(platform::PathBytes(choice->path));
+}
+
+void CMainFrame::OpenFile(const std::string& path) {
   // The worker is made before anything is discarded: when none can be
   // had, the frame stays as it was.
   const std::shared_ptr<platform::CJob> job = StartWaitJob(&CMainFrame::LoadWorker);
   if (!job) return;
-  m_sourcePath = platform::PathBytes(choice->path);
+  m_sourcePath = path;
   m_readyLabel->setText(res::LoadString(ids::StrReady));
 
   // With nothing loaded the UI is still in its start-up state.
@@ -65,6 +69,7 @@ void CMainFrame::OnFileOpen() {
     for (int id : ids::ImageCommands) UIEnable(id, false);
     EnableZoomToMenu(false);
     UIUpdateToolBar();
+    UpdateImageInfo();
   }
 
   RunWaitJob(job, WM_LOAD_DONE, QStringLiteral("Opening picture..."));
@@ -111,6 +116,7 @@ void CMainFrame::OnLoadDone(uintptr_t wParam, intptr_t lParam,
     FreeImage_Unload(m_source);
     m_source = nullptr;
   }
+  UpdateImageInfo();
   if (outcome == WaitOutcome::Aborted || lParam == 0) {
     // The captions show the marks as they now stand.
     if (!m_source) m_leftPane->m_active = false;

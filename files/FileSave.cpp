@@ -45,8 +45,10 @@ void CMainFrame::OnSaveResizedAs() {
   for (const files::SaveFormat& format : files::SaveFormats()) {
     filters.push_back({QString::fromUtf8(format.description), QString::fromUtf8(format.patterns)});
   }
+  // The dialog starts beside the source, with the type chosen last in this run.
   std::optional<platform::FileChoice> choice =
-      platform::GetSaveFileName(DialogOwner(), filters, platform::PathText(m_savePath));
+      platform::GetSaveFileName(DialogOwner(), filters, platform::PathText(m_savePath),
+                                platform::PathText(files::FolderPart(m_sourcePath)), m_saveFormat);
   if (!choice) return;
   std::string chosen = platform::PathBytes(choice->path);
 

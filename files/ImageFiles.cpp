@@ -8,8 +8,13 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <random>
+#include <vector>
 
+#include "files/ExportBitmap.h"
+#include "files/FormatMetadata.h"
+#include "files/ImageMetadata.h"
 #include "files/SaveNames.h"
 
 namespace files {
@@ -66,7 +71,39 @@ long DLL_CALLCONV TellProc(fi_handle handle) {
   return std::ftell(static_cast<StreamHandle*>(handle)->stream);
 }
 
+bool EncodeToMemory(FIBITMAP* bitmap, FREE_IMAGE_FORMAT fif, std::vector<uint8_t>& out) {
+  FIMEMORY* memory = FreeImage_OpenMemory();
+  if (!memory) return false;
+  BYTE* data = nullptr;
+  DWORD size = 0;
+  const bool encoded = FreeImage_SaveToMemory(fif, bitmap, memory, 0) &&
+                       FreeImage_AcquireMemory(memory, &data, &size) && data;
+  if (encoded) out.assign(data, data + size);
+  FreeImage_CloseMemory(memory);
+  return encoded;
+}
+
 FreeImageIO StreamIO() { return FreeImageIO{ReadProc, WriteProc, SeekProc, TellProc}; }
+
+// The file a path names, its symbolic links followed, so that replacing it
+// keeps the links; a link to nothing names the file it would point at.
+std::string FollowLinks(std::string path) {
+  for (int depth = 0; depth < 40; ++depth) {
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return path;
+    std::string link(static_cast<size_t>(info.st_size > 0 ? info.st_size : 4096), '\0');
+    const ssize_t length = ::readlink(path.c_str(), link.data(), link.size());
+    if (length <= 0) return path;
+    link.resize(static_cast<size_t>(length));
+    if (link.front() == '/') {
+      path = link;
+    } else {
+      const size_t slash = path.rfind('/');
+      path = (slash == std::string::npos ? std::string() : path.substr(0, slash + 1)) + link;
+    }
+  }
+  return path;
+}
 
 std::string RandomToken() {
   static std::atomic<unsigned> counter{0};
@@ -80,25 +117,57 @@ std::string RandomToken() {
 bool WriteImage(FIBITMAP* bitmap, FREE_IMAGE_FORMAT fif, std::FILE* stream,
                 const StopRequested& stop) {
   if (!bitmap || !stream) return false;
+  FIBITMAP* exportable = ExportableBitmap(bitmap, fif);
+  if (!exportable) return false;
   StreamHandle handle{stream, &stop};
-  FreeImageIO io = StreamIO();
-  bool written = FreeImage_SaveToHandle(fif, bitmap, &io, &handle, 0) != FALSE;
+  const std::vector<uint8_t> exif = CarriedExif(exportable);
+  bool written = false;
+  if (!exif.empty() && (fif == FIF_PNG || fif == FIF_TIFF)) {
+    // The writer leaves the EXIF out: the file is made in memory and given it.
+    std::vector<uint8_t> bytes;
+    if (EncodeToMemory(exportable, fif, bytes)) {
+      if (fif == FIF_PNG)
+        AddExifToPng(bytes, exif);
+      else
+        AddExifToTiff(bytes, exif);
+      written =
+          WriteProc(bytes.data(), 1, static_cast<unsigned>(bytes.size()), &handle) == bytes.size();
+    }
+  } else {
+    FreeImageIO io = StreamIO();
+    written = FreeImage_SaveToHandle(fif, exportable, &io, &handle, 0) != FALSE;
+  }
+  if (exportable != bitmap) FreeImage_Unload(exportable);
   return written && !std::ferror(stream) && !(stop && stop());
 }
 
-CReplacingFile::CReplacingFile(std::string target) : m_target(std::move(target)) {
+CReplacingFile::CReplacingFile(std::string target) : m_target(FollowLinks(std::move(target))) {
   struct stat existing {};
   const bool replacing = ::stat(m_target.c_str(), &existing) == 0 && S_ISREG(existing.st_mode);
+  const bool writable = replacing && ::access(m_target.c_str(), W_OK) == 0;
+  // A renamed file would lose the target's other names and an owner that
+  // only the owner could give back: such a target is written in place.
+  const uid_t self = ::geteuid();
+  if (writable && (existing.st_nlink > 1 || (self != 0 && existing.st_uid != self))) {
+    OpenInPlace();
+    return;
+  }
   for (int attempt = 0; attempt < 16; ++attempt) {
     std::string name = TemporaryNameBeside(m_target, RandomToken());
     int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0) {
       if (errno == EEXIST) continue;
+      // A folder that takes no new file may still hold a writable target.
+      if (writable && (errno == EACCES || errno == EPERM || errno == EROFS)) OpenInPlace();
       return;
     }
     m_temporary = std::move(name);
-    // A replaced file keeps its permissions; a new one gets the umask's.
-    if (replacing) (void)::fchmod(fd, existing.st_mode & 07777);
+    // A replaced file keeps its permissions and, where that may be given,
+    // its owner; a new one gets the umask's and the writer's.
+    if (replacing) {
+      (void)::fchown(fd, existing.st_uid, existing.st_gid);
+      (void)::fchmod(fd, existing.st_mode & 07777);
+    }
     m_stream = ::fdopen(fd, "wb");
     if (!m_stream) {
       ::close(fd);
@@ -109,13 +178,21 @@ CReplacingFile::CReplacingFile(std::string target) : m_target(std::move(target))
   }
 }
 
+void CReplacingFile::OpenInPlace() {
+  // The picture is made in memory first, so that a failed or stopped write
+  // leaves the target as it was.
+  m_inPlace = true;
+  m_stream = ::open_memstream(&m_buffer, &m_bufferSize);
+}
+
 CReplacingFile::~CReplacingFile() {
   if (m_stream) std::fclose(m_stream);
+  std::free(m_buffer);
   if (!m_replaced && !m_temporary.empty()) ::unlink(m_temporary.c_str());
 }
 
 bool CReplacingFile::Close() {
-  if (!m_stream) return !m_temporary.empty() && !m_writeFailed;
+  if (!m_stream) return (m_inPlace || !m_temporary.empty()) && !m_writeFailed;
   m_writeFailed = std::ferror(m_stream) != 0;
   if (std::fclose(m_stream) != 0) m_writeFailed = true;
   m_stream = nullptr;
@@ -124,8 +201,27 @@ bool CReplacingFile::Close() {
 
 bool CReplacingFile::Replace() {
   if (!Close()) return false;
+  if (m_inPlace) {
+    m_replaced = WriteInPlace();
+    return m_replaced;
+  }
   m_replaced = ::rename(m_temporary.c_str(), m_target.c_str()) == 0;
   return m_replaced;
+}
+
+bool CReplacingFile::WriteInPlace() {
+  const int fd = ::open(m_target.c_str(), O_WRONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  size_t done = 0;
+  while (done < m_bufferSize) {
+    const ssize_t put = ::write(fd, m_buffer + done, m_bufferSize - done);
+    if (put < 0 && errno == EINTR) continue;
+    if (put <= 0) break;
+    done += static_cast<size_t>(put);
+  }
+  bool ok = done == m_bufferSize && ::ftruncate(fd, static_cast<off_t>(done)) == 0;
+  ok = ::fsync(fd) == 0 && ok;
+  return ::close(fd) == 0 && ok;
 }
 
 }  // namespace files

@@ -24,7 +24,10 @@ bool WriteImage(FIBITMAP* bitmap, FREE_IMAGE_FORMAT fif, std::FILE* stream,
 // is complete: it is written under a temporary name in the target's folder
 // and renamed over the target by Replace. Until then the target is untouched;
 // the temporary file is removed when the object goes without Replace having
-// succeeded.
+// succeeded. A symbolic link is followed and the file it names replaced. A
+// target in a folder that takes no new file, or one with other hard links or
+// another owner, is written in place by Replace, from memory, and keeps its
+// owner, mode and links.
 class CReplacingFile {
  public:
   explicit CReplacingFile(std::string target);
@@ -37,15 +40,23 @@ class CReplacingFile {
   const std::string& TemporaryPath() const { return m_temporary; }
   // Flushes and closes the stream; false when anything failed to reach the file.
   bool Close();
-  // Closes if needed, then renames the temporary file over the target.
+  // Closes if needed, then renames the temporary file over the target (or
+  // writes the target in place).
   bool Replace();
+  bool InPlace() const { return m_inPlace; }
 
  private:
+  void OpenInPlace();
+  bool WriteInPlace();
+
   std::string m_target;
   std::string m_temporary;
   std::FILE* m_stream = nullptr;
   bool m_writeFailed = false;
   bool m_replaced = false;
+  bool m_inPlace = false;
+  char* m_buffer = nullptr;  // the picture written in place, made in memory
+  size_t m_bufferSize = 0;
 };
 
 }  // namespace files

@@ -26,6 +26,12 @@ std::string_view FileNamePart(std::string_view path) {
   return slash == std::string_view::npos ? path : path.substr(slash + 1);
 }
 
+std::string FolderPart(std::string_view path) {
+  const size_t slash = path.rfind('/');
+  if (slash == std::string_view::npos) return {};
+  return std::string(slash == 0 ? path.substr(0, 1) : path.substr(0, slash));
+}
+
 std::string BaseName(std::string_view path) {
   std::string_view name = FileNamePart(path);
   size_t dot = name.rfind('.');
@@ -35,7 +41,18 @@ std::string BaseName(std::string_view path) {
 int PercentOfScale(double scale) { return static_cast<int>(std::lround(scale * 100.0)); }
 
 std::string ProposedSaveName(std::string_view sourcePath, double scale) {
-  return BaseName(sourcePath) + "_" + std::to_string(PercentOfScale(scale)) + "percents";
+  const std::string tail = "_" + std::to_string(PercentOfScale(scale)) + "percents";
+  std::string base = BaseName(sourcePath);
+  // Room for the longest extension the save appends (".jpg", ".bmp", ".tif", ".png").
+  constexpr size_t kAppended = 4;
+  const size_t room = kMaxNameBytes - kAppended - tail.size();
+  if (base.size() > room) {
+    size_t cut = room;
+    // Back to the start of a character: continuation bytes are 10xxxxxx.
+    while (cut > 0 && (static_cast<unsigned char>(base[cut]) & 0xC0) == 0x80) --cut;
+    base.resize(cut);
+  }
+  return base + tail;
 }
 
 const std::vector<SaveFormat>& SaveFormats() {

@@ -2,6 +2,7 @@
 
 #include <FreeImage.h>
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -19,7 +20,13 @@ std::string BaseName(std::string_view path);
 // whole number.
 int PercentOfScale(double scale);
 
+// The longest file name a folder takes, in bytes.
+constexpr size_t kMaxNameBytes = 255;
+
 // The save dialog's proposal: "<base name>_<percent>percents", no extension.
+// A base name too long for the proposal and an appended extension to fit in
+// kMaxNameBytes is shortened, never within a UTF-8 character; the
+// "_<percent>percents" tail stays whole.
 std::string ProposedSaveName(std::string_view sourcePath, double scale);
 
 // One file type of the save dialog.
@@ -48,5 +55,8 @@ std::string TemporaryNameBeside(std::string_view target, std::string_view token)
 
 // The part of a path after its last "/".
 std::string_view FileNamePart(std::string_view path);
+// The part of a path up to its last "/" (without it; "/" for the root);
+// empty without one.
+std::string FolderPart(std::string_view path);
 
 }  // namespace files

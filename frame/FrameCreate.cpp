@@ -41,6 +41,9 @@ void CMainFrame::OnCreate() {
 
   m_readyLabel = new QLabel(res::LoadString(ids::StrReady));
   statusBar()->addWidget(m_readyLabel, 1);
+  m_imageInfoLabel = new QLabel(this);
+  m_imageInfoLabel->setObjectName(QStringLiteral("imageInfo"));
+  statusBar()->addPermanentWidget(m_imageInfoLabel);
   statusBar()->setSizeGripEnabled(true);
 
   CreatePanes();
@@ -71,6 +74,7 @@ void CMainFrame::OnCreate() {
   setWindowIcon(res::AppIcon(ids::IconApp));
   // The bars are fixed: no context menu that could hide them behind the toggles' back.
   setContextMenuPolicy(Qt::NoContextMenu);
+  setAcceptDrops(true);
 }
 
 void CMainFrame::CreateMenuBar() {

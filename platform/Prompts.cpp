@@ -1,7 +1,11 @@
 #include "platform/Prompts.h"
 
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QLineEdit>
 #include <QMessageBox>
+#include <algorithm>
 #include <utility>
 
 #include "res/CommandIds.h"
@@ -45,22 +49,97 @@ QStringList NameFilters(const std::vector<FileFilter>& filters) {
   return result;
 }
 
-std::optional<FileChoice> RunFileDialog(QFileDialog& dialog, const std::vector<FileFilter>& filters,
-                                        const QString& proposedName) {
-  const QStringList nameFilters = NameFilters(filters);
-  dialog.setOption(QFileDialog::DontUseNativeDialog);
-  dialog.setOption(QFileDialog::HideNameFilterDetails);
-  dialog.setNameFilters(nameFilters);
-  if (!nameFilters.isEmpty()) dialog.selectNameFilter(nameFilters.first());
-  if (!proposedName.isEmpty()) dialog.selectFile(proposedName);
-  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+// The name Qt's dialog makes of `name` when the type changes to one whose
+// first pattern is `pattern`: what follows the name's last dot is replaced.
+QString NameAfterTypeChange(const QString& name, const QString& pattern) {
+  const QString suffix = QFileInfo(name).suffix();
+  const QString extension = QFileInfo(pattern).suffix();
+  if (suffix.isEmpty() || extension.isEmpty()) return name;
+  return name.left(name.size() - suffix.size()) + extension;
+}
+
+// A save dialog whose name is the user's: a change of type puts back the
+// name Qt rewrote, and the name is taken whole as typed (Qt would read
+// quotes as a list of names).
+class CSaveDialog : public QFileDialog {
+ public:
+  CSaveDialog(QWidget* owner, const std::vector<FileFilter>& filters) : QFileDialog(owner) {
+    setAcceptMode(QFileDialog::AcceptSave);
+    setFileMode(QFileDialog::AnyFile);
+    setOption(QFileDialog::DontUseNativeDialog);
+    m_edit = findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+    if (!m_edit) return;
+    connect(m_edit, &QLineEdit::textChanged, this, [this](const QString& text) {
+      m_before = m_now;
+      m_now = text;
+    });
+    connect(this, &QFileDialog::filterSelected, this, [this, filters](const QString& filter) {
+      for (const FileFilter& f : filters) {
+        if (!filter.startsWith(f.description)) continue;
+        if (m_now != m_before &&
+            m_now == NameAfterTypeChange(m_before, f.patterns.section(u';', 0, 0)))
+          m_edit->setText(m_before);
+        return;
+      }
+    });
+  }
+
+  QString Chosen() const { return m_chosen; }
+
+  void accept() override {
+    const QString typed = m_edit ? m_edit->text() : QString();
+    if (typed.isEmpty()) return;
+    const QString path = QDir::isAbsolutePath(typed) ? typed : directory().filePath(typed);
+    const QFileInfo info(path);
+    if (info.isDir()) {
+      setDirectory(path);
+      m_edit->clear();
+      return;
+    }
+    if (info.exists() &&
+        QMessageBox::warning(
+            this, windowTitle(),
+            QStringLiteral("%1 already exists.\nDo you want to replace it?").arg(info.fileName()),
+            QMessageBox::Yes | QMessageBox::No, QMessageBox::No) != QMessageBox::Yes)
+      return;
+    m_chosen = path;
+    QDialog::accept();
+  }
+
+ private:
+  QLineEdit* m_edit = nullptr;
+  QString m_before;
+  QString m_now;
+  QString m_chosen;
+};
+
+int SelectedIndex(const QFileDialog& dialog, const std::vector<FileFilter>& filters,
+                  const QStringList& nameFilters) {
   // With the details hidden the dialog may name the filter by its description alone.
   const QString selected = dialog.selectedNameFilter();
   int index = 1;
   for (size_t i = 0; i < filters.size(); ++i)
     if (selected == nameFilters[static_cast<qsizetype>(i)] || selected == filters[i].description)
       index = static_cast<int>(i) + 1;
-  return FileChoice{dialog.selectedFiles().first(), index};
+  return index;
+}
+
+void PrepareDialog(QFileDialog& dialog, const QStringList& nameFilters, int selectedFilter) {
+  dialog.setOption(QFileDialog::DontUseNativeDialog);
+  dialog.setOption(QFileDialog::HideNameFilterDetails);
+  dialog.setNameFilters(nameFilters);
+  if (!nameFilters.isEmpty())
+    dialog.selectNameFilter(
+        nameFilters.at(std::clamp<qsizetype>(selectedFilter - 1, 0, nameFilters.size() - 1)));
+}
+
+std::optional<FileChoice> RunFileDialog(QFileDialog& dialog, const std::vector<FileFilter>& filters,
+                                        const QString& proposedName) {
+  const QStringList nameFilters = NameFilters(filters);
+  PrepareDialog(dialog, nameFilters, 1);
+  if (!proposedName.isEmpty()) dialog.selectFile(proposedName);
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+  return FileChoice{dialog.selectedFiles().first(), SelectedIndex(dialog, filters, nameFilters)};
 }
 
 }  // namespace
@@ -68,7 +147,7 @@ std::optional<FileChoice> RunFileDialog(QFileDialog& dialog, const std::vector<F
 int MessageBox(QWidget* owner, const QString& text, const QString& caption, MbIcon icon,
                MbButtons buttons) {
   if (const PromptResponder& responder = CurrentResponder()) {
-    PromptRecord record{PromptRecord::Message, owner, text, caption, icon, buttons, {}};
+    PromptRecord record{PromptRecord::Message, owner, text, caption, icon, buttons, {}, {}, 1};
     return responder(record).button;
   }
   QMessageBox box(ToQt(icon), caption, text, QMessageBox::NoButton, owner);
@@ -97,8 +176,8 @@ int MessageBox(QWidget* owner, const QString& text, const QString& caption, MbIc
 
 std::optional<FileChoice> GetOpenFileName(QWidget* owner, const std::vector<FileFilter>& filters) {
   if (const PromptResponder& responder = CurrentResponder()) {
-    PromptRecord record{PromptRecord::OpenFile, owner,         {},     {},
-                        MbIcon::None,           MbButtons::Ok, filters};
+    PromptRecord record{PromptRecord::OpenFile, owner,   {}, {}, MbIcon::None,
+                        MbButtons::Ok,          filters, {}, 1};
     return responder(record).file;
   }
   QFileDialog dialog(owner);
@@ -109,17 +188,24 @@ std::optional<FileChoice> GetOpenFileName(QWidget* owner, const std::vector<File
 }
 
 std::optional<FileChoice> GetSaveFileName(QWidget* owner, const std::vector<FileFilter>& filters,
-                                          const QString& proposedName) {
+                                          const QString& proposedName, const QString& folder,
+                                          int selectedFilter) {
   if (const PromptResponder& responder = CurrentResponder()) {
     PromptRecord record{PromptRecord::SaveFile, owner,         proposedName, {},
-                        MbIcon::None,           MbButtons::Ok, filters};
+                        MbIcon::None,           MbButtons::Ok, filters,      folder,
+                        selectedFilter};
     return responder(record).file;
   }
-  QFileDialog dialog(owner);
-  dialog.setAcceptMode(QFileDialog::AcceptSave);
-  dialog.setFileMode(QFileDialog::AnyFile);
+  const QStringList nameFilters = NameFilters(filters);
+  CSaveDialog dialog(owner, filters);
+  PrepareDialog(dialog, nameFilters, selectedFilter);
+  if (!folder.isEmpty()) dialog.setDirectory(folder);
+  // Set as text, not selected as a file: a name is never read as a list.
+  if (auto* edit = dialog.findChild<QLineEdit*>(QStringLiteral("fileNameEdit")))
+    edit->setText(proposedName);
   // Overwriting an existing file is confirmed by the dialog itself.
-  return RunFileDialog(dialog, filters, proposedName);
+  if (dialog.exec() != QDialog::Accepted || dialog.Chosen().isEmpty()) return std::nullopt;
+  return FileChoice{dialog.Chosen(), SelectedIndex(dialog, filters, nameFilters)};
 }
 
 ScopedPromptResponder::ScopedPromptResponder(PromptResponder responder)

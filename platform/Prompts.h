@@ -30,9 +30,12 @@ struct FileChoice {
 
 // The open dialog: the typed file need not exist.
 std::optional<FileChoice> GetOpenFileName(QWidget* owner, const std::vector<FileFilter>& filters);
-// The save dialog: the first filter is selected; it asks before overwriting.
+// The save dialog, in folder (empty: the platform's default) with the
+// 1-based filter selected; it asks before overwriting. The name is the
+// user's as typed, quotes included: choosing another type leaves it alone.
 std::optional<FileChoice> GetSaveFileName(QWidget* owner, const std::vector<FileFilter>& filters,
-                                          const QString& proposedName);
+                                          const QString& proposedName, const QString& folder = {},
+                                          int selectedFilter = 1);
 
 // What a test sees of a prompt, and how it answers.
 struct PromptRecord {
@@ -43,6 +46,8 @@ struct PromptRecord {
   MbIcon icon = MbIcon::None;
   MbButtons buttons = MbButtons::Ok;
   std::vector<FileFilter> filters;
+  QString folder;       // the save dialog's starting folder
+  int filterIndex = 1;  // the save dialog's selected type
 };
 
 struct PromptAnswer {

@@ -102,6 +102,7 @@ void CMainFrame::OnResize() {
   m_rightView->viewport()->update();
   m_rightPane->update();
   m_rightView->UpdateScrollSize(true);
+  UpdateImageInfo();
   PumpMessages();
   m_resultSaved = true;
   UIUpdateToolBar();
@@ -146,12 +147,14 @@ void CMainFrame::OnResizeDone(uintptr_t wParam, intptr_t lParam,
   // itself never waits.
   if (!aborted) EndWorker();
   setWindowTitle(res::LoadString(ids::StrAppName));
+  UpdateImageInfo();
 
   if (aborted || lParam == 0) {
     // A result committed just before the abandonment belongs to no job.
     if (m_result) FreeImage_Unload(m_result);
     m_result = nullptr;
     m_resultSaved = true;
+    UpdateImageInfo();
     return;
   }
   if (isMinimized()) RestoreFrame();

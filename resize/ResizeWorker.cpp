@@ -8,10 +8,12 @@
 #include <memory>
 
 #include "engine/ampliscale.h"
+#include "files/ImageMetadata.h"
 #include "platform/CJob.h"
 #include "platform/FrameMessages.h"
 #include "platform/NoThrow.h"
 #include "platform/Prompts.h"
+#include "resize/AlphaEnlarge.h"
 #include "resize/CEngineBuffers.h"
 #include "resize/LanczosReduction.h"
 #include "resize/ResizeRules.h"
@@ -80,10 +82,6 @@ Outcome Enlarge(platform::CJob& job, const ResizeRequest& request, QObject* fram
   if (width <= 0 || height <= 0 || stride > INT_MAX) return Outcome::Made;
 
   CEngineBuffers buffers;
-  EngineLink link{{&SendFromEngine, nullptr}, &job, frame};
-  link.window.context = &link;
-  DllInit(&link.window);
-
   const resize::Region region =
       resize::SourceRegion(FreeImage_GetWidth(request.source), FreeImage_GetHeight(request.source),
                            {width, height}, request.cropToBudget, request.pixelBudget);
@@ -98,7 +96,6 @@ Outcome Enlarge(platform::CJob& job, const ResizeRequest& request, QObject* fram
             QStringLiteral("Memory allocation error"), platform::MbIcon::Error);
     return Outcome::FailedWithMessage;
   }
-  DllSetSourceImage(header.width, header.height, source);
 
   uint8_t* dest = buffers.CreateDest(width, height);
   if (!dest) {
@@ -106,6 +103,20 @@ Outcome Enlarge(platform::CJob& job, const ResizeRequest& request, QObject* fram
             QStringLiteral("Memory allocation error"), platform::MbIcon::Error);
     return Outcome::FailedWithMessage;
   }
+
+  // The alpha has a run of its own, before the colour run needs the buffer.
+  resize::CAlphaEnlarger alpha;
+  if (resize::HasAlpha(source, header.width, header.height)) {
+    if (!alpha.Enlarge(source, header.width, header.height, dest, request.width, request.height,
+                       [&](int value) { return AbandonedAfterReport(job, frame, value); }))
+      return job.IsAbandoned() ? Outcome::Abandoned : Outcome::Made;
+    resize::BleedColourUnderTransparency(source, header.width, header.height);
+  }
+
+  EngineLink link{{&SendFromEngine, nullptr}, &job, frame};
+  link.window.context = &link;
+  DllInit(&link.window);
+  DllSetSourceImage(header.width, header.height, source);
   DllSetDestImage(request.width, request.height, dest);
 
   DllFilter();
@@ -115,19 +126,37 @@ Outcome Enlarge(platform::CJob& job, const ResizeRequest& request, QObject* fram
   DllNextStage();
   if (job.IsAbandoned()) return Outcome::Abandoned;
 
-  // In place, row by row: no second full-size buffer.
+  // In place, row by row: no second full-size buffer. With an alpha the rows
+  // keep their four bytes and take the alpha as the fourth.
   for (uint64_t row = 0; row < static_cast<uint64_t>(height); ++row) {
-    resize::CompactRowTo24(dest, row, static_cast<uint64_t>(width), stride);
+    if (alpha.HasResult())
+      alpha.PutRow(dest, row);
+    else
+      resize::CompactRowTo24(dest, row, static_cast<uint64_t>(width), stride);
     if (AbandonedAfterReport(job, frame,
                              resize::CompactionReport(row, static_cast<uint64_t>(height))))
       return Outcome::Abandoned;
   }
-  // At 24 bits FreeImage takes the bytes as they stand, whatever the masks.
-  made = platform::NoThrow([&] {
-    return FreeImage_ConvertFromRawBits(dest, request.width, request.height,
-                                        static_cast<int>(stride), 24, 0xFF, 0xFF00, 0xFF0000, TRUE);
-  });
+  // At 24 and 32 bits FreeImage takes the bytes as they stand, whatever the masks.
+  const bool withAlpha = alpha.HasResult();
+  const uint64_t pitch = withAlpha ? static_cast<uint64_t>(width) * 4 : stride;
+  if (pitch <= INT_MAX)
+    made = platform::NoThrow([&] {
+      return FreeImage_ConvertFromRawBits(dest, request.width, request.height,
+                                          static_cast<int>(pitch), withAlpha ? 32 : 24, 0xFF,
+                                          0xFF00, 0xFF0000, TRUE);
+    });
   return Outcome::Made;
+}
+
+// The result carries the source's profile and metadata, sized for itself.
+void CarrySourceMetadata(const ResizeRequest& request, FIBITMAP* made) {
+  const resize::Region region = resize::SourceRegion(
+      FreeImage_GetWidth(request.source), FreeImage_GetHeight(request.source),
+      {request.width, request.height}, request.cropToBudget, request.pixelBudget);
+  if (region.Width() <= 0 || region.Height() <= 0) return;
+  files::CarryMetadata(request.source, made, double(request.width) / double(region.Width()),
+                       double(request.height) / double(region.Height()));
 }
 
 }  // namespace
@@ -141,6 +170,7 @@ void ResizeWorker(platform::CJob& job, const ResizeRequest& request, QObject* fr
   FIBITMAP* made = nullptr;
   const Outcome outcome =
       request.scale < 1.0 ? Reduce(job, request, frame, made) : Enlarge(job, request, frame, made);
+  if (made && outcome == Outcome::Made) CarrySourceMetadata(request, made);
   if (made && (outcome == Outcome::Abandoned || !job.Commit([&] { result = made; }))) {
     FreeImage_Unload(made);
     made = nullptr;

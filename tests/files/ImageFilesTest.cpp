@@ -1,6 +1,8 @@
 #include "files/ImageFiles.h"
 
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -54,10 +56,10 @@ TEST_F(ReplacingFileTest, CompleteWriteReplacesTargetAndKeepsItsPermissions) {
 }
 
 TEST_F(ReplacingFileTest, FailedWriteLeavesTargetAsItWas) {
-  FIBITMAP* deep = testimages::MakePatternOfType(FIT_RGB16, 16, 8);
+  FIBITMAP* deep = FreeImage_AllocateT(FIT_COMPLEX, 16, 8);
   {
     files::CReplacingFile file(m_target);
-    // JPEG cannot take 48-bit colour.
+    // Complex samples have no picture that JPEG could hold.
     EXPECT_FALSE(files::WriteImage(deep, FIF_JPEG, file.Stream(), kNeverStop));
   }
   FreeImage_Unload(deep);
@@ -84,5 +86,89 @@ TEST_F(ReplacingFileTest, MissingFolderGivesNoStreamAndNoFile) {
   EXPECT_FALSE(file.Replace());
   ExpectTargetAlone();
 }
+
+}  // namespace
+
+namespace {
+
+// How a saved file meets its target.
+enum class Target { SymbolicLink, HardLink, ReadOnlyFolder };
+
+struct ReplaceCase {
+  const char* name;
+  Target target;
+};
+
+class ReplaceLikeADesktopTest : public testing::TestWithParam<ReplaceCase> {
+ protected:
+  // Writes a picture over path; in a child process of user nobody when
+  // asked, since the superuser writes into any folder.
+  static bool Save(FIBITMAP* bitmap, const std::string& path, bool asNobody) {
+    auto save = [&] {
+      files::CReplacingFile file(path);
+      return files::WriteImage(bitmap, FIF_PNG, file.Stream(), kNeverStop) && file.Replace();
+    };
+    if (!asNobody) return save();
+    const pid_t child = ::fork();
+    if (child == 0) {
+      const bool dropped = ::setgid(65534) == 0 && ::setuid(65534) == 0;
+      ::_exit(dropped && save() ? 0 : 1);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  }
+};
+
+TEST_P(ReplaceLikeADesktopTest, TargetIsReplacedAndKeepsWhatMakesItThatFile) {
+  const ReplaceCase& c = GetParam();
+  TempDir dir;
+  const std::string folder = dir.File("pictures");
+  ::chmod(dir.Path().c_str(), 0755);
+  ::mkdir(folder.c_str(), 0755);
+  const std::string real = folder + "/real.png";
+  testimages::WriteAll(real, "the file that was there");
+  ::chmod(real.c_str(), 0666);
+  std::string target = real;
+  if (c.target == Target::SymbolicLink) {
+    target = dir.File("link.png");
+    ASSERT_EQ(::symlink("pictures/real.png", target.c_str()), 0);
+  } else if (c.target == Target::HardLink) {
+    target = dir.File("second-name.png");
+    ASSERT_EQ(::link(real.c_str(), target.c_str()), 0);
+  }
+  struct stat before {};
+  ::stat(real.c_str(), &before);
+  const bool readOnly = c.target == Target::ReadOnlyFolder;
+  if (readOnly) ::chmod(folder.c_str(), 0555);
+
+  FIBITMAP* bitmap = testimages::MakePattern(12, 7, 24);
+  EXPECT_TRUE(Save(bitmap, target, readOnly && ::geteuid() == 0));
+  ::chmod(folder.c_str(), 0755);
+
+  // The file the target named now holds the picture, whichever name reads it.
+  FIBITMAP* reread = FreeImage_Load(FIF_PNG, real.c_str(), 0);
+  EXPECT_TRUE(testimages::SamePixels(bitmap, reread));
+  if (reread) FreeImage_Unload(reread);
+  struct stat after {};
+  ::lstat(target.c_str(), &after);
+  if (c.target == Target::SymbolicLink) {
+    EXPECT_TRUE(S_ISLNK(after.st_mode));
+  } else {
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    EXPECT_EQ(after.st_nlink, before.st_nlink);
+    EXPECT_EQ(after.st_mode & 07777, 0666u);
+  }
+  EXPECT_EQ(testimages::CountEntries(folder), 1);
+  FreeImage_Unload(bitmap);
+}
+
+INSTANTIATE_TEST_SUITE_P(Targets, ReplaceLikeADesktopTest,
+                         testing::Values(ReplaceCase{"SymbolicLink", Target::SymbolicLink},
+                                         ReplaceCase{"HardLink", Target::HardLink},
+                                         ReplaceCase{"ReadOnlyFolder", Target::ReadOnlyFolder}),
+                         [](const testing::TestParamInfo<ReplaceCase>& info) {
+                           return std::string(info.param.name);
+                         });
 
 }  // namespace

@@ -9,6 +9,11 @@
 
 #include <gtest/gtest.h>
 
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QMimeData>
+#include <QUrl>
+
 #include "FrameHarness.h"
 #include "TestImages.h"
 #include "frame/CMyPaneContainer.h"
@@ -352,6 +357,60 @@ TEST_F(OpenFrameTest, LoadFinishedAtTheMomentOfAbortIsShownInEitherOrder) {
     EXPECT_TRUE(ImageCommandsEnabled());
     EXPECT_EQ(m_frame->m_worker, nullptr);
   }
+}
+
+}  // namespace
+
+namespace {
+
+// A drop of urls on the frame, as the window system delivers one: true
+// when the frame took it.
+bool Drop(CMainFrame& frame, const QList<QUrl>& urls) {
+  QMimeData data;
+  data.setUrls(urls);
+  const QPoint at = frame.rect().center();
+  QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(&frame, &enter);
+  if (!enter.isAccepted()) return false;
+  QDropEvent drop(QPointF(at), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(&frame, &drop);
+  return drop.isAccepted();
+}
+
+TEST_F(OpenFrameTest, DroppedPictureOpensAsOpenDoesAndTheStatusBarNamesIt) {
+  const std::string first = ImageFile("first.png");
+  const std::string second = ImageFile("second.png", FIF_BMP, 8);
+  testimages::WriteAll(m_dir.File("notes.txt"), "not a picture");
+  const QLabel* info = m_frame->findChild<QLabel*>("imageInfo");
+  ASSERT_NE(info, nullptr);
+
+  // What is not a picture is refused at once.
+  EXPECT_FALSE(
+      Drop(*m_frame, {QUrl::fromLocalFile(QString::fromStdString(m_dir.File("notes.txt")))}));
+  EXPECT_FALSE(Drop(*m_frame, {QUrl("https://example.org/picture.png")}));
+
+  // Of several files the first opens, with the wait dialog of Open.
+  ASSERT_TRUE(harness::RunBounded(*m_frame, [&] {
+    ASSERT_TRUE(Drop(*m_frame, {QUrl::fromLocalFile(QString::fromStdString(first)),
+                                QUrl::fromLocalFile(QString::fromStdString(second))}));
+    ASSERT_TRUE(harness::PumpUntil([&] { return m_frame->m_source && !m_frame->m_worker; }));
+  }));
+  EXPECT_EQ(m_frame->m_sourcePath, first);
+  EXPECT_EQ(m_frame->View(0)->Image(), m_frame->m_source);
+  EXPECT_TRUE(ImageCommandsEnabled());
+  EXPECT_EQ(info->text(), QStringLiteral("first.png  24 \u00d7 16"));
+
+  // A result shows its size; an unsaved one is asked about first, and
+  // Cancel keeps everything.
+  GiveUnsavedResult();
+  m_frame->UpdateImageInfo();
+  EXPECT_EQ(info->text(), QStringLiteral("first.png  24 \u00d7 16  \u2192  48 \u00d7 32"));
+  m_prompts.Button(ids::IdCancel);
+  ASSERT_TRUE(Drop(*m_frame, {QUrl::fromLocalFile(QString::fromStdString(second))}));
+  ASSERT_TRUE(harness::PumpUntil([&] { return m_prompts.Count(PromptRecord::Message) == 1; }));
+  EXPECT_EQ(m_prompts.shown.back().text, "Do you want to save the resized image?");
+  EXPECT_EQ(m_frame->m_sourcePath, first);
+  EXPECT_NE(m_frame->m_result, nullptr);
 }
 
 }  // namespace

@@ -97,3 +97,38 @@ TEST(TemporaryNameTest, StaysInTheTargetsFolder) {
 }
 
 }  // namespace
+
+namespace {
+
+// A proposal too long for a file name is cut in its base name, at a
+// character's start, so that the name with any appended extension fits.
+TEST(LongProposalTest, ShortenedToFitKeepingThePercentTail) {
+  const struct {
+    const char* unit;  // repeated to make the base name
+    int repeat;
+    double scale;
+    const char* tail;
+  } cases[] = {{"a", 300, 2.0, "_200percents"},
+               {"\xe5\x86\x99", 100, 20.0, "_2000percents"},  // three bytes a character
+               {"\xc3\xa9", 130, 0.01, "_1percents"},         // two bytes a character
+               {"b", 239, 0.5, "_50percents"}};               // fits exactly: 239 + 12 + 4
+  for (const auto& c : cases) {
+    std::string base;
+    for (int i = 0; i < c.repeat; ++i) base += c.unit;
+    const std::string proposal = files::ProposedSaveName("/p/" + base + ".jpg", c.scale);
+    const std::string tail = c.tail;
+    ASSERT_GE(proposal.size(), tail.size());
+    EXPECT_EQ(proposal.substr(proposal.size() - tail.size()), tail);
+    EXPECT_LE(proposal.size() + 4, 255u) << c.unit;
+    const std::string kept = proposal.substr(0, proposal.size() - tail.size());
+    EXPECT_EQ(base.compare(0, kept.size(), kept), 0);
+    EXPECT_EQ(kept.size() % std::string(c.unit).size(), 0u) << "cut inside a character";
+    // Nothing is cut that did not have to be: one more character would not fit.
+    const size_t unit = std::string(c.unit).size();
+    if (kept.size() < base.size()) {
+      EXPECT_GT(kept.size() + unit + tail.size() + 4, 255u);
+    }
+  }
+}
+
+}  // namespace

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
+#include <QComboBox>
+#include <QDir>
 #include <QApplication>
 #include <QFileDialog>
 #include <QLineEdit>
@@ -181,4 +183,36 @@ TEST(PromptsTest, TheSaveDialogOffersFourTypesAndConfirmsOverwriting) {
   EXPECT_TRUE(confirms);
   EXPECT_EQ(choice->filterIndex, 3);
   EXPECT_EQ(choice->path, dir.filePath("result"));
+}
+
+// Choosing another type in the save dialog leaves the name as it was, dots
+// and quotes included, and the dialog starts where it is told to.
+TEST(PromptsTest, TheSaveDialogKeepsTheNameThroughAChangeOfType) {
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  for (const QString& name : {QStringLiteral("IMG_2020.01.05_200percents"),
+                              QStringLiteral("say \"cheese\".v2_150percents")}) {
+    QString afterChange, startFolder, startFilter;
+    WhenModal([&](QWidget* modal) {
+      auto* dialog = qobject_cast<QFileDialog*>(modal);
+      ASSERT_NE(dialog, nullptr);
+      startFolder = dialog->directory().absolutePath();
+      startFilter = dialog->selectedNameFilter();
+      auto* combo = dialog->findChild<QComboBox*>("fileTypeCombo");
+      ASSERT_NE(combo, nullptr);
+      // As a choice in the list arrives: both of the box's signals.
+      combo->setCurrentIndex(3);
+      emit combo->activated(3);
+      emit combo->textActivated(combo->itemText(3));
+      afterChange = dialog->findChild<QLineEdit*>("fileNameEdit")->text();
+      static_cast<QDialog*>(dialog)->accept();
+    });
+    auto choice = GetSaveFileName(nullptr, kSaveFilters, name, dir.path(), 2);
+    EXPECT_EQ(startFolder, QDir(dir.path()).absolutePath());
+    EXPECT_EQ(startFilter, "Bitmaps (*.bmp)");
+    EXPECT_EQ(afterChange, name);
+    ASSERT_TRUE(choice);
+    EXPECT_EQ(choice->path, QDir(dir.path()).filePath(name));
+    EXPECT_EQ(choice->filterIndex, 4);
+  }
 }

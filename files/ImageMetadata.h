@@ -1,0 +1,27 @@
+#pragma once
+
+#include <FreeImage.h>
+
+#include <cstdint>
+#include <vector>
+
+// What a picture carries besides its pixels, taken from a source to its
+// resized result: the ICC profile, the print resolution, and the comment,
+// IPTC, XMP and EXIF metadata (FreeImage's models), the latter two made true
+// for the result's size. The EXIF travels as one block (FreeImage's raw EXIF
+// model), which the JPEG writer stores as it is and the PNG and TIFF writers
+// are given by FormatMetadata; it never carries a thumbnail. Any thread, one
+// bitmap per call.
+namespace files {
+
+// factorX and factorY: result pixels per source pixel, as the resize made them.
+void CarryMetadata(FIBITMAP* source, FIBITMAP* result, double factorX, double factorY);
+
+// Puts what CarryMetadata gave `from` on `to` as well (a conversion of it
+// made for saving).
+void CopyCarriedMetadata(FIBITMAP* from, FIBITMAP* to);
+
+// The EXIF block a bitmap carries, without its "Exif\0\0" mark; empty when none.
+std::vector<uint8_t> CarriedExif(FIBITMAP* bitmap);
+
+}  // namespace files

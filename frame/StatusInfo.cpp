@@ -1,0 +1,28 @@
+// The status bar's right part: which picture is open, and how large the
+// source and the result are.
+#include <QLabel>
+
+#include "app/CMainFrame.h"
+#include "platform/PathBytes.h"
+#include "files/SaveNames.h"
+
+namespace {
+
+QString SizeText(FIBITMAP* bitmap) {
+  return QStringLiteral("%1 \u00d7 %2")
+      .arg(FreeImage_GetWidth(bitmap))
+      .arg(FreeImage_GetHeight(bitmap));
+}
+
+}  // namespace
+
+void CMainFrame::UpdateImageInfo() {
+  if (!m_imageInfoLabel) return;
+  QString text;
+  if (m_source) {
+    text = platform::PathText(files::FileNamePart(m_sourcePath)) + QStringLiteral("  ") +
+           SizeText(m_source);
+    if (m_result) text += QStringLiteral("  \u2192  ") + SizeText(m_result);
+  }
+  m_imageInfoLabel->setText(text);
+}
