@@ -30,6 +30,7 @@ TEST_F(PaneTest, TheRightCaptionShowsTheResizePercentRounded) {
   CMyPaneContainer* right = frame.m_rightPane;
   EXPECT_EQ(right->CaptionText(), "Enlarged image - Zoom 100%");
   frame.m_result = FreeImage_Allocate(4, 4, 24);
+  frame.m_rightView->SetImage(frame.m_result);
   for (auto [scale, shown] : {std::pair{4.0, "400"}, {0.29, "29"}, {0.57, "57"}, {1.13, "113"}}) {
     frame.m_scale = scale;
     EXPECT_EQ(right->CaptionText(), QString("Enlarged image  (%1%) - Zoom 100%").arg(shown));

@@ -366,6 +366,7 @@ TEST_F(FrameRoutingTest, ActivationMarksTheActivePaneOnlyWhenThereIsSomethingToS
   EXPECT_FALSE(frame.m_rightPane->m_active);
   frame.m_activePane = 0;
   frame.m_source = FreeImage_Allocate(4, 4, 24);
+  frame.m_leftView->SetImage(frame.m_source);
   frame.OnActivate(true);
   EXPECT_TRUE(frame.m_leftPane->m_active);
   EXPECT_FALSE(frame.m_rightPane->m_active);
