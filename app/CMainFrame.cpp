@@ -17,6 +17,7 @@
 #include "platform/Prompts.h"
 #include "res/CommandIds.h"
 #include "resize/CProgressDlg.h"
+#include "resize/ResizeRules.h"
 #include "views/CEnlargerView.h"
 
 namespace {
@@ -261,6 +262,10 @@ void CMainFrame::RestoreFrame() {
     showMaximized();
   else
     showNormal();
+}
+
+std::optional<uint64_t> CMainFrame::AvailableMemory() const {
+  return m_memoryStatus ? m_memoryStatus() : resize::AvailableMemoryBytes();
 }
 
 void CMainFrame::SetTimer(int id, int milliseconds) {

@@ -143,6 +143,7 @@ class CMainFrame : public QMainWindow,
   // The memory status: bytes available, nullopt when unknown; null reads
   // /proc/meminfo. Tests put in their own figure.
   std::function<std::optional<uint64_t>()> m_memoryStatus;
+  std::optional<uint64_t> AvailableMemory() const;
   // The percent box's text before "Other..." replaced it.
   QString m_percentTextShown;
 

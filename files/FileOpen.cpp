@@ -15,7 +15,6 @@
 #include "platform/Prompts.h"
 #include "res/CommandIds.h"
 #include "res/Resources.h"
-#include "resize/ResizeRules.h"
 #include "views/CEnlargerView.h"
 #include "views/ViewMath.h"
 
@@ -82,8 +81,7 @@ void CMainFrame::LoadWorker(platform::CJob& job) {
   if (!job.Commit([&] {
         request.path = m_sourcePath;
         request.testFault = m_decoderTestFault;
-        std::optional<uint64_t> available =
-            m_memoryStatus ? m_memoryStatus() : resize::AvailableMemoryBytes();
+        const std::optional<uint64_t> available = AvailableMemory();
         request.memoryAvailable = available ? *available : PhysicalMemoryBytes();
       })) {
     return;

@@ -161,9 +161,4 @@ void SendSlot::Complete() {
   job->m_changed.notify_all();
 }
 
-bool SendSlot::IsComplete() const {
-  std::lock_guard lock(job->m_mutex);
-  return complete;
-}
-
 }  // namespace platform

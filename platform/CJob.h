@@ -82,7 +82,6 @@ class CJob : public std::enable_shared_from_this<CJob> {
 struct SendSlot {
   explicit SendSlot(std::shared_ptr<CJob> owner) : job(std::move(owner)) {}
   void Complete();
-  bool IsComplete() const;
 
   std::shared_ptr<CJob> job;
   bool complete = false;  // guarded by job->m_mutex

@@ -50,8 +50,7 @@ void CMainFrame::OnResize() {
   m_resultWidth = StoredSide(target.width);
 
   // Memory that cannot be read is not short.
-  const std::optional<uint64_t> available =
-      m_memoryStatus ? m_memoryStatus() : resize::AvailableMemoryBytes();
+  const std::optional<uint64_t> available = AvailableMemory();
   const uint64_t freeable =
       m_result ? uint64_t{FreeImage_GetPitch(m_result)} * FreeImage_GetHeight(m_result) : 0;
   const resize::MemoryPlan plan =

@@ -93,15 +93,7 @@ void ExpectIndistinguishable(FIBITMAP* ours, FIBITMAP* oracle) {
 }
 
 void SetTextTag(FIBITMAP* bitmap, FREE_IMAGE_MDMODEL model, const char* key, const char* text) {
-  FITAG* tag = FreeImage_CreateTag();
-  const DWORD length = static_cast<DWORD>(std::strlen(text) + 1);
-  FreeImage_SetTagKey(tag, key);
-  FreeImage_SetTagType(tag, FIDT_ASCII);
-  FreeImage_SetTagCount(tag, length);
-  FreeImage_SetTagLength(tag, length);
-  FreeImage_SetTagValue(tag, text);
-  FreeImage_SetMetadata(model, bitmap, key, tag);
-  FreeImage_DeleteTag(tag);
+  testimages::SetTag(bitmap, model, key, FIDT_ASCII, text, std::strlen(text) + 1);
 }
 
 // A raw Exif block as a camera writes it: a little-endian TIFF header and
@@ -123,14 +115,7 @@ const char kIcc[] = "a colour profile's bytes, carried as they stand";
 void AddJpegMetadata(FIBITMAP* bitmap) {
   SetTextTag(bitmap, FIMD_COMMENTS, "Comment", "made by the decoder test");
   const std::string exif = ExifBlock();
-  FITAG* tag = FreeImage_CreateTag();
-  FreeImage_SetTagKey(tag, "ExifRaw");
-  FreeImage_SetTagType(tag, FIDT_BYTE);
-  FreeImage_SetTagCount(tag, static_cast<DWORD>(exif.size()));
-  FreeImage_SetTagLength(tag, static_cast<DWORD>(exif.size()));
-  FreeImage_SetTagValue(tag, exif.data());
-  FreeImage_SetMetadata(FIMD_EXIF_RAW, bitmap, "ExifRaw", tag);
-  FreeImage_DeleteTag(tag);
+  testimages::SetTag(bitmap, FIMD_EXIF_RAW, "ExifRaw", FIDT_BYTE, exif.data(), exif.size());
   FreeImage_CreateICCProfile(bitmap, const_cast<char*>(kIcc), sizeof kIcc);
 }
 

@@ -125,27 +125,13 @@ FIBITMAP* CameraPicture(const std::vector<uint8_t>& icc) {
   FreeImage_CreateICCProfile(source, const_cast<uint8_t*>(icc.data()),
                              static_cast<long>(icc.size()));
   const std::vector<uint8_t> exif = CameraExif();
-  FITAG* tag = FreeImage_CreateTag();
-  FreeImage_SetTagKey(tag, "ExifRaw");
-  FreeImage_SetTagType(tag, FIDT_BYTE);
-  FreeImage_SetTagCount(tag, static_cast<DWORD>(exif.size()));
-  FreeImage_SetTagLength(tag, static_cast<DWORD>(exif.size()));
-  FreeImage_SetTagValue(tag, exif.data());
-  FreeImage_SetMetadata(FIMD_EXIF_RAW, source, "ExifRaw", tag);
-  FreeImage_DeleteTag(tag);
+  testimages::SetTag(source, FIMD_EXIF_RAW, "ExifRaw", FIDT_BYTE, exif.data(), exif.size());
   const std::string xmp =
       "<x:xmpmeta xmlns:x='adobe:ns:meta/'><rdf:RDF "
       "xmlns:rdf='http://www.w3.org/1999/02/22-rdf-syntax-ns#'><rdf:Description "
       "xmlns:exif='http://ns.adobe.com/exif/1.0/' exif:PixelXDimension=\"64\">"
       "<exif:PixelYDimension>48</exif:PixelYDimension></rdf:Description></rdf:RDF></x:xmpmeta>";
-  FITAG* packet = FreeImage_CreateTag();
-  FreeImage_SetTagKey(packet, "XMLPacket");
-  FreeImage_SetTagType(packet, FIDT_ASCII);
-  FreeImage_SetTagCount(packet, static_cast<DWORD>(xmp.size() + 1));
-  FreeImage_SetTagLength(packet, static_cast<DWORD>(xmp.size() + 1));
-  FreeImage_SetTagValue(packet, xmp.c_str());
-  FreeImage_SetMetadata(FIMD_XMP, source, "XMLPacket", packet);
-  FreeImage_DeleteTag(packet);
+  testimages::SetTag(source, FIMD_XMP, "XMLPacket", FIDT_ASCII, xmp.c_str(), xmp.size() + 1);
   FreeImage_SetDotsPerMeterX(source, 11811);  // 300 dpi
   FreeImage_SetDotsPerMeterY(source, 11811);
   return source;

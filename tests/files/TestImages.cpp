@@ -151,4 +151,16 @@ std::string TruncatedFile(FREE_IMAGE_FORMAT fif, double keep) {
   return bytes.substr(0, static_cast<size_t>(bytes.size() * keep));
 }
 
+void SetTag(FIBITMAP* bitmap, FREE_IMAGE_MDMODEL model, const char* key, FREE_IMAGE_MDTYPE type,
+            const void* data, size_t size) {
+  FITAG* tag = FreeImage_CreateTag();
+  FreeImage_SetTagKey(tag, key);
+  FreeImage_SetTagType(tag, type);
+  FreeImage_SetTagCount(tag, static_cast<DWORD>(size));
+  FreeImage_SetTagLength(tag, static_cast<DWORD>(size));
+  FreeImage_SetTagValue(tag, data);
+  FreeImage_SetMetadata(model, bitmap, key, tag);
+  FreeImage_DeleteTag(tag);
+}
+
 }  // namespace testimages

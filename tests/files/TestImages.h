@@ -49,4 +49,8 @@ std::string TruncatedFile(FREE_IMAGE_FORMAT fif, double keep);
 // Same size, type and bits, and the same bytes in every row.
 bool SamePixels(FIBITMAP* a, FIBITMAP* b);
 
+// Sets a tag of size bytes under key in model, as FreeImage's readers do.
+void SetTag(FIBITMAP* bitmap, FREE_IMAGE_MDMODEL model, const char* key, FREE_IMAGE_MDTYPE type,
+            const void* data, size_t size);
+
 }  // namespace testimages

@@ -358,8 +358,12 @@ TEST_F(ResizeFrameTest, AbortAtRandomMomentsLeavesTheProgramUsable) {
   for (int round = 0; round < 50; ++round) {
     const int delayMs = static_cast<int>(random() % 400);
     WhileJobRuns([&, delayMs] {
-      QTimer::singleShot(delayMs, frame.m_progressDlg, [&] {
-        if (frame.m_progressDlg->IsWindow()) frame.m_progressDlg->Button(1002)->click();
+      // Only this round's job: a job that ends first must not leave its Abort
+      // to the next one, which reuses the dialog.
+      std::weak_ptr<platform::CJob> armedFor = frame.m_worker;
+      QTimer::singleShot(delayMs, frame.m_progressDlg, [&, armedFor] {
+        if (frame.m_progressDlg->IsWindow() && frame.m_worker == armedFor.lock())
+          frame.m_progressDlg->Button(1002)->click();
       });
     });
     Resize("200%");
