@@ -8,7 +8,9 @@
 set -u
 magnova=$1 display=$2 big=$3 small=$4 percent=${5:-99} log=${6:-/dev/null}
 export DISPLAY=$display
-Xvfb "$display" -screen 0 1280x1024x24 >/dev/null 2>&1 &
+# Without -noreset the server resets whenever its last client leaves, and a
+# program connecting meanwhile is refused: Qt then aborts at start-up.
+Xvfb "$display" -noreset -screen 0 1280x1024x24 >/dev/null 2>&1 &
 xvfb=$!
 sleep 1
 "$magnova" >"$log" 2>&1 &
@@ -16,10 +18,23 @@ app=$!
 xdotool search --sync --onlyvisible --name '^Magnova$' >/dev/null
 window=$(xdotool search --onlyvisible --name '^Magnova$' | head -1)
 
+# Types into the window named $1 once it holds the keyboard focus. The
+# window is shown, and found, before the program has asked X for the focus;
+# keys sent meanwhile go to the frame, which the dialog blocks, and are lost,
+# so that a loaded machine would open a name with its first letters missing.
+type_into() {
+  local dialog
+  dialog=$(xdotool search --sync --onlyvisible --name "^$1\$" | head -1)
+  for _ in $(seq 1 500); do
+    [ "$(xdotool getwindowfocus 2>/dev/null)" = "$dialog" ] && break
+    sleep 0.01
+  done
+  xdotool type --delay 5 "$2"
+}
+
 open_file() {
   xdotool key --window "$window" ctrl+o
-  xdotool search --sync --onlyvisible --name '^Open$' >/dev/null
-  xdotool type --delay 5 "$1"
+  type_into Open "$1"
   xdotool key Return
   sleep 0.5
   while xdotool search --onlyvisible --name '^Please wait$' >/dev/null; do sleep 0.1; done
@@ -40,7 +55,7 @@ xdotool key --window "$window" ctrl+o
 xdotool search --sync --onlyvisible --name '^Open$' >/dev/null
 t1=$(date +%s.%N)
 echo "Abort -> frame answered Ctrl+O with its open dialog: $(echo "$t1 - $t0" | bc) s"
-xdotool type --delay 5 "$small"
+type_into Open "$small"
 xdotool key Return
 sleep 0.5
 while xdotool search --onlyvisible --name '^Please wait$' >/dev/null; do sleep 0.1; done
