@@ -13,7 +13,7 @@ Photographs only, from Debian's wallpaper packages (plasma-workspace-wallpapers,
 mate-backgrounds, ukui-wallpapers); none from the packages the quality bench
 measures on. Their low-resolution inputs are made as train.py makes them:
 reduced with one of several filters, sometimes noisy, mostly a JPEG of random
-quality 50 to 95.
+quality 50 to 95; a quarter of them are first defocused a little.
 
 Usage: /usr/bin/python3 engine/training/train_net.py [--steps N] [--out engine/NetWeights.h]
 """
@@ -27,7 +27,7 @@ import time
 
 import numpy as np
 import torch
-from PIL import Image
+from PIL import Image, ImageFilter
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import train  # noqa: E402  (the filters' training: degradation, measure, doubling)
@@ -45,6 +45,10 @@ MEASURE_SCALE = 4.0  # the measure is fed as measure * MEASURE_SCALE
 WORKING_SIZES = (1600, 1024, 640)
 DEGRADATIONS = 4  # inputs made from each photograph at each size
 PATCHES = 48  # patches cut from each input
+# Share of the ground truths that are first defocused a little (Gaussian blur of
+# sigma 0.5 to 3 pixels), as parts of photographs are: so that the network
+# learns to keep soft edges and smooth ramps soft rather than sharpen everything.
+DEFOCUS_SHARE = 0.25
 SEED = 29
 
 
@@ -85,6 +89,9 @@ def examples(paths, first, rng):
                 turned = np.ascontiguousarray(np.rot90(hr, int(rng.integers(4))))
                 if rng.random() < 0.5:
                     turned = np.ascontiguousarray(turned[:, ::-1])
+                if rng.random() < DEFOCUS_SHARE:
+                    blur = ImageFilter.GaussianBlur(float(rng.uniform(0.5, 3.0)))
+                    turned = np.asarray(Image.fromarray(turned).filter(blur))
                 y = train.luma(train.degrade(turned, 2, rng))
                 d = train.degradation(y)
                 base = train.double(y, train.blend(first, d), first["strength"][:2], first["coherence"][:2])
