@@ -259,8 +259,8 @@ def write_reference(net, path):
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--out", default=os.path.join(ENGINE, "NetWeights.h"))
-    parser.add_argument("--steps", type=int, default=6000)
-    parser.add_argument("--batch", type=int, default=16)
+    parser.add_argument("--steps", type=int, default=36000)
+    parser.add_argument("--batch", type=int, default=32)
     parser.add_argument("--limit", type=int, default=0, help="use only the first N photographs")
     parser.add_argument("--cache", help="keep the patches in this .pt file between runs")
     parser.add_argument("--keep", help="also save the trained network's state here")
