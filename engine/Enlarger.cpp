@@ -21,6 +21,7 @@ constexpr int kMostDoublings = 2;
 constexpr std::uint64_t kCostConvert = 4;
 constexpr std::uint64_t kCostMeasure = 6;
 constexpr std::uint64_t kCostLearned = 16;
+constexpr std::uint64_t kCostRefine = 150;  // per source pixel
 constexpr std::uint64_t kCostResampleRow = 2;
 constexpr std::uint64_t kCostOutput = 3;
 
@@ -55,6 +56,10 @@ int RowsPerChunk(int width, int minimum, int maximum) {
   return std::clamp(kChunkPixels / std::max(1, width), minimum, maximum);
 }
 
+// Source rows per chunk of the first doubling: the network recomputes its
+// margin around each band, so bands are kept tall enough for that to cost little.
+int RefineRows(int width) { return RowsPerChunk(width, 8, 64); }
+
 std::size_t Area(int w, int h) { return static_cast<std::size_t>(w) * static_cast<std::size_t>(h); }
 
 }  // namespace
@@ -66,6 +71,7 @@ struct Enlarger::Scratch {
   std::vector<float> luma;    // luma rows resampled to W
   std::vector<float> chroma;  // chroma rows resampled to W, blue then red
   std::vector<float> output;  // one output row: luma, blue, red
+  NetScratch net;
 };
 
 Enlarger::Enlarger(const std::uint8_t* source, int w, int h, std::uint8_t* dest, int W, int H)
@@ -103,9 +109,15 @@ void Enlarger::ConvertChunk(int y0, int y1) {
   for (int y = y0; y < y1; ++y) LumaRow(y, m_levels[0].Row(y));
 }
 
+void Enlarger::Double(int level, int i0, int i1, float* out, std::ptrdiff_t outStride,
+                      Scratch& scratch) const {
+  LearnedStep(Filters(level)).Run(m_levels[level], i0, i1, out, outStride, scratch.step);
+  if (level == 0) m_net->Run(m_levels[0], i0, i1, out, outStride, scratch.net);
+}
+
 void Enlarger::DoubleChunk(int level, int i0, int i1, Scratch& scratch) const {
   const Plane& to = m_levels[level + 1];
-  LearnedStep(Filters(level)).Run(m_levels[level], i0, i1, to.Row(2 * i0), to.width, scratch.step);
+  Double(level, i0, i1, to.Row(2 * i0), to.width, scratch);
 }
 
 void Enlarger::FinalChunk(int y0, int y1, Scratch& s) const {
@@ -123,8 +135,7 @@ void Enlarger::FinalChunk(int y0, int y1, Scratch& s) const {
     const int i0 = a / 2;
     const int i1 = (b + 1) / 2;
     s.grid.resize(static_cast<std::size_t>(i1 - i0) * 2 * gridW);
-    LearnedStep(Filters(m_doublings - 1))
-        .Run(m_levels.back(), i0, i1, s.grid.data(), gridW, s.step);
+    Double(m_doublings - 1, i0, i1, s.grid.data(), gridW, s);
     gridOffset = static_cast<std::size_t>(a - 2 * i0) * gridW;
   }
   // Resampled to W, unless the grid already has the target's columns.
@@ -257,10 +268,15 @@ bool Enlarger::Run(int threads, const WorkCrew::Report& report) {
   }
   for (int level = 0; level + 1 < m_doublings; ++level) {
     const int w = m_levels[level].width;
-    phases.push_back(split(m_levels[level].height, RowsPerChunk(4 * w, 2, 64),
-                           [&](int i0, int i1) { return Area(4 * w, i1 - i0) * kCostLearned; }));
+    const int rows = level == 0 ? RefineRows(w) : RowsPerChunk(4 * w, 2, 64);
+    phases.push_back(split(m_levels[level].height, rows, [&, level](int i0, int i1) {
+      return Area(4 * w, i1 - i0) * kCostLearned +
+             (level == 0 ? Area(w, i1 - i0) * kCostRefine : 0);
+    }));
   }
-  phases.push_back(split(m_H, RowsPerChunk(m_W, 8, 64), [&](int y0, int y1) {
+  int finalRows = RowsPerChunk(m_W, 8, 64);
+  if (m_doublings == 1) finalRows = std::max(finalRows, RefineRows(m_w) * m_H / m_h);
+  phases.push_back(split(m_H, finalRows, [&](int y0, int y1) {
     const auto [a, b] = m_lumaY->Span(y0, y1);
     const auto [ca, cb] = m_chromaY->Span(y0, y1);
     const int luma = b - a;
@@ -268,6 +284,7 @@ bool Enlarger::Run(int threads, const WorkCrew::Report& report) {
     std::uint64_t cost =
         Area(m_W, y1 - y0) * kCostOutput + Area(m_W, luma + 2 * chroma) * kCostResampleRow;
     if (m_doublings > 0) cost += Area(2 * m_levels.back().width, luma + 1) * kCostLearned;
+    if (m_doublings == 1) cost += Area(m_w, luma / 2 + 1) * kCostRefine;
     return cost;
   }));
 
@@ -284,6 +301,7 @@ bool Enlarger::Run(int threads, const WorkCrew::Report& report) {
       return false;
     if (!crew.RunPhase(phases[next++].costs, [&](int c, int) { meter->Measure(c); })) return false;
     m_first = std::make_unique<FirstFilters>(meter->Result());
+    m_net = std::make_unique<RefineNet>(meter->Result());
   }
   for (int level = 0; level + 1 < m_doublings; ++level) {
     const Phase& p = phases[next++];

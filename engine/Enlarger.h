@@ -6,6 +6,7 @@
 
 #include "engine/Degradation.h"
 #include "engine/LearnedStep.h"
+#include "engine/RefineNet.h"
 #include "engine/Plane.h"
 #include "engine/Resampler.h"
 #include "engine/WorkCrew.h"
@@ -16,7 +17,8 @@ namespace ampliscale {
 // ampliscale.h states. Runs on the calling thread, which drives the workers of
 // a WorkCrew; the result does not depend on the number of threads.
 //
-// Luma is doubled by LearnedStep once or twice, as the factor asks, the last
+// Luma is doubled by LearnedStep once or twice, as the factor asks (the first
+// doubling corrected by RefineNet), the last
 // doubling streamed straight into the final resampling to exactly W x H;
 // chroma is resampled from the source. The first doubling's filters suit the
 // source's degradation, measured from its luma. Below a factor of about 1.3 every
@@ -39,6 +41,9 @@ class Enlarger {
   void LumaRow(int row, float* out) const;
   void ChromaRows(int row, float* blue, float* red) const;
   void ConvertChunk(int y0, int y1);
+  // Doubles source rows i0 ... i1 - 1 of a level; the first level is refined by the network.
+  void Double(int level, int i0, int i1, float* out, std::ptrdiff_t outStride,
+              Scratch& scratch) const;
   void DoubleChunk(int level, int i0, int i1, Scratch& scratch) const;
   void FinalChunk(int y0, int y1, Scratch& scratch) const;
 
@@ -51,6 +56,7 @@ class Enlarger {
   int m_doublings = 0;
   std::unique_ptr<float[]> m_extra;  // the one plane beyond the destination
   std::unique_ptr<FirstFilters> m_first;
+  std::unique_ptr<RefineNet> m_net;
   std::vector<Plane> m_levels;  // luma, doubled level by level; the last doubling is never stored
   std::vector<Scratch> m_scratch;  // one per worker
   // Final resampling of the luma grid and of the source's chroma to W x H.

@@ -27,11 +27,6 @@ inline Vec4 Min(Vec4 a, Vec4 b) { return a < b ? a : b; }
 inline Vec4 Max(Vec4 a, Vec4 b) { return a > b ? a : b; }
 static_assert(sizeof(table::kFilters[0][0][0]) == sizeof(Vec4));
 
-// How far a doubled pixel may leave the range of the four input pixels around
-// it, as a share of that range: enough for the learned sharpening, too little
-// for ripples beside hard edges, nothing at all on flat ground.
-constexpr float kReach = 0.5f;
-
 // atan2 to about 1e-5 rad; only used to pick an orientation bin.
 inline float FastAtan2(float y, float x) {
   const float ax = std::fabs(x);
@@ -187,7 +182,7 @@ void LearnedStep::Run(const Plane& in, int i0, int i1, float* out, std::ptrdiff_
       const Vec4 v = {mid[0], mid[1], down[0], down[1]};
       const Vec4 lo = Min(Min(p, q), Min(u, v));
       const Vec4 hi = Max(Max(p, q), Max(u, v));
-      const Vec4 reach = kReach * (hi - lo);
+      const Vec4 reach = kDoublingReach * (hi - lo);
       acc = Min(Max(acc, lo - reach), hi + reach);
       top[2 * j] = acc[0];
       top[2 * j + 1] = acc[1];

@@ -7,6 +7,11 @@
 
 namespace ampliscale {
 
+// How far a doubled pixel may leave the range of the four input pixels around
+// it, as a share of that range: enough for the learned sharpening, too little
+// for ripples beside hard edges, nothing at all on flat ground.
+inline constexpr float kDoublingReach = 0.5f;
+
 // Working rows of one thread while it doubles a band; reused from band to band.
 struct StepScratch {
   std::vector<float> padded;

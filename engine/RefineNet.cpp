@@ -1,0 +1,188 @@
+#include "engine/RefineNet.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "engine/LearnedStep.h"
+#include "engine/NetWeights.h"
+
+namespace ampliscale {
+namespace {
+
+constexpr int kWidth = net::kWidth;
+static_assert(kWidth == 16, "a feature vector is one 16-lane vector");
+constexpr int kFirstHalf = net::kFirstKernel / 2;
+constexpr int kMargin = kFirstHalf + net::kMiddleLayers + 1;
+constexpr int kTaps = 9;  // middle and last layers are 3 x 3
+
+typedef float V16 __attribute__((vector_size(64)));
+// The vectors never cross a call that is not inlined, so how the default
+// build would pass them does not matter.
+#pragma GCC diagnostic ignored "-Wpsabi"
+
+inline V16 Load(const float* p) {
+  V16 v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+inline void Store(float* p, V16 v) { std::memcpy(p, &v, sizeof v); }
+inline V16 Relu(V16 v) {
+  const V16 zero = {};
+  return v > zero ? v : zero;
+}
+
+// The inner loops, compiled once more for the widest vector units the machine
+// may have and picked at load time. ThreadSanitizer's runtime is not up yet
+// when the loader picks a clone, so its builds keep the plain version.
+#if defined(__SANITIZE_THREAD__)
+#define ENGINE_WIDE
+#else
+#define ENGINE_WIDE __attribute__((target_clones("arch=x86-64-v4", "arch=x86-64-v3", "default")))
+#endif
+
+// First layer: one luma plane of `rows + k - 1` rows and `cols + k - 1` samples
+// a row into `rows` x `cols` feature vectors.
+ENGINE_WIDE void FirstLayer(const float* luma, int rows, int cols, const float* bias, float* out) {
+  constexpr int k = net::kFirstKernel;
+  const std::size_t lumaCols = static_cast<std::size_t>(cols) + k - 1;
+  const V16 b = Load(bias);
+  for (int r = 0; r < rows; ++r) {
+    float* o = out + static_cast<std::size_t>(r) * cols * kWidth;
+    for (int c = 0; c < cols; ++c) {
+      V16 acc = b;
+      for (int ky = 0; ky < k; ++ky) {
+        const float* src = luma + (r + ky) * lumaCols + c;
+        const float* w = net::kFirstWeights + ky * k * kWidth;
+        for (int kx = 0; kx < k; ++kx) acc += src[kx] * Load(w + kx * kWidth);
+      }
+      Store(o + static_cast<std::size_t>(c) * kWidth, Relu(acc));
+    }
+  }
+}
+
+// P neighbouring pixels of a 3 x 3 layer at once, so that each weight
+// vector loaded serves all of them.
+template <int P>
+inline void MiddlePixels(const float* in, std::size_t inCols, const float* weights, V16 bias,
+                         float* out) {
+  V16 acc[P];
+  for (int p = 0; p < P; ++p) acc[p] = bias;
+  for (int ky = 0; ky < 3; ++ky) {
+    for (int kx = 0; kx < 3; ++kx) {
+      const float* px = in + (ky * inCols + kx) * kWidth;
+      const float* w = weights + (ky * 3 + kx) * kWidth * kWidth;
+      for (int ci = 0; ci < kWidth; ++ci) {
+        const V16 wv = Load(w + ci * kWidth);
+        for (int p = 0; p < P; ++p) acc[p] += px[p * kWidth + ci] * wv;
+      }
+    }
+  }
+  for (int p = 0; p < P; ++p) Store(out + p * kWidth, Relu(acc[p]));
+}
+
+// A 3 x 3 layer: features of `rows + 2` rows of `cols + 2` into `rows` x `cols`.
+ENGINE_WIDE void MiddleLayer(const float* in, int rows, int cols, const float* weights,
+                             const float* bias, float* out) {
+  const std::size_t inCols = static_cast<std::size_t>(cols) + 2;
+  const V16 b = Load(bias);
+  for (int r = 0; r < rows; ++r) {
+    const float* row = in + r * inCols * kWidth;
+    float* o = out + static_cast<std::size_t>(r) * cols * kWidth;
+    int c = 0;
+    for (; c + 4 <= cols; c += 4)
+      MiddlePixels<4>(row + c * kWidth, inCols, weights, b, o + c * kWidth);
+    for (; c < cols; ++c) MiddlePixels<1>(row + c * kWidth, inCols, weights, b, o + c * kWidth);
+  }
+}
+
+// The last layer: four corrections per pixel, each a dot product over the
+// 3 x 3 neighbourhood's features, added to the doubled rows. Like the doubling
+// itself, a corrected pixel stays near the range of the four input pixels
+// around it, so that flat ground stays flat.
+ENGINE_WIDE void LastLayer(const float* in, int rows, int cols, const float* weights,
+                           const float* luma, std::ptrdiff_t lumaCols, float* out,
+                           std::ptrdiff_t outStride) {
+  const std::size_t inCols = static_cast<std::size_t>(cols) + 2;
+  for (int r = 0; r < rows; ++r) {
+    float* top = out + 2 * r * outStride;
+    float* bottom = top + outStride;
+    const float* up = luma + (r - 1) * lumaCols;
+    const float* mid = up + lumaCols;
+    for (int c = 0; c < cols; ++c) {
+      V16 sum[4] = {};
+      for (int t = 0; t < kTaps; ++t) {
+        const V16 x = Load(in + ((r + t / 3) * inCols + c + t % 3) * kWidth);
+        for (int o = 0; o < 4; ++o) sum[o] += x * Load(weights + (o * kTaps + t) * kWidth);
+      }
+      // Output o lies in the square of input pixels towards its corner.
+      const float* above[4] = {up, up, mid, mid};
+      float* target[4] = {top + 2 * c, top + 2 * c + 1, bottom + 2 * c, bottom + 2 * c + 1};
+      for (int o = 0; o < 4; ++o) {
+        float s = net::kLastBias[o];
+        for (int lane = 0; lane < kWidth; ++lane) s += sum[o][lane];
+        const int left = c - 1 + o % 2;
+        const float* a = above[o];
+        const float* b = a + lumaCols;
+        const float lo = std::min(std::min(a[left], a[left + 1]), std::min(b[left], b[left + 1]));
+        const float hi = std::max(std::max(a[left], a[left + 1]), std::max(b[left], b[left + 1]));
+        const float reach = kDoublingReach * (hi - lo);
+        *target[o] = std::clamp(*target[o] + s, lo - reach, hi + reach);
+      }
+    }
+  }
+}
+
+}  // namespace
+
+RefineNet::RefineNet(double measure) : m_lastWeights(4 * kTaps * kWidth) {
+  for (int i = 0; i < kWidth; ++i)
+    m_firstBias[i] = net::kFirstBias[i] + static_cast<float>(measure) * net::kMeasureWeights[i];
+  for (int t = 0; t < kTaps; ++t) {
+    for (int ci = 0; ci < kWidth; ++ci) {
+      for (int o = 0; o < 4; ++o)
+        m_lastWeights[(o * kTaps + t) * kWidth + ci] = net::kLastWeights[(t * kWidth + ci) * 4 + o];
+    }
+  }
+}
+
+int RefineNet::Margin() { return kMargin; }
+
+void RefineNet::Run(const Plane& in, int i0, int i1, float* out, std::ptrdiff_t outStride,
+                    NetScratch& scratch) const {
+  const int w = in.width;
+  const int n = i1 - i0;
+  // The band's luma with kMargin pixels around it, edges repeated as the
+  // network learned them.
+  const int lumaCols = w + 2 * kMargin;
+  const int lumaRows = n + 2 * kMargin;
+  scratch.luma.resize(static_cast<std::size_t>(lumaRows) * lumaCols);
+  for (int r = 0; r < lumaRows; ++r) {
+    const float* src = in.Row(std::clamp(i0 - kMargin + r, 0, in.height - 1));
+    float* dst = scratch.luma.data() + static_cast<std::size_t>(r) * lumaCols;
+    std::fill(dst, dst + kMargin, src[0]);
+    std::memcpy(dst + kMargin, src, sizeof(float) * w);
+    std::fill(dst + kMargin + w, dst + lumaCols, src[w - 1]);
+  }
+
+  // Each layer shrinks the band by its kernel's half on every side.
+  int margin = kMargin - kFirstHalf;
+  auto features = [&](int index, int m) {
+    std::vector<float>& f = scratch.features[index];
+    f.resize(static_cast<std::size_t>(n + 2 * m) * (w + 2 * m) * kWidth);
+    return f.data();
+  };
+  float* current = features(0, margin);
+  FirstLayer(scratch.luma.data(), n + 2 * margin, w + 2 * margin, m_firstBias.data(), current);
+  for (int layer = 0; layer < net::kMiddleLayers; ++layer) {
+    --margin;
+    float* next = features((layer + 1) % 2, margin);
+    MiddleLayer(current, n + 2 * margin, w + 2 * margin, net::kMiddleWeights[layer],
+                net::kMiddleBias[layer], next);
+    current = next;
+  }
+  LastLayer(current, n, w, m_lastWeights.data(),
+            scratch.luma.data() + static_cast<std::size_t>(kMargin) * lumaCols + kMargin, lumaCols,
+            out, outStride);
+}
+
+}  // namespace ampliscale

@@ -1,0 +1,301 @@
+#!/usr/bin/python3
+"""Trains the engine's refining network and writes engine/NetWeights.h.
+
+The first doubling of the engine (LearnedStep with the blended filter sets of
+FilterTable.h) is good on clean edges but cannot tell JPEG blocking and ringing
+from detail within its 7 x 7 window. A small convolutional network, run on the
+source's luma, adds a correction to each of the four pixels that an input pixel
+doubles into. It also sees the picture's degradation measure (the engine's
+DegradationMeter), which enters it as a constant input plane and so costs
+nothing at run time: it folds into the first layer's bias.
+
+Photographs only, from Debian's wallpaper packages (plasma-workspace-wallpapers,
+mate-backgrounds, ukui-wallpapers); none from the packages the quality bench
+measures on. Their low-resolution inputs are made as train.py makes them:
+reduced with one of several filters, sometimes noisy, mostly a JPEG of random
+quality 50 to 95; a quarter of them are first defocused a little.
+
+Usage: /usr/bin/python3 engine/training/train_net.py [--steps N] [--out engine/NetWeights.h]
+"""
+
+import argparse
+import glob
+import os
+import re
+import sys
+import time
+
+import numpy as np
+import torch
+from PIL import Image, ImageFilter
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import train  # noqa: E402  (the filters' training: degradation, measure, doubling)
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+ENGINE = os.path.join(HERE, "..")
+
+# Layers: (input channels, output channels, kernel size). Input: luma and the
+# degradation measure; output: corrections of the four doubled pixels.
+WIDTH = 16
+LAYERS = ((2, WIDTH, 5), (WIDTH, WIDTH, 3), (WIDTH, WIDTH, 3), (WIDTH, 4, 3))
+HALO = sum(k // 2 for _, _, k in LAYERS)
+PATCH = 40  # input pixels a side of the part of a patch that is scored
+MEASURE_SCALE = 4.0  # the measure is fed as measure * MEASURE_SCALE
+WORKING_SIZES = (1600, 1024, 640)
+DEGRADATIONS = 4  # inputs made from each photograph at each size
+PATCHES = 48  # patches cut from each input
+# Share of the ground truths that are first defocused a little (Gaussian blur of
+# sigma 0.5 to 3 pixels), as parts of photographs are: so that the network
+# learns to keep soft edges and smooth ramps soft rather than sharpen everything.
+DEFOCUS_SHARE = 0.25
+SEED = 29
+
+
+def photographs():
+    """The photographed wallpapers; the drawn ones of these packages are left out."""
+    paths = train.wallpapers()
+    paths += sorted(glob.glob("/usr/share/backgrounds/mate/nature/*.jpg"))
+    paths += glob.glob("/usr/share/backgrounds/Kleiber_by_Lukas_Baubkus.jpg")
+    return paths
+
+
+def filter_table():
+    """The first doubling's filter sets and class edges, read from FilterTable.h."""
+    text = open(os.path.join(ENGINE, "FilterTable.h")).read()
+
+    def numbers(name):
+        body = text[text.index(name):]
+        body = body[body.index("= {") + 3:body.index("};")]
+        return np.array([float(v) for v in re.findall(r"-?\d[\d.e+-]*", body)], np.float32)
+
+    levels = len(train.LEVELS)
+    filters = numbers("kFilters").reshape(levels + 1, train.BUCKETS, train.TAPS, 4)
+    return {"filters": list(filters[:levels]), "strength": numbers("kStrengthEdges")[:2],
+            "coherence": numbers("kCoherenceEdges")[:2]}
+
+
+def examples(paths, first, rng):
+    """Patches of (input luma with halo, measure, engine's doubling, ground truth)."""
+    inputs, measures, bases, truths = [], [], [], []
+    for path in paths:
+        img = np.asarray(Image.open(path).convert("RGB"))
+        for size in WORKING_SIZES:
+            h, w = img.shape[:2]
+            k = size / max(h, w)
+            hr = np.asarray(Image.fromarray(img).resize((round(w * k), round(h * k)), Image.LANCZOS))
+            hr = hr[:hr.shape[0] // 2 * 2, :hr.shape[1] // 2 * 2]
+            for _ in range(DEGRADATIONS):
+                turned = np.ascontiguousarray(np.rot90(hr, int(rng.integers(4))))
+                if rng.random() < 0.5:
+                    turned = np.ascontiguousarray(turned[:, ::-1])
+                if rng.random() < DEFOCUS_SHARE:
+                    blur = ImageFilter.GaussianBlur(float(rng.uniform(0.5, 3.0)))
+                    turned = np.asarray(Image.fromarray(turned).filter(blur))
+                y = train.luma(train.degrade(turned, 2, rng))
+                d = train.degradation(y)
+                base = train.double(y, train.blend(first, d), first["strength"][:2], first["coherence"][:2])
+                truth = train.luma(turned)[:base.shape[0], :base.shape[1]]
+                padded = np.pad(y, HALO, mode="edge")
+                lh, lw = y.shape
+                for _ in range(PATCHES):
+                    r = int(rng.integers(0, lh - PATCH + 1))
+                    c = int(rng.integers(0, lw - PATCH + 1))
+                    inputs.append(padded[r:r + PATCH + 2 * HALO, c:c + PATCH + 2 * HALO])
+                    measures.append(d)
+                    bases.append(base[2 * r:2 * r + 2 * PATCH, 2 * c:2 * c + 2 * PATCH])
+                    truths.append(truth[2 * r:2 * r + 2 * PATCH, 2 * c:2 * c + 2 * PATCH])
+        print(f"  {os.path.basename(path)}: {len(inputs)} patches", flush=True)
+    return (torch.from_numpy(np.stack(inputs)), torch.tensor(measures, dtype=torch.float32),
+            torch.from_numpy(np.stack(bases)), torch.from_numpy(np.stack(truths)))
+
+
+class Net(torch.nn.Module):
+    def __init__(self):
+        super().__init__()
+        self.convs = torch.nn.ModuleList(torch.nn.Conv2d(i, o, k) for i, o, k in LAYERS)
+        last = self.convs[-1]
+        torch.nn.init.zeros_(last.weight)  # starts as the engine's doubling
+        torch.nn.init.zeros_(last.bias)
+
+    def forward(self, luma, measure):
+        x = torch.stack([(luma - 128.0) / 64.0,
+                         (measure * MEASURE_SCALE)[:, None, None].expand_as(luma)], 1)
+        for i, conv in enumerate(self.convs):
+            x = conv(x)
+            if i + 1 < len(self.convs):
+                x = torch.relu(x)
+        return torch.nn.functional.pixel_shuffle(x, 2)[:, 0] * 16.0
+
+
+def ranges(luma):
+    """neighbour_range for a batch of input patches with their margins."""
+    core = luma[:, HALO - 1:HALO + PATCH + 1, HALO - 1:HALO + PATCH + 1]
+    n = luma.shape[0]
+    lo = torch.empty((n, 2 * PATCH, 2 * PATCH))
+    hi = torch.empty((n, 2 * PATCH, 2 * PATCH))
+    for dy in (0, 1):
+        for dx in (0, 1):
+            quad = torch.stack([core[:, a:a + PATCH, b:b + PATCH] for a in (dy, dy + 1) for b in (dx, dx + 1)])
+            low, high = quad.min(0).values, quad.max(0).values
+            reach = train.REACH * (high - low)
+            lo[:, dy::2, dx::2], hi[:, dy::2, dx::2] = low - reach, high + reach
+    return lo, hi
+
+
+def fit(data, steps, batch, rng):
+    inputs, measures, bases, truths = data
+    net = Net()
+    opt = torch.optim.Adam(net.parameters(), lr=2e-3)
+    sched = torch.optim.lr_scheduler.OneCycleLR(opt, max_lr=2e-3, total_steps=steps, pct_start=0.05)
+    n = inputs.shape[0]
+    gen = torch.Generator().manual_seed(SEED)
+    start = time.time()
+    for step in range(steps):
+        idx = torch.randint(0, n, (batch,), generator=gen)
+        lo, hi = ranges(inputs[idx])
+        out = torch.maximum(torch.minimum(bases[idx] + net(inputs[idx], measures[idx]), hi), lo)
+        loss = torch.mean((out - truths[idx]) ** 2)
+        opt.zero_grad()
+        loss.backward()
+        opt.step()
+        sched.step()
+        if step % 200 == 0 or step + 1 == steps:
+            with torch.no_grad():
+                base_mse = torch.mean((bases[idx] - truths[idx]) ** 2)
+            gain = 10 * np.log10(base_mse.item() / max(loss.item(), 1e-9))
+            print(f"  step {step}: mse {loss.item():.2f} (doubling alone {base_mse.item():.2f}, "
+                  f"{gain:+.2f} dB) {time.time() - start:.0f} s", flush=True)
+    return net
+
+
+def c_floats(values):
+    return ", ".join(f"{float(v):.8e}f" for v in np.asarray(values, np.float64).reshape(-1))
+
+
+def write_weights(net, path, seconds, photos):
+    """Weights as the engine reads them: raw luma in, luma corrections out, each
+    layer's weights as [ky][kx][in][out]; the measure's weights summed over the
+    kernel, per channel."""
+    convs = [(c.weight.detach().double().numpy(), c.bias.detach().double().numpy()) for c in net.convs]
+    w0, b0 = convs[0]
+    measure_w = w0[:, 1].sum(axis=(1, 2)) * MEASURE_SCALE
+    convs[0] = (w0[:, :1] / 64.0, b0 - 2.0 * w0[:, 0].sum(axis=(1, 2)))  # fed (luma - 128) / 64
+    wl, bl = convs[-1]
+    convs[-1] = (wl * 16.0, bl * 16.0)
+
+    def taps(w):
+        return c_floats(w.transpose(2, 3, 1, 0))
+
+    middle = convs[1:-1]
+    lines = [f"// Generated by engine/training/train_net.py from {photos} wallpaper photographs;",
+             f"// do not edit. Training took {seconds:.0f} s.", "#pragma once", "",
+             "namespace ampliscale::net {", "",
+             f"inline constexpr int kWidth = {WIDTH};",
+             f"inline constexpr int kFirstKernel = {LAYERS[0][2]};",
+             f"inline constexpr int kMiddleLayers = {len(middle)};",
+             "// Weights [ky][kx][in][out]; the first layer reads luma, the last makes the",
+             "// corrections of the four doubled pixels (top left, top right, bottom left, bottom right).",
+             f"alignas(64) inline constexpr float kFirstWeights[{convs[0][0].size}] = {{{taps(convs[0][0])}}};",
+             f"alignas(64) inline constexpr float kFirstBias[{WIDTH}] = {{{c_floats(convs[0][1])}}};",
+             "// Added to the first layer's bias per unit of the degradation measure.",
+             f"alignas(64) inline constexpr float kMeasureWeights[{WIDTH}] = {{{c_floats(measure_w)}}};",
+             f"alignas(64) inline constexpr float kMiddleWeights[{len(middle)}][{9 * WIDTH * WIDTH}] = {{"]
+    lines += [f"    {{{taps(w)}}}," for w, _ in middle]
+    lines.append("};")
+    lines.append(f"alignas(64) inline constexpr float kMiddleBias[{len(middle)}][{WIDTH}] = {{")
+    lines += [f"    {{{c_floats(b)}}}," for _, b in middle]
+    lines.append("};")
+    lines.append(f"alignas(64) inline constexpr float kLastWeights[{convs[-1][0].size}] = {{{taps(convs[-1][0])}}};")
+    lines.append(f"inline constexpr float kLastBias[4] = {{{c_floats(convs[-1][1])}}};")
+    lines += ["", "}  // namespace ampliscale::net", ""]
+    with open(path, "w") as f:
+        f.write("\n".join(lines))
+
+
+def neighbour_range(y):
+    """Per doubled pixel, the range of the four input pixels in the square towards its
+    corner, widened by the engine's reach: where the doubling keeps its pixels."""
+    h, w = y.shape
+    p = np.pad(y, 1, mode="edge")
+    lo, hi = np.empty((2 * h, 2 * w), np.float32), np.empty((2 * h, 2 * w), np.float32)
+    for dy in (0, 1):
+        for dx in (0, 1):
+            quad = [p[a:a + h, b:b + w] for a in (dy, dy + 1) for b in (dx, dx + 1)]
+            low, high = np.minimum.reduce(quad), np.maximum.reduce(quad)
+            reach = np.float32(train.REACH) * (high - low)
+            lo[dy::2, dx::2], hi[dy::2, dx::2] = low - reach, high + reach
+    return lo, hi
+
+
+def write_reference(net, path):
+    """A small picture, its measure, and what the trained network as torch computes
+    it makes of its nearest-pixel doubling: the engine's tests hold its inference to
+    these."""
+    h, w, measure = 13, 23, 0.15
+    yy, xx = np.mgrid[0:h, 0:w]
+    rng = np.random.default_rng(SEED)
+    luma = (100 + 6 * xx - 4 * yy + 90 * (xx > 11) + rng.normal(0, 8, (h, w))).clip(0, 255)
+    luma = luma.astype(np.float32)
+    with torch.no_grad():
+        padded = torch.from_numpy(np.pad(luma, HALO, mode="edge"))[None]
+        correction = net(padded, torch.tensor([measure], dtype=torch.float32))[0].numpy()
+    lo, hi = neighbour_range(luma)
+    out = np.clip(np.repeat(np.repeat(luma, 2, 0), 2, 1) + correction, lo, hi)
+    lines = ["// Generated by engine/training/train_net.py with engine/NetWeights.h; do not edit.",
+             "#pragma once", "", "namespace netreference {", "",
+             f"inline constexpr int kWidth = {w};", f"inline constexpr int kHeight = {h};",
+             f"inline constexpr double kMeasure = {measure};",
+             f"inline constexpr float kLuma[{h * w}] = {{{c_floats(luma)}}};",
+             "// The nearest-pixel doubling of kLuma as the network corrects it, 2 * kWidth",
+             "// samples a row, and the largest correction that it holds.",
+             f"inline constexpr float kCorrected[{4 * h * w}] = {{{c_floats(out)}}};",
+             f"inline constexpr float kLargestCorrection = {c_floats([np.abs(out - np.repeat(np.repeat(luma, 2, 0), 2, 1)).max()])};",
+             "", "}  // namespace netreference", ""]
+    with open(path, "w") as f:
+        f.write("\n".join(lines))
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--out", default=os.path.join(ENGINE, "NetWeights.h"))
+    parser.add_argument("--steps", type=int, default=36000)
+    parser.add_argument("--batch", type=int, default=32)
+    parser.add_argument("--limit", type=int, default=0, help="use only the first N photographs")
+    parser.add_argument("--cache", help="keep the patches in this .pt file between runs")
+    parser.add_argument("--keep", help="also save the trained network's state here")
+    parser.add_argument("--export", help="write the header of a network saved by --keep; no training")
+    parser.add_argument("--reference", default=os.path.join(ENGINE, "..", "tests", "engine", "NetReference.h"))
+    args = parser.parse_args()
+    torch.manual_seed(SEED)
+    torch.set_num_threads(os.cpu_count() or 1)
+    rng = np.random.default_rng(SEED)
+    start = time.time()
+    if args.export:
+        net = Net()
+        net.load_state_dict(torch.load(args.export))
+        write_weights(net, args.out, float(open(args.export + ".seconds").read()), len(photographs()))
+        write_reference(net, args.reference)
+        return
+    paths = photographs()
+    if args.limit:
+        paths = paths[:args.limit]
+    if args.cache and os.path.exists(args.cache):
+        data = torch.load(args.cache)
+    else:
+        print(f"patches from {len(paths)} photographs", flush=True)
+        data = examples(paths, filter_table(), rng)
+        if args.cache:
+            torch.save(data, args.cache)
+    net = fit(data, args.steps, args.batch, rng)
+    seconds = time.time() - start
+    if args.keep:
+        torch.save(net.state_dict(), args.keep)
+        open(args.keep + ".seconds", "w").write(f"{seconds:.0f}")
+    write_weights(net, args.out, seconds, len(paths))
+    write_reference(net, args.reference)
+    print(f"wrote {args.out} after {time.time() - start:.0f} s")
+
+
+if __name__ == "__main__":
+    main()
