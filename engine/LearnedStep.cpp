@@ -21,11 +21,7 @@ static_assert(table::kLevels >= 2 && table::kSets == table::kLevels + 1);
 // beyond the centre and each gradient one pixel more; the filter needs kRadius.
 constexpr int kPad = std::max(3, kRadius);
 
-typedef float Vec4 __attribute__((vector_size(16)));
-
-inline Vec4 Min(Vec4 a, Vec4 b) { return a < b ? a : b; }
-inline Vec4 Max(Vec4 a, Vec4 b) { return a > b ? a : b; }
-static_assert(sizeof(table::kFilters[0][0][0]) == sizeof(Vec4));
+static_assert(sizeof(table::kFilters[0][0][0]) == sizeof(Quad));
 
 // atan2 to about 1e-5 rad; only used to pick an orientation bin.
 inline float FastAtan2(float y, float x) {
@@ -114,7 +110,7 @@ void LearnedStep::Run(const Plane& in, int i0, int i1, float* out, std::ptrdiff_
   scratch.tensor.resize(3 * static_cast<std::size_t>(w));
   const float* strengthEdges = m_set.strengthEdges;
   const float* coherenceEdges = m_set.coherenceEdges;
-  const Vec4* filters = reinterpret_cast<const Vec4*>(m_set.filters);
+  const Quad* filters = reinterpret_cast<const Quad*>(m_set.filters);
   constexpr float kNorm = 1.0f / 256.0f;
   constexpr float kAngleScale = kAngleBins / 6.28318531f;
 
@@ -164,8 +160,8 @@ void LearnedStep::Run(const Plane& in, int i0, int i1, float* out, std::ptrdiff_
     float* top = out + 2 * (i - i0) * outStride;
     float* bottom = top + outStride;
     for (int j = 0; j < w; ++j) {
-      const Vec4* f = filters + static_cast<std::size_t>(scratch.buckets[j]) * kTaps;
-      Vec4 acc = {0.0f, 0.0f, 0.0f, 0.0f};
+      const Quad* f = filters + static_cast<std::size_t>(scratch.buckets[j]) * kTaps;
+      Quad acc = {0.0f, 0.0f, 0.0f, 0.0f};
       for (int dy = -kRadius; dy <= kRadius; ++dy) {
         const float* src =
             scratch.padded.data() + static_cast<std::size_t>(r + dy) * pw + (j + kPad - kRadius);
@@ -176,14 +172,7 @@ void LearnedStep::Run(const Plane& in, int i0, int i1, float* out, std::ptrdiff_
       const float* up = scratch.padded.data() + static_cast<std::size_t>(r - 1) * pw + (j + kPad);
       const float* mid = up + pw;
       const float* down = mid + pw;
-      const Vec4 p = {up[-1], up[0], mid[-1], mid[0]};
-      const Vec4 q = {up[0], up[1], mid[0], mid[1]};
-      const Vec4 u = {mid[-1], mid[0], down[-1], down[0]};
-      const Vec4 v = {mid[0], mid[1], down[0], down[1]};
-      const Vec4 lo = Min(Min(p, q), Min(u, v));
-      const Vec4 hi = Max(Max(p, q), Max(u, v));
-      const Vec4 reach = kDoublingReach * (hi - lo);
-      acc = Min(Max(acc, lo - reach), hi + reach);
+      acc = KeepInRange(acc, up, mid, down);
       top[2 * j] = acc[0];
       top[2 * j + 1] = acc[1];
       bottom[2 * j] = acc[2];

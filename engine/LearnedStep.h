@@ -7,10 +7,27 @@
 
 namespace ampliscale {
 
-// How far a doubled pixel may leave the range of the four input pixels around
-// it, as a share of that range: enough for the learned sharpening, too little
-// for ripples beside hard edges, nothing at all on flat ground.
-inline constexpr float kDoublingReach = 0.5f;
+// The four pixels that one input pixel doubles into: top left, top right,
+// bottom left, bottom right.
+typedef float Quad __attribute__((vector_size(16)));
+
+// Holds the four doubled pixels of the input pixel at mid[0] (up and down are
+// the input rows above and below it) near the range of the four input pixels
+// in the square towards each one's corner. They may leave it by half of it:
+// enough for the learned sharpening, too little for ripples beside hard
+// edges, nothing at all on flat ground.
+inline Quad KeepInRange(Quad doubled, const float* up, const float* mid, const float* down) {
+  auto min = [](Quad a, Quad b) { return a < b ? a : b; };
+  auto max = [](Quad a, Quad b) { return a > b ? a : b; };
+  const Quad p = {up[-1], up[0], mid[-1], mid[0]};
+  const Quad q = {up[0], up[1], mid[0], mid[1]};
+  const Quad u = {mid[-1], mid[0], down[-1], down[0]};
+  const Quad v = {mid[0], mid[1], down[0], down[1]};
+  const Quad lo = min(min(p, q), min(u, v));
+  const Quad hi = max(max(p, q), max(u, v));
+  const Quad reach = 0.5f * (hi - lo);
+  return min(max(doubled, lo - reach), hi + reach);
+}
 
 // Working rows of one thread while it doubles a band; reused from band to band.
 struct StepScratch {

@@ -108,26 +108,25 @@ ENGINE_WIDE void LastLayer(const float* in, int rows, int cols, const float* wei
     float* bottom = top + outStride;
     const float* up = luma + (r - 1) * lumaCols;
     const float* mid = up + lumaCols;
+    const float* down = mid + lumaCols;
     for (int c = 0; c < cols; ++c) {
-      V16 sum[4] = {};
+      V16 sums[4] = {};
       for (int t = 0; t < kTaps; ++t) {
         const V16 x = Load(in + ((r + t / 3) * inCols + c + t % 3) * kWidth);
-        for (int o = 0; o < 4; ++o) sum[o] += x * Load(weights + (o * kTaps + t) * kWidth);
+        for (int o = 0; o < 4; ++o) sums[o] += x * Load(weights + (o * kTaps + t) * kWidth);
       }
-      // Output o lies in the square of input pixels towards its corner.
-      const float* above[4] = {up, up, mid, mid};
-      float* target[4] = {top + 2 * c, top + 2 * c + 1, bottom + 2 * c, bottom + 2 * c + 1};
+      Quad correction;
       for (int o = 0; o < 4; ++o) {
-        float s = net::kLastBias[o];
-        for (int lane = 0; lane < kWidth; ++lane) s += sum[o][lane];
-        const int left = c - 1 + o % 2;
-        const float* a = above[o];
-        const float* b = a + lumaCols;
-        const float lo = std::min(std::min(a[left], a[left + 1]), std::min(b[left], b[left + 1]));
-        const float hi = std::max(std::max(a[left], a[left + 1]), std::max(b[left], b[left + 1]));
-        const float reach = kDoublingReach * (hi - lo);
-        *target[o] = std::clamp(*target[o] + s, lo - reach, hi + reach);
+        float sum = net::kLastBias[o];
+        for (int lane = 0; lane < kWidth; ++lane) sum += sums[o][lane];
+        correction[o] = sum;
       }
+      const Quad doubled = {top[2 * c], top[2 * c + 1], bottom[2 * c], bottom[2 * c + 1]};
+      const Quad kept = KeepInRange(doubled + correction, up + c, mid + c, down + c);
+      top[2 * c] = kept[0];
+      top[2 * c + 1] = kept[1];
+      bottom[2 * c] = kept[2];
+      bottom[2 * c + 1] = kept[3];
     }
   }
 }
@@ -144,8 +143,6 @@ RefineNet::RefineNet(double measure) : m_lastWeights(4 * kTaps * kWidth) {
     }
   }
 }
-
-int RefineNet::Margin() { return kMargin; }
 
 void RefineNet::Run(const Plane& in, int i0, int i1, float* out, std::ptrdiff_t outStride,
                     NetScratch& scratch) const {

@@ -27,9 +27,6 @@ class RefineNet {
  public:
   explicit RefineNet(double measure);
 
-  // Input pixels around a pixel that its corrections depend on, per side.
-  static int Margin();
-
   // Adds the corrections to the doubled rows 2*i0 ... 2*i1 - 1 laid out as
   // LearnedStep::Run writes them. Reentrant: threads may run disjoint bands at once.
   void Run(const Plane& in, int i0, int i1, float* out, std::ptrdiff_t outStride,

@@ -18,9 +18,9 @@ trap 'rm -rf "$work"' EXIT
 label() { convert "$1" -crop "$2" +repage -scale 200% -gravity north -background white \
   -splice 0x18 -pointsize 14 -annotate +0+2 "$3" "$4"; }
 rows=()
-for spec in chelsea:150x120+170+40 coffee:150x120+60+100 astronaut:150x120+180+60; do
-  name=${spec%%:*}
-  area=${spec#*:}
+for crop in chelsea:150x120+170+40 coffee:150x120+60+100 astronaut:150x120+180+60; do
+  name=${crop%%:*}
+  area=${crop#*:}
   for method in engine previous Lanczos3; do
     label "$work/${name}_75_x4_$method.png" "$area" "$name $method" "$work/c_$method.png"
   done

@@ -134,21 +134,33 @@ def targets(hr):
     return t.reshape(h * w, 4)
 
 
+def neighbour_range(core):
+    """Where the doubling keeps its pixels: for each doubled pixel, the range of the
+    four input pixels in the square towards its corner, widened by REACH. core holds
+    the input with a margin of one pixel (any leading axes); the result is two planes
+    of twice the inner size."""
+    h, w = core.shape[-2] - 2, core.shape[-1] - 2
+    lo = np.empty(core.shape[:-2] + (2 * h, 2 * w), np.float32)
+    hi = np.empty_like(lo)
+    for dy in (0, 1):
+        for dx in (0, 1):
+            quad = [core[..., a:a + h, b:b + w] for a in (dy, dy + 1) for b in (dx, dx + 1)]
+            low = np.minimum(np.minimum(quad[0], quad[1]), np.minimum(quad[2], quad[3]))
+            high = np.maximum(np.maximum(quad[0], quad[1]), np.maximum(quad[2], quad[3]))
+            reach = np.float32(REACH) * (high - low)
+            lo[..., dy::2, dx::2], hi[..., dy::2, dx::2] = low - reach, high + reach
+    return lo, hi
+
+
 def double(y, filters, strength_edges, coherence_edges):
     """What the engine's doubling makes of y with one set of filters."""
     h, w = y.shape
     bucket, patch = classify(y, strength_edges, coherence_edges)
-    out = np.einsum("nt,ntp->np", patch, filters[bucket]).reshape(h, w, 4)
+    out = np.einsum("nt,ntp->np", patch, filters[bucket]).reshape(h, w, 2, 2)
+    out = out.transpose(0, 2, 1, 3).reshape(2 * h, 2 * w).astype(np.float32)
     # Each output pixel stays near the range of the four input pixels around it.
-    p = np.pad(y, 1, mode="edge")
-    for phase, (dy, dx) in enumerate(((-1, -1), (-1, 1), (1, -1), (1, 1))):
-        quad = [p[1:h + 1, 1:w + 1], p[1 + dy:h + 1 + dy, 1:w + 1],
-                p[1:h + 1, 1 + dx:w + 1 + dx], p[1 + dy:h + 1 + dy, 1 + dx:w + 1 + dx]]
-        lo = np.minimum(np.minimum(quad[0], quad[1]), np.minimum(quad[2], quad[3]))
-        hi = np.maximum(np.maximum(quad[0], quad[1]), np.maximum(quad[2], quad[3]))
-        reach = np.float32(REACH) * (hi - lo)
-        out[..., phase] = np.clip(out[..., phase], lo - reach, hi + reach)
-    return out.reshape(h, w, 2, 2).transpose(0, 2, 1, 3).reshape(2 * h, 2 * w).astype(np.float32)
+    lo, hi = neighbour_range(np.pad(y, 1, mode="edge"))
+    return np.clip(out, lo, hi)
 
 
 # The upper five coefficients of an 8-point DCT: what JPEG quantises away first.
