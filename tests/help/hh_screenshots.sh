@@ -8,8 +8,10 @@ rm -rf "$out"
 mkdir -p "$out/help folder"
 
 # The server picks a free display itself and names it once it is ready, so
-# that runs side by side never race for a display number.
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$out/display" 2>"$out/xvfb.log" &
+# that runs side by side never race for a display number. Without -noreset
+# the server resets whenever its last client leaves (the window poll below
+# is such a client), and a viewer that connects during the reset cannot start.
+Xvfb -displayfd 3 -noreset -screen 0 1024x768x24 -nolisten tcp 3>"$out/display" 2>"$out/xvfb.log" &
 xvfb=$!
 trap 'kill $xvfb' EXIT
 for _ in $(seq 100); do
