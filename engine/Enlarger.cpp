@@ -5,6 +5,9 @@
 #include <cstring>
 #include <new>
 #include <optional>
+#include <utility>
+
+#include "engine/StrengthCheck.h"
 
 namespace ampliscale {
 namespace {
@@ -22,6 +25,8 @@ constexpr std::uint64_t kCostConvert = 4;
 constexpr std::uint64_t kCostMeasure = 6;
 constexpr std::uint64_t kCostLearned = 16;
 constexpr std::uint64_t kCostRefine = 150;  // per source pixel
+constexpr std::uint64_t kCostHalve = 4;     // per source pixel read
+constexpr std::uint64_t kCostCompare = 4 * kCostLearned + kCostRefine + 8;  // per half-size pixel
 constexpr std::uint64_t kCostResampleRow = 2;
 constexpr std::uint64_t kCostOutput = 3;
 
@@ -261,10 +266,22 @@ bool Enlarger::Run(int threads, const WorkCrew::Report& report) {
                            [&](int r0, int r1) { return Area(m_w, r1 - r0) * kCostConvert; }));
   }
   std::optional<DegradationMeter> meter;
+  std::optional<StrengthCheck> check;
   if (m_doublings > 0) {
     meter.emplace(m_levels[0]);
     phases.push_back(Phase{
         {}, std::vector<std::uint64_t>(meter->Chunks(), meter->ChunkPixels() * kCostMeasure)});
+    check.emplace(m_levels[0], RowsPerChunk(m_w, 1, 128), RefineRows(m_w / 2));
+    if (!check->Possible()) check.reset();
+  }
+  if (check) {
+    Phase halving, comparing;
+    for (int c = 0; c < check->HalvingChunks(); ++c)
+      halving.costs.push_back(check->HalvingPixels(c) * kCostHalve);
+    for (int c = 0; c < check->CompareChunks(); ++c)
+      comparing.costs.push_back(check->ComparePixels(c) * kCostCompare);
+    phases.push_back(std::move(halving));
+    phases.push_back(std::move(comparing));
   }
   for (int level = 0; level + 1 < m_doublings; ++level) {
     const int w = m_levels[level].width;
@@ -301,7 +318,19 @@ bool Enlarger::Run(int threads, const WorkCrew::Report& report) {
       return false;
     if (!crew.RunPhase(phases[next++].costs, [&](int c, int) { meter->Measure(c); })) return false;
     m_first = std::make_unique<FirstFilters>(meter->Result());
-    m_net = std::make_unique<RefineNet>(meter->Result());
+    float strength = 1.0f;
+    if (check) {
+      const RefineNet whole(meter->Result());
+      if (!crew.RunPhase(phases[next++].costs, [&](int c, int) { check->Halve(c); }) ||
+          !crew.RunPhase(phases[next++].costs, [&](int c, int worker) {
+            Scratch& s = m_scratch[worker];
+            check->Compare(c, m_first->Set(), whole, s.step, s.net, s.grid);
+          })) {
+        return false;
+      }
+      strength = check->Strength();
+    }
+    m_net = std::make_unique<RefineNet>(meter->Result(), strength);
   }
   for (int level = 0; level + 1 < m_doublings; ++level) {
     const Phase& p = phases[next++];

@@ -18,8 +18,8 @@ namespace ampliscale {
 // a WorkCrew; the result does not depend on the number of threads.
 //
 // Luma is doubled by LearnedStep once or twice, as the factor asks (the first
-// doubling corrected by RefineNet), the last
-// doubling streamed straight into the final resampling to exactly W x H;
+// doubling corrected by RefineNet, by the share that StrengthCheck finds), the
+// last doubling streamed straight into the final resampling to exactly W x H;
 // chroma is resampled from the source. The first doubling's filters suit the
 // source's degradation, measured from its luma. Below a factor of about 1.3 every
 // channel is resampled directly.

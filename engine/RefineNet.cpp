@@ -98,9 +98,10 @@ ENGINE_WIDE void MiddleLayer(const float* in, int rows, int cols, const float* w
 // The last layer: four corrections per pixel, each a dot product over the
 // 3 x 3 neighbourhood's features, added to the doubled rows. Like the doubling
 // itself, a corrected pixel stays near the range of the four input pixels
-// around it, so that flat ground stays flat.
+// around it, so that flat ground stays flat; then the picture's share of the
+// correction is taken.
 ENGINE_WIDE void LastLayer(const float* in, int rows, int cols, const float* weights,
-                           const float* luma, std::ptrdiff_t lumaCols, float* out,
+                           float strength, const float* luma, std::ptrdiff_t lumaCols, float* out,
                            std::ptrdiff_t outStride) {
   const std::size_t inCols = static_cast<std::size_t>(cols) + 2;
   for (int r = 0; r < rows; ++r) {
@@ -122,7 +123,8 @@ ENGINE_WIDE void LastLayer(const float* in, int rows, int cols, const float* wei
         correction[o] = sum;
       }
       const Quad doubled = {top[2 * c], top[2 * c + 1], bottom[2 * c], bottom[2 * c + 1]};
-      const Quad kept = KeepInRange(doubled + correction, up + c, mid + c, down + c);
+      const Quad kept =
+          doubled + strength * (KeepInRange(doubled + correction, up + c, mid + c, down + c) - doubled);
       top[2 * c] = kept[0];
       top[2 * c + 1] = kept[1];
       bottom[2 * c] = kept[2];
@@ -133,7 +135,8 @@ ENGINE_WIDE void LastLayer(const float* in, int rows, int cols, const float* wei
 
 }  // namespace
 
-RefineNet::RefineNet(double measure) : m_lastWeights(4 * kTaps * kWidth) {
+RefineNet::RefineNet(double measure, float strength)
+    : m_strength(strength), m_lastWeights(4 * kTaps * kWidth) {
   for (int i = 0; i < kWidth; ++i)
     m_firstBias[i] = net::kFirstBias[i] + static_cast<float>(measure) * net::kMeasureWeights[i];
   for (int t = 0; t < kTaps; ++t) {
@@ -177,7 +180,7 @@ void RefineNet::Run(const Plane& in, int i0, int i1, float* out, std::ptrdiff_t 
                 net::kMiddleBias[layer], next);
     current = next;
   }
-  LastLayer(current, n, w, m_lastWeights.data(),
+  LastLayer(current, n, w, m_lastWeights.data(), m_strength,
             scratch.luma.data() + static_cast<std::size_t>(kMargin) * lumaCols + kMargin, lumaCols,
             out, outStride);
 }

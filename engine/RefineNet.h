@@ -19,13 +19,14 @@ struct NetScratch {
 // tells how far the four pixels that LearnedStep doubled it into are off,
 // chiefly where JPEG blocks, ringing and noise would otherwise be sharpened
 // into texture. It knows the picture's degradation measure, which shifts its
-// first layer's bias.
+// first layer's bias, and applies the share of its correction that the
+// picture takes (StrengthCheck).
 //
 // Each output depends only on the input plane, never on the band it is
 // computed in, so the result is the same for any split into bands.
 class RefineNet {
  public:
-  explicit RefineNet(double measure);
+  explicit RefineNet(double measure, float strength = 1.0f);
 
   // Adds the corrections to the doubled rows 2*i0 ... 2*i1 - 1 laid out as
   // LearnedStep::Run writes them. Reentrant: threads may run disjoint bands at once.
@@ -34,6 +35,7 @@ class RefineNet {
 
  private:
   std::array<float, 16> m_firstBias;
+  float m_strength;
   // The last layer's weights per output: [output][ky][kx][in].
   std::vector<float> m_lastWeights;
 };

@@ -1,0 +1,103 @@
+#include "engine/StrengthCheck.h"
+
+#include <algorithm>
+#include <new>
+
+namespace ampliscale {
+namespace {
+
+// Below this many half-size pixels a side the sums say little.
+constexpr int kSmallestHalf = 8;
+
+// Catmull-Rom stretched to twice its width: the antialiased halving that
+// pictures commonly get. Taps for source pixels 2i - 3 ... 2i + 4 of half-size pixel i.
+constexpr float kHalving[8] = {-0.01171875f, -0.03515625f, 0.11328125f, 0.43359375f,
+                               0.43359375f,  0.11328125f,  -0.03515625f, -0.01171875f};
+
+int Chunks(int rows, int perChunk) { return (rows + perChunk - 1) / perChunk; }
+
+}  // namespace
+
+StrengthCheck::StrengthCheck(const Plane& luma, int halvingRows, int compareRows)
+    : m_luma(luma), m_halvingRows(halvingRows), m_compareRows(compareRows) {
+  const int w = luma.width / 2, h = luma.height / 2;
+  if (w < kSmallestHalf || h < kSmallestHalf) return;
+  m_halfData.reset(new (std::nothrow) float[static_cast<std::size_t>(w) * h]);
+  if (!m_halfData) return;
+  m_half = Plane{m_halfData.get(), w, h};
+  m_sums.resize(CompareChunks());
+}
+
+std::pair<int, int> StrengthCheck::Rows(int chunk, int perChunk) const {
+  return {chunk * perChunk, std::min(m_half.height, (chunk + 1) * perChunk)};
+}
+
+int StrengthCheck::HalvingChunks() const { return Chunks(m_half.height, m_halvingRows); }
+
+std::size_t StrengthCheck::HalvingPixels(int chunk) const {
+  const auto [i0, i1] = Rows(chunk, m_halvingRows);
+  return static_cast<std::size_t>(i1 - i0) * 2 * m_luma.width;
+}
+
+void StrengthCheck::Halve(int chunk) {
+  const auto [i0, i1] = Rows(chunk, m_halvingRows);
+  const int w = m_luma.width;
+  std::vector<float> column(w);
+  for (int i = i0; i < i1; ++i) {
+    std::fill(column.begin(), column.end(), 0.0f);
+    for (int k = 0; k < 8; ++k) {
+      const float* src = m_luma.Row(std::clamp(2 * i - 3 + k, 0, m_luma.height - 1));
+      for (int x = 0; x < w; ++x) column[x] += kHalving[k] * src[x];
+    }
+    float* out = m_half.Row(i);
+    for (int j = 0; j < m_half.width; ++j) {
+      float sum = 0.0f;
+      for (int k = 0; k < 8; ++k) sum += kHalving[k] * column[std::clamp(2 * j - 3 + k, 0, w - 1)];
+      out[j] = sum;
+    }
+  }
+}
+
+int StrengthCheck::CompareChunks() const { return Chunks(m_half.height, m_compareRows); }
+
+std::size_t StrengthCheck::ComparePixels(int chunk) const {
+  const auto [i0, i1] = Rows(chunk, m_compareRows);
+  return static_cast<std::size_t>(i1 - i0) * m_half.width;
+}
+
+void StrengthCheck::Compare(int chunk, FilterSet filters, const RefineNet& net,
+                            StepScratch& step, NetScratch& scratch, std::vector<float>& rows) {
+  const auto [i0, i1] = Rows(chunk, m_compareRows);
+  const int width = 2 * m_half.width;
+  const std::size_t samples = static_cast<std::size_t>(2 * (i1 - i0)) * width;
+  rows.resize(2 * samples);
+  float* doubled = rows.data();
+  float* refined = doubled + samples;
+  LearnedStep(filters).Run(m_half, i0, i1, doubled, width, step);
+  std::copy(doubled, doubled + samples, refined);
+  net.Run(m_half, i0, i1, refined, width, scratch);
+  double along = 0.0, squared = 0.0;
+  for (int r = 0; r < 2 * (i1 - i0); ++r) {
+    const float* truth = m_luma.Row(2 * i0 + r);
+    const float* d = doubled + static_cast<std::size_t>(r) * width;
+    const float* c = refined + static_cast<std::size_t>(r) * width;
+    for (int x = 0; x < width; ++x) {
+      const double correction = c[x] - d[x];
+      along += correction * (truth[x] - d[x]);
+      squared += correction * correction;
+    }
+  }
+  m_sums[chunk] = {along, squared};
+}
+
+float StrengthCheck::Strength() const {
+  double along = 0.0, squared = 0.0;
+  for (const auto& [a, s] : m_sums) {
+    along += a;
+    squared += s;
+  }
+  if (!Possible() || squared <= 0.0) return 1.0f;
+  return static_cast<float>(std::clamp(along / squared, 0.0, 1.0));
+}
+
+}  // namespace ampliscale
