@@ -124,7 +124,8 @@ ENGINE_WIDE void LastLayer(const float* in, int rows, int cols, const float* wei
       }
       const Quad doubled = {top[2 * c], top[2 * c + 1], bottom[2 * c], bottom[2 * c + 1]};
       const Quad kept =
-          doubled + strength * (KeepInRange(doubled + correction, up + c, mid + c, down + c) - doubled);
+          doubled +
+          strength * (KeepInRange(doubled + correction, up + c, mid + c, down + c) - doubled);
       top[2 * c] = kept[0];
       top[2 * c + 1] = kept[1];
       bottom[2 * c] = kept[2];

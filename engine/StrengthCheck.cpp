@@ -11,7 +11,7 @@ constexpr int kSmallestHalf = 8;
 
 // Catmull-Rom stretched to twice its width: the antialiased halving that
 // pictures commonly get. Taps for source pixels 2i - 3 ... 2i + 4 of half-size pixel i.
-constexpr float kHalving[8] = {-0.01171875f, -0.03515625f, 0.11328125f, 0.43359375f,
+constexpr float kHalving[8] = {-0.01171875f, -0.03515625f, 0.11328125f,  0.43359375f,
                                0.43359375f,  0.11328125f,  -0.03515625f, -0.01171875f};
 
 int Chunks(int rows, int perChunk) { return (rows + perChunk - 1) / perChunk; }
@@ -65,8 +65,8 @@ std::size_t StrengthCheck::ComparePixels(int chunk) const {
   return static_cast<std::size_t>(i1 - i0) * m_half.width;
 }
 
-void StrengthCheck::Compare(int chunk, FilterSet filters, const RefineNet& net,
-                            StepScratch& step, NetScratch& scratch, std::vector<float>& rows) {
+void StrengthCheck::Compare(int chunk, FilterSet filters, const RefineNet& net, StepScratch& step,
+                            NetScratch& scratch, std::vector<float>& rows) {
   const auto [i0, i1] = Rows(chunk, m_compareRows);
   const int width = 2 * m_half.width;
   const std::size_t samples = static_cast<std::size_t>(2 * (i1 - i0)) * width;

@@ -35,6 +35,7 @@ class StrengthCheck {
   int HalvingChunks() const;
   std::size_t HalvingPixels(int chunk) const;  // source pixels a chunk reads, for progress
   void Halve(int chunk);
+  const Plane& Half() const { return m_half; }
 
   // Then its doubling, with and without the correction, against the picture.
   int CompareChunks() const;
