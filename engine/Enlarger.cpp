@@ -271,7 +271,7 @@ bool Enlarger::Run(int threads, const WorkCrew::Report& report) {
     meter.emplace(m_levels[0]);
     phases.push_back(Phase{
         {}, std::vector<std::uint64_t>(meter->Chunks(), meter->ChunkPixels() * kCostMeasure)});
-    check.emplace(m_levels[0], RowsPerChunk(m_w, 1, 128), RefineRows(m_w / 2));
+    check.emplace(m_levels[0], RowsPerChunk(m_w, 1, 128));
     if (!check->Possible()) check.reset();
   }
   if (check) {

@@ -14,12 +14,18 @@ constexpr int kSmallestHalf = 8;
 constexpr float kHalving[8] = {-0.01171875f, -0.03515625f, 0.11328125f,  0.43359375f,
                                0.43359375f,  0.11328125f,  -0.03515625f, -0.01171875f};
 
+// The doubling is compared in stripes of this many half-size rows, one
+// stripe for every kRowsPerStripe rows, spread evenly: a quarter of the
+// picture tells its share as well as all of it, at a quarter of the work.
+constexpr int kStripeRows = 16;
+constexpr int kRowsPerStripe = 64;
+
 int Chunks(int rows, int perChunk) { return (rows + perChunk - 1) / perChunk; }
 
 }  // namespace
 
-StrengthCheck::StrengthCheck(const Plane& luma, int halvingRows, int compareRows)
-    : m_luma(luma), m_halvingRows(halvingRows), m_compareRows(compareRows) {
+StrengthCheck::StrengthCheck(const Plane& luma, int halvingRows)
+    : m_luma(luma), m_halvingRows(halvingRows) {
   const int w = luma.width / 2, h = luma.height / 2;
   if (w < kSmallestHalf || h < kSmallestHalf) return;
   m_halfData.reset(new (std::nothrow) float[static_cast<std::size_t>(w) * h]);
@@ -28,19 +34,19 @@ StrengthCheck::StrengthCheck(const Plane& luma, int halvingRows, int compareRows
   m_sums.resize(CompareChunks());
 }
 
-std::pair<int, int> StrengthCheck::Rows(int chunk, int perChunk) const {
-  return {chunk * perChunk, std::min(m_half.height, (chunk + 1) * perChunk)};
+std::pair<int, int> StrengthCheck::HalvingRows(int chunk) const {
+  return {chunk * m_halvingRows, std::min(m_half.height, (chunk + 1) * m_halvingRows)};
 }
 
 int StrengthCheck::HalvingChunks() const { return Chunks(m_half.height, m_halvingRows); }
 
 std::size_t StrengthCheck::HalvingPixels(int chunk) const {
-  const auto [i0, i1] = Rows(chunk, m_halvingRows);
+  const auto [i0, i1] = HalvingRows(chunk);
   return static_cast<std::size_t>(i1 - i0) * 2 * m_luma.width;
 }
 
 void StrengthCheck::Halve(int chunk) {
-  const auto [i0, i1] = Rows(chunk, m_halvingRows);
+  const auto [i0, i1] = HalvingRows(chunk);
   const int w = m_luma.width;
   std::vector<float> column(w);
   for (int i = i0; i < i1; ++i) {
@@ -58,16 +64,23 @@ void StrengthCheck::Halve(int chunk) {
   }
 }
 
-int StrengthCheck::CompareChunks() const { return Chunks(m_half.height, m_compareRows); }
+int StrengthCheck::CompareChunks() const { return std::max(1, m_half.height / kRowsPerStripe); }
+
+std::pair<int, int> StrengthCheck::Stripe(int chunk) const {
+  const int h = m_half.height;
+  const int centre = (2 * chunk + 1) * h / (2 * CompareChunks());
+  const int i0 = std::clamp(centre - kStripeRows / 2, 0, std::max(0, h - kStripeRows));
+  return {i0, std::min(h, i0 + kStripeRows)};
+}
 
 std::size_t StrengthCheck::ComparePixels(int chunk) const {
-  const auto [i0, i1] = Rows(chunk, m_compareRows);
+  const auto [i0, i1] = Stripe(chunk);
   return static_cast<std::size_t>(i1 - i0) * m_half.width;
 }
 
 void StrengthCheck::Compare(int chunk, FilterSet filters, const RefineNet& net, StepScratch& step,
                             NetScratch& scratch, std::vector<float>& rows) {
-  const auto [i0, i1] = Rows(chunk, m_compareRows);
+  const auto [i0, i1] = Stripe(chunk);
   const int width = 2 * m_half.width;
   const std::size_t samples = static_cast<std::size_t>(2 * (i1 - i0)) * width;
   rows.resize(2 * samples);

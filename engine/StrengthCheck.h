@@ -23,9 +23,9 @@ namespace ampliscale {
 // sums of its own; the result does not depend on their order.
 class StrengthCheck {
  public:
-  // Reads `luma`, which must be filled before the first Halve; the chunks
-  // hold the given numbers of half-size rows.
-  StrengthCheck(const Plane& luma, int halvingRows, int compareRows);
+  // Reads `luma`, which must be filled before the first Halve; each halving
+  // chunk makes `halvingRows` half-size rows.
+  StrengthCheck(const Plane& luma, int halvingRows);
 
   // False when the picture is too small for the check to mean much, or
   // there is no room for its half-size copy: then the full correction holds.
@@ -37,7 +37,8 @@ class StrengthCheck {
   void Halve(int chunk);
   const Plane& Half() const { return m_half; }
 
-  // Then its doubling, with and without the correction, against the picture.
+  // Then its doubling, with and without the correction, against the picture,
+  // in stripes across it.
   int CompareChunks() const;
   std::size_t ComparePixels(int chunk) const;  // half-size pixels a chunk doubles
   void Compare(int chunk, FilterSet filters, const RefineNet& net, StepScratch& step,
@@ -47,13 +48,13 @@ class StrengthCheck {
   float Strength() const;
 
  private:
-  std::pair<int, int> Rows(int chunk, int perChunk) const;
+  std::pair<int, int> HalvingRows(int chunk) const;
+  std::pair<int, int> Stripe(int chunk) const;  // the half-size rows a compare chunk doubles
 
   Plane m_luma;
   std::unique_ptr<float[]> m_halfData;
   Plane m_half;
   int m_halvingRows = 1;
-  int m_compareRows = 1;
   // Per compare chunk: sum of correction x (picture - doubling), sum of correction squared.
   std::vector<std::array<double, 2>> m_sums;
 };

@@ -38,7 +38,7 @@ TEST_P(StrengthCheckHalving, IsFreeImagesCatmullRomHalving) {
   FreeImage_Unload(even);
   ASSERT_NE(half, nullptr);
 
-  ampliscale::StrengthCheck check(ampliscale::Plane{luma.data(), w, h}, 3, 8);
+  ampliscale::StrengthCheck check(ampliscale::Plane{luma.data(), w, h}, 3);
   ASSERT_TRUE(check.Possible());
   for (int c = 0; c < check.HalvingChunks(); ++c) check.Halve(c);
   const ampliscale::Plane& ours = check.Half();
