@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Times the engine's refinement network against the same network run by
+# oneDNN, both on one thread; installs libdnnl-dev for it if missing (the
+# engine itself does not need it).
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+if ! dpkg -s libdnnl-dev >/dev/null 2>&1; then
+  sudo_cmd=""
+  [ "$(id -u)" -ne 0 ] && sudo_cmd="sudo"
+  $sudo_cmd apt-get install -y libdnnl-dev
+fi
+build=${BUILD_DIR:-build/release}
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$build" -j"$(nproc)" --target engine_net_speed_bench
+OMP_NUM_THREADS=1 "$build/bin/engine_net_speed_bench"
