@@ -16,17 +16,20 @@ constexpr int kMargin = kFirstHalf + net::kMiddleLayers + 1;
 constexpr int kTaps = 9;  // middle and last layers are 3 x 3
 
 typedef float V16 __attribute__((vector_size(64)));
-// The vectors never cross a call that is not inlined, so how the default
-// build would pass them does not matter.
+// The vectors never cross a call: every helper that takes or returns one is
+// always inlined into the clone that calls it (see ENGINE_WIDE). Were one
+// called instead, the default build and the wide clones would pass the
+// vector differently, and the call would read garbage.
 #pragma GCC diagnostic ignored "-Wpsabi"
+#define VECTOR_HELPER inline __attribute__((always_inline))
 
-inline V16 Load(const float* p) {
+VECTOR_HELPER V16 Load(const float* p) {
   V16 v;
   std::memcpy(&v, p, sizeof v);
   return v;
 }
-inline void Store(float* p, V16 v) { std::memcpy(p, &v, sizeof v); }
-inline V16 Relu(V16 v) {
+VECTOR_HELPER void Store(float* p, V16 v) { std::memcpy(p, &v, sizeof v); }
+VECTOR_HELPER V16 Relu(V16 v) {
   const V16 zero = {};
   return v > zero ? v : zero;
 }
@@ -61,10 +64,11 @@ ENGINE_WIDE void FirstLayer(const float* luma, int rows, int cols, const float* 
 }
 
 // P neighbouring pixels of a 3 x 3 layer at once, so that each weight
-// vector loaded serves all of them.
+// vector loaded serves all of them; twelve sums in flight keep the
+// multiply-add units busy (four left them waiting on each other's latency).
 template <int P>
-inline void MiddlePixels(const float* in, std::size_t inCols, const float* weights, V16 bias,
-                         float* out) {
+VECTOR_HELPER void MiddlePixels(const float* in, std::size_t inCols, const float* weights, V16 bias,
+                                float* out) {
   V16 acc[P];
   for (int p = 0; p < P; ++p) acc[p] = bias;
   for (int ky = 0; ky < 3; ++ky) {
@@ -89,6 +93,8 @@ ENGINE_WIDE void MiddleLayer(const float* in, int rows, int cols, const float* w
     const float* row = in + r * inCols * kWidth;
     float* o = out + static_cast<std::size_t>(r) * cols * kWidth;
     int c = 0;
+    for (; c + 12 <= cols; c += 12)
+      MiddlePixels<12>(row + c * kWidth, inCols, weights, b, o + c * kWidth);
     for (; c + 4 <= cols; c += 4)
       MiddlePixels<4>(row + c * kWidth, inCols, weights, b, o + c * kWidth);
     for (; c < cols; ++c) MiddlePixels<1>(row + c * kWidth, inCols, weights, b, o + c * kWidth);
