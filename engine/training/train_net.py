@@ -43,8 +43,8 @@ HALO = sum(k // 2 for _, _, k in LAYERS)
 PATCH = 40  # input pixels a side of the part of a patch that is scored
 MEASURE_SCALE = 4.0  # the measure is fed as measure * MEASURE_SCALE
 WORKING_SIZES = (1600, 1024, 640)
-DEGRADATIONS = 6  # inputs made from each photograph at each size
-PATCHES = 96  # patches cut from each input
+DEGRADATIONS = 4  # inputs made from each photograph at each size
+PATCHES = 48  # patches cut from each input
 # Share of the ground truths that are first defocused a little (Gaussian blur of
 # sigma 0.5 to 3 pixels), as parts of photographs are: so that the network
 # learns to keep soft edges and smooth ramps soft rather than sharpen everything.
