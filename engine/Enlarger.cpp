@@ -7,6 +7,7 @@
 #include <optional>
 #include <utility>
 
+#include "engine/Noise.h"
 #include "engine/StrengthCheck.h"
 
 namespace ampliscale {
@@ -266,11 +267,16 @@ bool Enlarger::Run(int threads, const WorkCrew::Report& report) {
                            [&](int r0, int r1) { return Area(m_w, r1 - r0) * kCostConvert; }));
   }
   std::optional<DegradationMeter> meter;
+  std::optional<NoiseMeter> noise;
   std::optional<StrengthCheck> check;
   if (m_doublings > 0) {
     meter.emplace(m_levels[0]);
     phases.push_back(Phase{
         {}, std::vector<std::uint64_t>(meter->Chunks(), meter->ChunkPixels() * kCostMeasure)});
+    noise.emplace(m_levels[0],
+                  [this](int row, float* blue, float* red) { ChromaRows(row, blue, red); });
+    phases.push_back(Phase{
+        {}, std::vector<std::uint64_t>(noise->Chunks(), noise->ChunkPixels() * kCostMeasure)});
     check.emplace(m_levels[0], RowsPerChunk(m_w, 1, 128));
     if (!check->Possible()) check.reset();
   }
@@ -316,11 +322,16 @@ bool Enlarger::Run(int threads, const WorkCrew::Report& report) {
     const Phase& p = phases[next++];
     if (!crew.RunPhase(p.costs, [&](int c, int) { ConvertChunk(p.bounds[c], p.bounds[c + 1]); }))
       return false;
-    if (!crew.RunPhase(phases[next++].costs, [&](int c, int) { meter->Measure(c); })) return false;
-    m_first = std::make_unique<FirstFilters>(meter->Result());
+    if (!crew.RunPhase(phases[next++].costs, [&](int c, int) { meter->Measure(c); }) ||
+        !crew.RunPhase(phases[next++].costs, [&](int c, int) { noise->Measure(c); })) {
+      return false;
+    }
+    // Noise is smoothed as compression artefacts of like strength would be.
+    const double measure = std::max(meter->Result(), noise->MeasureFloor(m_doublings));
+    m_first = std::make_unique<FirstFilters>(measure);
     float strength = 1.0f;
     if (check) {
-      const RefineNet whole(meter->Result());
+      const RefineNet whole(measure);
       if (!crew.RunPhase(phases[next++].costs, [&](int c, int) { check->Halve(c); }) ||
           !crew.RunPhase(phases[next++].costs, [&](int c, int worker) {
             Scratch& s = m_scratch[worker];
@@ -330,7 +341,7 @@ bool Enlarger::Run(int threads, const WorkCrew::Report& report) {
       }
       strength = check->Strength();
     }
-    m_net = std::make_unique<RefineNet>(meter->Result(), strength);
+    m_net = std::make_unique<RefineNet>(measure, strength);
   }
   for (int level = 0; level + 1 < m_doublings; ++level) {
     const Phase& p = phases[next++];

@@ -21,8 +21,9 @@ namespace ampliscale {
 // doubling corrected by RefineNet, by the share that StrengthCheck finds), the
 // last doubling streamed straight into the final resampling to exactly W x H;
 // chroma is resampled from the source. The first doubling's filters suit the
-// source's degradation, measured from its luma. Below a factor of about 1.3 every
-// channel is resampled directly.
+// source's degradation: its JPEG compression (DegradationMeter) or, if worse,
+// its noise (NoiseMeter). Below a factor of about 1.3 every channel is
+// resampled directly.
 class Enlarger {
  public:
   Enlarger(const std::uint8_t* source, int w, int h, std::uint8_t* dest, int W, int H);

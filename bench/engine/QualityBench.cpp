@@ -1,6 +1,7 @@
 // Enlargement quality and speed of the engine against FreeImage's filters.
 //
-// Each picture is reduced by FreeImage's antialiased Catmull-Rom filter, then,
+// Each picture is reduced by FreeImage's antialiased Catmull-Rom filter, given
+// sensor noise if asked, then,
 // for each input kind, kept as it is or saved as a JPEG of the given quality
 // and read back (FreeImage), and enlarged back to its size by the engine
 // (through its five calls), by an earlier build of the engine if one is given,
@@ -14,8 +15,10 @@
 // three runs, to damp other work on the machine.
 //
 // Usage: engine_quality_bench [--factors 1.5,2,3] [--kinds 0,90,75] [--previous lib.so]
-//                             [--save dir] photo...
+//                             [--noise s] [--save dir] photo...
 //   --kinds: 0 is the clean input, other numbers JPEG qualities.
+//   --noise: Gaussian noise of deviation s levels (seeded) in each colour
+//            channel of the reduced picture, before any JPEG.
 //   --previous: an earlier libampliscale.so, measured beside this one.
 //   --save: writes every enlargement (engine, previous, Lanczos3) there as PNG.
 #include <FreeImage.h>
@@ -28,6 +31,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <random>
 #include <string>
 #include <type_traits>
 #include <vector>
@@ -194,6 +198,19 @@ FIBITMAP* ThroughJpeg(FIBITMAP* dib, int quality) {
   return rgb;
 }
 
+// Adds independent Gaussian noise to every colour channel, the same for a
+// given picture size in every run.
+void AddNoise(FIBITMAP* dib, double deviation) {
+  const int w = FreeImage_GetWidth(dib), h = FreeImage_GetHeight(dib);
+  std::mt19937 random(static_cast<unsigned>(w * 7919 + h));
+  std::normal_distribution<double> noise(0.0, deviation);
+  for (int r = 0; r < h; ++r) {
+    BYTE* p = FreeImage_GetScanLine(dib, r);
+    for (int i = 0; i < 3 * w; ++i)
+      p[i] = static_cast<BYTE>(std::clamp(std::lround(p[i] + noise(random)), 0L, 255L));
+  }
+}
+
 struct Score {
   double psnr = 0, ssim = 0, seconds = 0, megapixels = 0;
   int count = 0;
@@ -242,6 +259,7 @@ int main(int argc, char** argv) {
   std::vector<double> kinds = {0, 90, 75};
   std::vector<std::string> photos;
   std::string saveDir;
+  double noise = 0;
   Engine engines[2];
   bool previous = false;
   for (int i = 1; i < argc; ++i) {
@@ -249,6 +267,8 @@ int main(int argc, char** argv) {
       factors = ParseList(argv[++i]);
     } else if (!std::strcmp(argv[i], "--kinds") && i + 1 < argc) {
       kinds = ParseList(argv[++i]);
+    } else if (!std::strcmp(argv[i], "--noise") && i + 1 < argc) {
+      noise = std::strtod(argv[++i], nullptr);
     } else if (!std::strcmp(argv[i], "--save") && i + 1 < argc) {
       saveDir = argv[++i];
     } else if (!std::strcmp(argv[i], "--previous") && i + 1 < argc) {
@@ -287,6 +307,7 @@ int main(int argc, char** argv) {
         const int W = static_cast<int>(w * factor), H = static_cast<int>(h * factor);
         FIBITMAP* truth = FreeImage_Copy(photo, 0, 0, W, H);
         FIBITMAP* small = FreeImage_Rescale(truth, w, h, FILTER_CATMULLROM);
+        if (noise > 0) AddNoise(small, noise);
         if (kind > 0) {
           FIBITMAP* compressed = ThroughJpeg(small, static_cast<int>(kind));
           FreeImage_Unload(small);
@@ -349,8 +370,9 @@ int main(int argc, char** argv) {
   }
   for (const auto& [drawing, byKind] : rows) {
     for (const auto& [kind, byFactor] : byKind) {
-      std::printf("\n== %s, %s input\n", drawing ? "drawings" : "photographs",
-                  KindName(static_cast<int>(kind)).c_str());
+      std::printf("\n== %s, %s input%s\n", drawing ? "drawings" : "photographs",
+                  KindName(static_cast<int>(kind)).c_str(),
+                  noise > 0 ? (", noise " + std::to_string(noise).substr(0, 4)).c_str() : "");
       std::printf("%-6s %-12s %8s %8s %9s %9s %8s\n", "factor", "method", "PSNR dB", "SSIM", "MP/s",
                   "vs L3", "gain dB");
       for (const auto& [factor, row] : byFactor) {

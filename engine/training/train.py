@@ -193,6 +193,40 @@ def degradation(y):
     return 0.5 * (grid_excess(y) + grid_excess(np.ascontiguousarray(y.T)))
 
 
+# The noise reading of engine/Noise.cpp: the quietest tenth of 16-pixel segments
+# of the 3 x 3 high-pass residual, in luma and in chroma, the lesser of the two.
+NOISE_SEGMENT = 16
+NOISE_BINS = 256  # of 1/8 level of mean residual
+NOISE_LEVELS_PER_RESIDUAL = np.sqrt(np.pi / 2) / 6 / 0.69
+NOISE_CHROMA_PER_LUMA = 1.4
+
+
+def _quiet_sigma(plane, step):
+    p = plane.astype(np.float32)
+    rows = np.arange(1, p.shape[0] - 1, step)
+    lap = lambda r: p[r][:, :-2] - 2 * p[r][:, 1:-1] + p[r][:, 2:]
+    residual = lap(rows - 1) - 2 * lap(rows) + lap(rows + 1)
+    n = residual.shape[1] // NOISE_SEGMENT
+    means = np.abs(residual[:, :n * NOISE_SEGMENT]).reshape(len(rows), n, NOISE_SEGMENT).sum(2) / NOISE_SEGMENT
+    counts = np.bincount(np.minimum((means * 8).astype(int), NOISE_BINS - 1).ravel(), minlength=NOISE_BINS)
+    if counts.sum() == 0:
+        return 0.0
+    b = int(np.searchsorted(np.cumsum(counts), np.ceil(0.1 * counts.sum())))
+    return (b + 0.5) / 8 * NOISE_LEVELS_PER_RESIDUAL
+
+
+def noise_sigma(rgb):
+    """The noise's deviation in luma levels, as the engine reads it; 0 for a clean picture."""
+    h, w = rgb.shape[:2]
+    if w < NOISE_SEGMENT + 2 or h < 3:
+        return 0.0
+    step = max(1, -(-(h * w) // SAMPLES))
+    y = luma(rgb)
+    blue, red = rgb[..., 2].astype(np.float32) - y, rgb[..., 0].astype(np.float32) - y
+    chroma = 0.5 * (_quiet_sigma(blue, step) + _quiet_sigma(red, step))
+    return min(_quiet_sigma(y, step), chroma / NOISE_CHROMA_PER_LUMA)
+
+
 def level_weights(d):
     """The share of each degradation level in a picture of measure d."""
     weights = np.zeros(len(LEVELS))

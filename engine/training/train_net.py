@@ -61,7 +61,8 @@ def photographs():
 
 
 def filter_table():
-    """The first doubling's filter sets and class edges, read from FilterTable.h."""
+    """The first doubling's filter sets and class edges, read from FilterTable.h,
+    and the later doublings' set with its edges."""
     text = open(os.path.join(ENGINE, "FilterTable.h")).read()
 
     def numbers(name):
@@ -71,8 +72,9 @@ def filter_table():
 
     levels = len(train.LEVELS)
     filters = numbers("kFilters").reshape(levels + 1, train.BUCKETS, train.TAPS, 4)
-    return {"filters": list(filters[:levels]), "strength": numbers("kStrengthEdges")[:2],
-            "coherence": numbers("kCoherenceEdges")[:2]}
+    strength, coherence = numbers("kStrengthEdges"), numbers("kCoherenceEdges")
+    return {"filters": list(filters[:levels]), "strength": strength[:2], "coherence": coherence[:2],
+            "later": (filters[levels], strength[2:4], coherence[2:4])}
 
 
 def examples(paths, first, rng):
