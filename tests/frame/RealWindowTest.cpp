@@ -42,8 +42,11 @@ class VirtualDisplay {
       const QString socket = QStringLiteral("/tmp/.X11-unix/X%1").arg(number);
       if (QFile::exists(socket) || QFile::exists(QStringLiteral("/tmp/.X%1-lock").arg(number)))
         continue;
-      m_server.start(xvfb, {QStringLiteral(":%1").arg(number), "-screen", "0", "1024x768x24",
-                            "-nolisten", "tcp"});
+      // Without -noreset the server resets whenever its last client leaves: a
+      // screenshot taken before the program has connected would leave it so,
+      // and the program could connect to a server in the middle of its reset.
+      m_server.start(xvfb, {QStringLiteral(":%1").arg(number), "-noreset", "-screen", "0",
+                            "1024x768x24", "-nolisten", "tcp"});
       QElapsedTimer timer;
       timer.start();
       while (m_server.state() != QProcess::NotRunning && !QFile::exists(socket) &&
@@ -104,8 +107,9 @@ TEST(RealWindowTest, TheWindowIsPaintedOnAnXDisplay) {
   std::optional<QImage> shot;
   QElapsedTimer timer;
   timer.start();
-  // Wait until both captions are on the screen, for at most fifteen seconds.
-  while (timer.elapsed() < 15000 && program.state() == QProcess::Running) {
+  // Wait until both captions are on the screen, for at most thirty seconds
+  // (a sanitized build on a busy machine may take long to start).
+  while (timer.elapsed() < 30000 && program.state() == QProcess::Running) {
     shot = Grab(display.Environment(), file);
     if (shot && CountPixels(*shot, {0, 40, 1023, 100}, Dark) > 100 &&
         CountPixels(*shot, {0, 0, 300, 18}, Dark) > 20)
