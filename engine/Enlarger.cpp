@@ -326,8 +326,13 @@ bool Enlarger::Run(int threads, const WorkCrew::Report& report) {
         !crew.RunPhase(phases[next++].costs, [&](int c, int) { noise->Measure(c); })) {
       return false;
     }
-    // Noise is smoothed as compression artefacts of like strength would be.
+    // Noise is smoothed as compression artefacts of like strength would be,
+    // and noisy colour by a resampling that passes little of its speckle.
     const double measure = std::max(meter->Result(), noise->MeasureFloor(m_doublings));
+    if (noise->ColourIsNoisy()) {
+      m_chromaX = std::make_unique<Contributions>(m_w, m_W, Kernel::BSpline);
+      m_chromaY = std::make_unique<Contributions>(m_h, m_H, Kernel::BSpline);
+    }
     m_first = std::make_unique<FirstFilters>(measure);
     float strength = 1.0f;
     if (check) {

@@ -29,6 +29,9 @@ struct Floor {
 };
 constexpr Floor kFloors[2] = {{0.4, 0.10}, {0.9, 0.07}};
 constexpr double kFloorTop = 0.32;
+// Found by calibrate_noise.py too: from this much noise on, the B-spline's
+// chroma is closer to the truth than Catmull-Rom's on the training photographs.
+constexpr double kNoisyColourFrom = 2.0;
 
 // Adds the mean absolute residual of each 16-pixel segment of row `mid`
 // (rows up and down around it) to the counts.
@@ -107,5 +110,7 @@ double NoiseMeter::MeasureFloor(int doublings) const {
   const Floor& floor = kFloors[std::clamp(doublings, 1, 2) - 1];
   return std::clamp((Sigma() - floor.from) * floor.perLevel, 0.0, kFloorTop);
 }
+
+bool NoiseMeter::ColourIsNoisy() const { return Sigma() >= kNoisyColourFrom; }
 
 }  // namespace ampliscale

@@ -42,6 +42,9 @@ class NoiseMeter {
   // first of `doublings` doublings treats a picture this noisy: its noise is
   // smoothed like JPEG's artefacts rather than sharpened into texture.
   double MeasureFloor(int doublings) const;
+  // Whether the picture's colour is so noisy that a smoothing resampling of
+  // its chroma (Kernel::BSpline) comes closer to the truth than an interpolating one.
+  bool ColourIsNoisy() const;
 
   static constexpr int kBins = 256;
   // Per channel (luma, blue, red): segments by their mean residual, in bins of 1/8 level.

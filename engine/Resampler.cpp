@@ -19,11 +19,15 @@ double Evaluate(Kernel kernel, double x) {
       return 0.0;
     case Kernel::Lanczos3:
       return x < 3.0 ? Sinc(x) * Sinc(x / 3.0) : 0.0;
+    case Kernel::BSpline:
+      if (x < 1.0) return ((0.5 * x - 1.0) * x * x) + 2.0 / 3.0;
+      if (x < 2.0) return (2.0 - x) * (2.0 - x) * (2.0 - x) / 6.0;
+      return 0.0;
   }
   return 0.0;
 }
 
-double Support(Kernel kernel) { return kernel == Kernel::CatmullRom ? 2.0 : 3.0; }
+double Support(Kernel kernel) { return kernel == Kernel::Lanczos3 ? 3.0 : 2.0; }
 
 }  // namespace
 

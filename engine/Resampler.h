@@ -6,7 +6,9 @@
 
 namespace ampliscale {
 
-enum class Kernel { CatmullRom, Lanczos3 };
+// BSpline (the cubic B-spline) smooths as it resamples: it passes no noise
+// that the picture's own samples do not average out.
+enum class Kernel { CatmullRom, Lanczos3, BSpline };
 
 // The weights that carry `from` samples onto `to` samples along one axis,
 // pixel centres aligned: output x sits at input coordinate (x + 0.5) * from / to - 0.5.

@@ -14,8 +14,13 @@ clamp(slope * (sigma - start), 0, 0.32), that loses the least PSNR against
 the best measure of each input, for kFloorFrom and kFloorPerLevel in
 engine/Noise.cpp.
 
-Usage: /usr/bin/python3 engine/training/calibrate_noise.py [doublings]   (about 15 minutes)
-  doublings: 1 (the default) calibrates enlargements by two, 2 by four.
+With "chroma" instead, it finds from how much noise on the chroma is better
+enlarged by the cubic B-spline, which smooths, than by Catmull-Rom, which
+interpolates (kNoisyColourFrom): the threshold with the largest mean gain.
+
+Usage: /usr/bin/python3 engine/training/calibrate_noise.py [doublings | chroma]
+  doublings: 1 (the default) calibrates enlargements by two, 2 by four
+  (about 12 and 5 minutes); chroma takes about 2 minutes.
 """
 
 import os
@@ -31,7 +36,8 @@ import train_net  # noqa: E402
 
 MEASURES = np.array([0.0, 0.04, 0.08, 0.12, 0.16, 0.2, 0.25, 0.32])
 NOISE = (0, 1, 2, 3, 4, 6)
-DOUBLINGS = int(sys.argv[1]) if len(sys.argv) > 1 else 1  # 2: enlargements by four
+CHROMA = sys.argv[1:] == ["chroma"]
+DOUBLINGS = int(sys.argv[1]) if len(sys.argv) > 1 and not CHROMA else 1  # 2: enlargements by four
 
 
 def header_weights():
@@ -99,7 +105,58 @@ def psnr(a, b):
     return 10 * np.log10(255 ** 2 / np.mean((np.clip(np.rint(a), 0, 255) - np.rint(b)) ** 2))
 
 
+def kernel_weights(name, x):
+    x = np.abs(x)
+    if name == "bspline":
+        return np.where(x < 1, (0.5 * x - 1) * x * x + 2 / 3, np.where(x < 2, (2 - x) ** 3 / 6, 0))
+    return np.where(x < 1, (1.5 * x - 2.5) * x * x + 1, np.where(x < 2, ((-0.5 * x + 2.5) * x - 4) * x + 2, 0))
+
+
+def doubled(plane, name):
+    """plane (h, w, channels) doubled along both axes by a cubic, centres aligned, edges repeated."""
+    for axis in (0, 1):
+        n = plane.shape[axis]
+        centre = (np.arange(2 * n) + 0.5) / 2 - 0.5
+        taps = np.floor(centre - 2).astype(int)[:, None] + 1 + np.arange(4)
+        weights = kernel_weights(name, taps - centre[:, None])
+        weights /= weights.sum(1, keepdims=True)
+        picked = np.take(plane, np.clip(taps, 0, n - 1), axis=axis)  # axis grows a tap axis after it
+        shape = [1] * picked.ndim
+        shape[axis], shape[axis + 1] = weights.shape
+        plane = (picked * weights.reshape(shape)).sum(axis + 1)
+    return plane
+
+
+def chroma_main():
+    rng = np.random.default_rng(train_net.SEED)
+    readings, gains = [], []
+    for path in train_net.photographs()[::2]:
+        img = Image.open(path).convert("RGB")
+        k = 512 / max(img.size)
+        hr = np.asarray(img.resize((round(img.width * k) // 2 * 2, round(img.height * k) // 2 * 2),
+                                   Image.LANCZOS)).astype(np.float32)
+        low = np.asarray(Image.fromarray(hr.astype(np.uint8)).resize((hr.shape[1] // 2, hr.shape[0] // 2),
+                                                                       Image.BICUBIC)).astype(np.float32)
+        y = train.luma(hr)
+        truth = np.stack([hr[..., 2] - y, hr[..., 0] - y], -1)[2:-2, 2:-2]
+        for sigma in NOISE:
+            noisy = np.clip(np.rint(low + rng.normal(0, sigma, low.shape)), 0, 255).astype(np.uint8)
+            ly = train.luma(noisy)
+            chroma = np.stack([noisy[..., 2] - ly, noisy[..., 0] - ly], -1).astype(np.float64)
+            errors = [np.mean((doubled(chroma, name)[2:-2, 2:-2] - truth) ** 2) for name in ("catmullrom", "bspline")]
+            readings.append(train.noise_sigma(noisy))
+            gains.append(10 * np.log10(errors[0] / errors[1]))
+            print(f"  {os.path.basename(path)} noise {sigma}: reads {readings[-1]:.2f}, "
+                  f"B-spline {gains[-1]:+.2f} dB", flush=True)
+    readings, gains = np.array(readings), np.array(gains)
+    best = max((float(np.mean(np.where(readings >= t, gains, 0))), t) for t in np.arange(0.4, 4.01, 0.2))
+    print(f"B-spline chroma from {best[1]:.1f} levels of noise: {best[0]:+.3f} dB on average")
+
+
 def main():
+    if CHROMA:
+        chroma_main()
+        return
     first = train_net.filter_table()
     net = header_weights()
     rng = np.random.default_rng(train_net.SEED)
