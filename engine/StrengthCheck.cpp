@@ -9,11 +9,6 @@ namespace {
 // Below this many half-size pixels a side the sums say little.
 constexpr int kSmallestHalf = 8;
 
-// Catmull-Rom stretched to twice its width: the antialiased halving that
-// pictures commonly get. Taps for source pixels 2i - 3 ... 2i + 4 of half-size pixel i.
-constexpr float kHalving[8] = {-0.01171875f, -0.03515625f, 0.11328125f,  0.43359375f,
-                               0.43359375f,  0.11328125f,  -0.03515625f, -0.01171875f};
-
 // The doubling is compared in stripes of this many half-size rows, one
 // stripe for every kRowsPerStripe rows, spread evenly: a quarter of the
 // picture tells its share as well as all of it, at a quarter of the work.
@@ -31,6 +26,10 @@ StrengthCheck::StrengthCheck(const Plane& luma, int halvingRows)
   m_halfData.reset(new (std::nothrow) float[static_cast<std::size_t>(w) * h]);
   if (!m_halfData) return;
   m_half = Plane{m_halfData.get(), w, h};
+  // Catmull-Rom stretched to twice its width: the antialiased halving that
+  // pictures commonly get, of the picture's even part.
+  m_across = std::make_unique<Contributions>(2 * w, w, Kernel::CatmullRom);
+  m_down = std::make_unique<Contributions>(2 * h, h, Kernel::CatmullRom);
   m_sums.resize(CompareChunks());
 }
 
@@ -47,20 +46,16 @@ std::size_t StrengthCheck::HalvingPixels(int chunk) const {
 
 void StrengthCheck::Halve(int chunk) {
   const auto [i0, i1] = HalvingRows(chunk);
-  const int w = m_luma.width;
-  std::vector<float> column(w);
+  std::vector<float> column(m_luma.width);
   for (int i = i0; i < i1; ++i) {
-    std::fill(column.begin(), column.end(), 0.0f);
-    for (int k = 0; k < 8; ++k) {
-      const float* src = m_luma.Row(std::clamp(2 * i - 3 + k, 0, m_luma.height - 1));
-      for (int x = 0; x < w; ++x) column[x] += kHalving[k] * src[x];
+    const float* weights = m_down->Weights(i);
+    const float* src = m_luma.Row(m_down->First(i));
+    for (int x = 0; x < m_luma.width; ++x) column[x] = weights[0] * src[x];
+    for (int k = 1; k < m_down->Taps(); ++k) {
+      src = m_luma.Row(m_down->First(i) + k);
+      for (int x = 0; x < m_luma.width; ++x) column[x] += weights[k] * src[x];
     }
-    float* out = m_half.Row(i);
-    for (int j = 0; j < m_half.width; ++j) {
-      float sum = 0.0f;
-      for (int k = 0; k < 8; ++k) sum += kHalving[k] * column[std::clamp(2 * j - 3 + k, 0, w - 1)];
-      out[j] = sum;
-    }
+    m_across->Apply(column.data(), m_half.Row(i));
   }
 }
 

@@ -9,6 +9,7 @@
 #include "engine/LearnedStep.h"
 #include "engine/Plane.h"
 #include "engine/RefineNet.h"
+#include "engine/Resampler.h"
 
 namespace ampliscale {
 
@@ -54,6 +55,7 @@ class StrengthCheck {
   Plane m_luma;
   std::unique_ptr<float[]> m_halfData;
   Plane m_half;
+  std::unique_ptr<Contributions> m_across, m_down;  // the halving along rows and columns
   int m_halvingRows = 1;
   // Per compare chunk: sum of correction x (picture - doubling), sum of correction squared.
   std::vector<std::array<double, 2>> m_sums;

@@ -4,11 +4,7 @@
 # engine itself does not need it).
 set -euo pipefail
 cd "$(dirname "$0")/../.."
-if ! dpkg -s libdnnl-dev >/dev/null 2>&1; then
-  sudo_cmd=""
-  [ "$(id -u)" -ne 0 ] && sudo_cmd="sudo"
-  $sudo_cmd apt-get install -y libdnnl-dev
-fi
+scripts/install-deps.sh <(echo libdnnl-dev)
 build=${BUILD_DIR:-build/release}
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$build" -j"$(nproc)" --target engine_net_speed_bench

@@ -4,11 +4,7 @@
 # filters were trained on). Extra arguments go to the tool (e.g. --factors 2,3).
 set -euo pipefail
 cd "$(dirname "$0")/../.."
-if ! dpkg -s python3-skimage >/dev/null 2>&1; then
-  sudo_cmd=""
-  [ "$(id -u)" -ne 0 ] && sudo_cmd="sudo"
-  $sudo_cmd apt-get install -y python3-skimage
-fi
+scripts/install-deps.sh <(echo python3-skimage)
 build=${BUILD_DIR:-build/release}
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$build" -j"$(nproc)" --target engine_quality_bench

@@ -24,7 +24,6 @@ Usage: /usr/bin/python3 engine/training/calibrate_noise.py [doublings | chroma]
 """
 
 import os
-import re
 import sys
 
 import numpy as np
@@ -42,13 +41,7 @@ DOUBLINGS = int(sys.argv[1]) if len(sys.argv) > 1 and not CHROMA else 1  # 2: en
 
 def header_weights():
     """The network as the engine runs it: raw luma in, corrections out."""
-    text = open(os.path.join(train_net.ENGINE, "NetWeights.h")).read()
-
-    def numbers(name):
-        body = text[text.index(name + "["):]
-        body = body[body.index("= {") + 3:body.index("};")]
-        return np.array([float(v) for v in re.findall(r"-?\d[\d.e+-]*", body)], np.float32)
-
+    numbers = train_net.header_arrays("NetWeights.h")
     width, first = train_net.WIDTH, train_net.LAYERS[0][2]
     middle = numbers("kMiddleWeights").reshape(-1, 3, 3, width, width)
     return {"first": numbers("kFirstWeights").reshape(first, first, width),

@@ -60,16 +60,22 @@ def photographs():
     return paths
 
 
-def filter_table():
-    """The first doubling's filter sets and class edges, read from FilterTable.h,
-    and the later doublings' set with its edges."""
-    text = open(os.path.join(ENGINE, "FilterTable.h")).read()
+def header_arrays(header):
+    """A function that reads the numbers of one array of an engine header by name."""
+    text = open(os.path.join(ENGINE, header)).read()
 
     def numbers(name):
-        body = text[text.index(name):]
+        body = text[text.index(name + "["):]
         body = body[body.index("= {") + 3:body.index("};")]
         return np.array([float(v) for v in re.findall(r"-?\d[\d.e+-]*", body)], np.float32)
 
+    return numbers
+
+
+def filter_table():
+    """The first doubling's filter sets and class edges, read from FilterTable.h,
+    and the later doublings' set with its edges."""
+    numbers = header_arrays("FilterTable.h")
     levels = len(train.LEVELS)
     filters = numbers("kFilters").reshape(levels + 1, train.BUCKETS, train.TAPS, 4)
     strength, coherence = numbers("kStrengthEdges"), numbers("kCoherenceEdges")
