@@ -13,8 +13,16 @@
 namespace ampliscale {
 namespace {
 
-// Below this factor the learned doubling costs more than it gives.
-constexpr double kLearnFrom = 1.3;
+// Below this factor the learned doubling, reduced again to so near the
+// source's size, would change the picture more than it enlarges it.
+constexpr double kLearnFrom = 1.1;
+// Below this factor the network's correction would cost more time than so
+// small an enlargement warrants: the learned filters double alone.
+constexpr double kRefineFrom = 1.3;
+// Below kRefineFrom the result is close to the source's own scale, where the
+// smoothing meant for compression artefacts would also take real detail: the
+// filters are chosen for this share of the measured compression.
+constexpr double kNearScaleMeasureShare = 0.5;
 // Once the remaining factor after the doublings reaches this, one more pays.
 constexpr double kDoubleAgainFrom = 1.6;
 // Beyond two doublings the picture is smooth enough that cubic interpolation
@@ -66,6 +74,11 @@ int RowsPerChunk(int width, int minimum, int maximum) {
 // margin around each band, so bands are kept tall enough for that to cost little.
 int RefineRows(int width) { return RowsPerChunk(width, 8, 64); }
 
+// The enlargement factor of the axis that grows least.
+double Factor(int w, int h, int W, int H) {
+  return std::min(static_cast<double>(W) / w, static_cast<double>(H) / h);
+}
+
 std::size_t Area(int w, int h) { return static_cast<std::size_t>(w) * static_cast<std::size_t>(h); }
 
 }  // namespace
@@ -86,7 +99,7 @@ Enlarger::Enlarger(const std::uint8_t* source, int w, int h, std::uint8_t* dest,
 Enlarger::~Enlarger() = default;
 
 int Enlarger::Doublings(int w, int h, int W, int H) {
-  const double factor = std::min(static_cast<double>(W) / w, static_cast<double>(H) / h);
+  const double factor = Factor(w, h, W, H);
   if (factor < kLearnFrom) return 0;
   int doublings = 1;
   while (doublings < kMostDoublings && factor / (1 << doublings) >= kDoubleAgainFrom) ++doublings;
@@ -118,7 +131,7 @@ void Enlarger::ConvertChunk(int y0, int y1) {
 void Enlarger::Double(int level, int i0, int i1, float* out, std::ptrdiff_t outStride,
                       Scratch& scratch) const {
   LearnedStep(Filters(level)).Run(m_levels[level], i0, i1, out, outStride, scratch.step);
-  if (level == 0) m_net->Run(m_levels[0], i0, i1, out, outStride, scratch.net);
+  if (level == 0 && m_net) m_net->Run(m_levels[0], i0, i1, out, outStride, scratch.net);
 }
 
 void Enlarger::DoubleChunk(int level, int i0, int i1, Scratch& scratch) const {
@@ -266,6 +279,7 @@ bool Enlarger::Run(int threads, const WorkCrew::Report& report) {
     phases.push_back(split(m_h, RowsPerChunk(m_w, 1, 256),
                            [&](int r0, int r1) { return Area(m_w, r1 - r0) * kCostConvert; }));
   }
+  const bool refine = m_doublings > 0 && Factor(m_w, m_h, m_W, m_H) >= kRefineFrom;
   std::optional<DegradationMeter> meter;
   std::optional<NoiseMeter> noise;
   std::optional<StrengthCheck> check;
@@ -277,8 +291,10 @@ bool Enlarger::Run(int threads, const WorkCrew::Report& report) {
                   [this](int row, float* blue, float* red) { ChromaRows(row, blue, red); });
     phases.push_back(Phase{
         {}, std::vector<std::uint64_t>(noise->Chunks(), noise->ChunkPixels() * kCostMeasure)});
-    check.emplace(m_levels[0], RowsPerChunk(m_w, 1, 128));
-    if (!check->Possible()) check.reset();
+    if (refine) {
+      check.emplace(m_levels[0], RowsPerChunk(m_w, 1, 128));
+      if (!check->Possible()) check.reset();
+    }
   }
   if (check) {
     Phase halving, comparing;
@@ -294,7 +310,7 @@ bool Enlarger::Run(int threads, const WorkCrew::Report& report) {
     const int rows = level == 0 ? RefineRows(w) : RowsPerChunk(4 * w, 2, 64);
     phases.push_back(split(m_levels[level].height, rows, [&, level](int i0, int i1) {
       return Area(4 * w, i1 - i0) * kCostLearned +
-             (level == 0 ? Area(w, i1 - i0) * kCostRefine : 0);
+             (level == 0 && refine ? Area(w, i1 - i0) * kCostRefine : 0);
     }));
   }
   int finalRows = RowsPerChunk(m_W, 8, 64);
@@ -307,7 +323,7 @@ bool Enlarger::Run(int threads, const WorkCrew::Report& report) {
     std::uint64_t cost =
         Area(m_W, y1 - y0) * kCostOutput + Area(m_W, luma + 2 * chroma) * kCostResampleRow;
     if (m_doublings > 0) cost += Area(2 * m_levels.back().width, luma + 1) * kCostLearned;
-    if (m_doublings == 1) cost += Area(m_w, luma / 2 + 1) * kCostRefine;
+    if (m_doublings == 1 && refine) cost += Area(m_w, luma / 2 + 1) * kCostRefine;
     return cost;
   }));
 
@@ -328,7 +344,8 @@ bool Enlarger::Run(int threads, const WorkCrew::Report& report) {
     }
     // Noise is smoothed as compression artefacts of like strength would be,
     // and noisy colour by a resampling that passes little of its speckle.
-    const double measure = std::max(meter->Result(), noise->MeasureFloor(m_doublings));
+    const double measure = std::max(meter->Result(), noise->MeasureFloor(m_doublings)) *
+                           (refine ? 1.0 : kNearScaleMeasureShare);
     if (noise->ColourIsNoisy()) {
       m_chromaX = std::make_unique<Contributions>(m_w, m_W, Kernel::BSpline);
       m_chromaY = std::make_unique<Contributions>(m_h, m_H, Kernel::BSpline);
@@ -346,7 +363,7 @@ bool Enlarger::Run(int threads, const WorkCrew::Report& report) {
       }
       strength = check->Strength();
     }
-    m_net = std::make_unique<RefineNet>(measure, strength);
+    if (refine) m_net = std::make_unique<RefineNet>(measure, strength);
   }
   for (int level = 0; level + 1 < m_doublings; ++level) {
     const Phase& p = phases[next++];

@@ -22,8 +22,9 @@ namespace ampliscale {
 // last doubling streamed straight into the final resampling to exactly W x H;
 // chroma is resampled from the source. The first doubling's filters suit the
 // source's degradation: its JPEG compression (DegradationMeter) or, if worse,
-// its noise (NoiseMeter). Below a factor of about 1.3 every channel is
-// resampled directly.
+// its noise (NoiseMeter). Below a factor of about 1.3 the filters double
+// alone, tuned to half the measured compression; below about 1.1 every
+// channel is resampled directly.
 class Enlarger {
  public:
   Enlarger(const std::uint8_t* source, int w, int h, std::uint8_t* dest, int W, int H);
@@ -42,7 +43,8 @@ class Enlarger {
   void LumaRow(int row, float* out) const;
   void ChromaRows(int row, float* blue, float* red) const;
   void ConvertChunk(int y0, int y1);
-  // Doubles source rows i0 ... i1 - 1 of a level; the first level is refined by the network.
+  // Doubles source rows i0 ... i1 - 1 of a level; the first level is refined by the
+  // network, when there is one.
   void Double(int level, int i0, int i1, float* out, std::ptrdiff_t outStride,
               Scratch& scratch) const;
   void DoubleChunk(int level, int i0, int i1, Scratch& scratch) const;
