@@ -24,7 +24,7 @@ constexpr double kRefineFrom = 1.3;
 // filters are chosen for this share of the measured compression.
 constexpr double kNearScaleMeasureShare = 0.5;
 // Once the remaining factor after the doublings reaches this, one more pays.
-constexpr double kDoubleAgainFrom = 1.4;
+constexpr double kDoubleAgainFrom = 1.6;
 // Beyond two doublings the picture is smooth enough that cubic interpolation
 // does as well as a third, at a fraction of the cost.
 constexpr int kMostDoublings = 2;
