@@ -1,6 +1,8 @@
 // How quickly a running enlargement and a running reduction answer Abort and
 // Pause, and how evenly the overall bar moves. A whole 100-megapixel job is
 // the baseline; each figure is also printed as a share of it.
+//
+// Usage: resize_job_bench [runs, 20] [enlargement | reduction] [enlargement's percent, 200]
 #include <FreeImage.h>
 #include <unistd.h>
 
@@ -183,9 +185,11 @@ int main(int argc, char** argv) {
   const std::string only = argc > 2 ? argv[2] : "";
   bool ok = true;
   if (only != "reduction") {
-    // 5000 x 5000 at 200 %: a 100-megapixel result.
-    FIBITMAP* source = MakePicture(5000, 5000);
-    ok = MeasureJob("enlargement", source, 200, runs) && ok;
+    // A 100-megapixel result: 5000 x 5000 at 200 % unless another percent is asked for.
+    const int percent = argc > 3 ? std::clamp(std::atoi(argv[3]), 101, 2000) : 200;
+    const int side = 1000000 / percent;
+    FIBITMAP* source = MakePicture(side, side);
+    ok = MeasureJob("enlargement", source, percent, runs) && ok;
     FreeImage_Unload(source);
   }
   if (only != "enlargement") {
