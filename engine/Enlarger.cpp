@@ -14,7 +14,8 @@ namespace ampliscale {
 namespace {
 
 // Below this factor the learned doubling, reduced again to so near the
-// source's size, would change the picture more than it enlarges it.
+// source's size, would change the picture more than it enlarges it. This and
+// kNearScaleMeasureShare come from engine/training/calibrate_near_scale.py.
 constexpr double kLearnFrom = 1.1;
 // Below this factor the network's correction would cost more time than so
 // small an enlargement warrants: the learned filters double alone.
