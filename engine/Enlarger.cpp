@@ -13,10 +13,11 @@
 namespace ampliscale {
 namespace {
 
-// Below this factor the learned doubling, reduced again to so near the
-// source's size, would change the picture more than it enlarges it. This and
-// kNearScaleMeasureShare come from engine/training/calibrate_near_scale.py.
-constexpr double kLearnFrom = 1.1;
+// Below 1.1 times the learned doubling, reduced again to so near the source's
+// size, would change the picture more than it enlarges it; the margin keeps a
+// 110 % target on the learned side whichever way its size was rounded. This
+// and kNearScaleMeasureShare come from engine/training/calibrate_near_scale.py.
+constexpr double kLearnFrom = 1.1 - 0.005;
 // Below this factor the network's correction would cost more time than so
 // small an enlargement warrants: the learned filters double alone.
 constexpr double kRefineFrom = 1.3;
