@@ -99,10 +99,10 @@ TEST(EnginePicture, FactorDecidesTheDoublings) {
   struct Case {
     int w, h, W, H, doublings;
   };
-  for (const Case c : {Case{100, 100, 105, 105, 0}, Case{451, 300, 496, 330, 1},
-                       Case{100, 100, 129, 129, 1}, Case{300, 200, 900, 300, 1},
-                       Case{100, 100, 319, 319, 1}, Case{100, 100, 320, 320, 2},
-                       Case{10, 10, 200, 200, 2}}) {
+  for (const Case c :
+       {Case{100, 100, 105, 105, 0}, Case{451, 300, 496, 330, 1}, Case{100, 100, 129, 129, 1},
+        Case{300, 200, 900, 300, 1}, Case{100, 100, 319, 319, 1}, Case{100, 100, 320, 320, 2},
+        Case{10, 10, 200, 200, 2}}) {
     EXPECT_EQ(ampliscale::Enlarger::Doublings(c.w, c.h, c.W, c.H), c.doublings)
         << c.w << " x " << c.h << " -> " << c.W << " x " << c.H;
   }
