@@ -20,7 +20,6 @@ kNearScaleMeasureShare.
 Usage: /usr/bin/python3 engine/training/calibrate_near_scale.py   (about 2 minutes)
 """
 
-import io
 import os
 import sys
 
@@ -36,40 +35,30 @@ QUALITIES = (0, 90, 75)  # 0: kept clean
 SHARES = (0.0, 0.25, 0.5, 0.75, 1.0)
 
 
-def psnr(a, b):
-    return 10 * np.log10(255 ** 2 / np.mean((np.clip(np.rint(a), 0, 255) - np.rint(b)) ** 2))
-
-
 def resized(y, size, kernel):
     return np.asarray(Image.fromarray(y.astype(np.float32), "F").resize(size, kernel))
 
 
 def main():
     first = train_net.filter_table()
-    gains = np.zeros((len(FACTORS), len(QUALITIES), 0, len(SHARES))).tolist()
+    gains = [[[] for _ in QUALITIES] for _ in FACTORS]
     for path in train_net.photographs()[::2]:
         img = Image.open(path).convert("RGB")
         k = 768 / max(img.size)
         img = img.resize((round(img.width * k), round(img.height * k)), Image.LANCZOS)
         truth = train.luma(np.asarray(img))
         for i, factor in enumerate(FACTORS):
-            low = img.resize((round(img.width / factor), round(img.height / factor)), Image.BICUBIC)
+            low = np.asarray(img.resize((round(img.width / factor), round(img.height / factor)),
+                                        Image.BICUBIC))
             for j, quality in enumerate(QUALITIES):
-                if quality:
-                    buffer = io.BytesIO()
-                    low.save(buffer, "JPEG", quality=quality)
-                    buffer.seek(0)
-                    low_q = Image.open(buffer).convert("RGB")
-                else:
-                    low_q = low
-                y = train.luma(np.asarray(low_q))
+                y = train.luma(train.jpeg(low, quality) if quality else low)
                 measure = train.degradation(y)
-                lanczos = psnr(resized(y, img.size, Image.LANCZOS), truth)
+                lanczos = train.psnr(resized(y, img.size, Image.LANCZOS), truth)
                 row = []
                 for share in SHARES:
                     doubled = train.double(y, train.blend(first, share * measure),
                                            first["strength"][:2], first["coherence"][:2])
-                    row.append(psnr(resized(doubled, img.size, Image.BICUBIC), truth) - lanczos)
+                    row.append(train.psnr(resized(doubled, img.size, Image.BICUBIC), truth) - lanczos)
                 gains[i][j].append(row)
         print(f"  {os.path.basename(path)}", flush=True)
     gains = np.array(gains)  # factor, quality, photograph, share

@@ -94,10 +94,6 @@ def enlarge(net, first, y, measure):
     return out
 
 
-def psnr(a, b):
-    return 10 * np.log10(255 ** 2 / np.mean((np.clip(np.rint(a), 0, 255) - np.rint(b)) ** 2))
-
-
 def kernel_weights(name, x):
     x = np.abs(x)
     if name == "bspline":
@@ -166,7 +162,7 @@ def main():
             noisy = low.astype(np.float32) + rng.normal(0, sigma, low.shape).astype(np.float32)
             noisy = np.clip(np.rint(noisy), 0, 255).astype(np.uint8)
             y = train.luma(noisy)
-            curve = [psnr(enlarge(net, first, y, d), truth) for d in MEASURES]
+            curve = [train.psnr(enlarge(net, first, y, d), truth) for d in MEASURES]
             readings.append(train.noise_sigma(noisy))
             curves.append(curve)
             print(f"  {os.path.basename(path)} noise {sigma}: reads {readings[-1]:.2f}, "

@@ -244,6 +244,19 @@ def level_weights(d):
 KERNELS = (Image.BICUBIC, Image.BICUBIC, Image.LANCZOS, Image.BILINEAR)
 
 
+def jpeg(rgb, quality):
+    """An RGB picture saved as a JPEG of the given quality (PIL, 4:2:0) and read back."""
+    buffer = io.BytesIO()
+    Image.fromarray(rgb).save(buffer, "JPEG", quality=quality)
+    buffer.seek(0)
+    return np.asarray(Image.open(buffer).convert("RGB"))
+
+
+def psnr(a, b):
+    """Of a result, rounded to whole levels, against a truth."""
+    return 10 * np.log10(255 ** 2 / np.mean((np.clip(np.rint(a), 0, 255) - np.rint(b)) ** 2))
+
+
 def degrade(hr, factor, rng):
     """A low-resolution input as pictures come: reduced, maybe noisy, mostly a JPEG."""
     h, w = hr.shape[:2]
@@ -253,10 +266,7 @@ def degrade(hr, factor, rng):
         noisy = low.astype(np.float32) + rng.normal(0, rng.uniform(0.5, 2.0), low.shape).astype(np.float32)
         low = np.clip(np.rint(noisy), 0, 255).astype(np.uint8)
     if rng.random() < JPEG_SHARE:
-        buffer = io.BytesIO()
-        Image.fromarray(low).save(buffer, "JPEG", quality=int(rng.integers(50, 96)))
-        buffer.seek(0)
-        low = np.asarray(Image.open(buffer).convert("RGB"))
+        low = jpeg(low, int(rng.integers(50, 96)))
     return low
 
 
