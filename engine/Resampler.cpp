@@ -98,6 +98,16 @@ void ApplyFixed(const float* in, float* out, int to, const int* first, const flo
 
 }  // namespace
 
+void Contributions::ApplyDown(int y, const float* first, std::ptrdiff_t stride, int width,
+                              float* out) const {
+  const float* weights = Weights(y);
+  for (int x = 0; x < width; ++x) out[x] = weights[0] * first[x];
+  for (int k = 1; k < m_taps; ++k) {
+    first += stride;
+    for (int x = 0; x < width; ++x) out[x] += weights[k] * first[x];
+  }
+}
+
 void Contributions::Apply(const float* in, float* out) const {
   const int* first = m_first.data();
   const float* weights = m_weights.data();

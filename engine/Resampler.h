@@ -33,6 +33,9 @@ class Contributions {
 
   // out[x] = weighted sum of in[...] for every output x.
   void Apply(const float* in, float* out) const;
+  // Output row y of rows `width` samples long, across rows: `first` is input
+  // row First(y), the next input row `stride` samples further on.
+  void ApplyDown(int y, const float* first, std::ptrdiff_t stride, int width, float* out) const;
 
  private:
   int m_from;

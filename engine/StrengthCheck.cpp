@@ -48,13 +48,7 @@ void StrengthCheck::Halve(int chunk) {
   const auto [i0, i1] = HalvingRows(chunk);
   std::vector<float> column(m_luma.width);
   for (int i = i0; i < i1; ++i) {
-    const float* weights = m_down->Weights(i);
-    const float* src = m_luma.Row(m_down->First(i));
-    for (int x = 0; x < m_luma.width; ++x) column[x] = weights[0] * src[x];
-    for (int k = 1; k < m_down->Taps(); ++k) {
-      src = m_luma.Row(m_down->First(i) + k);
-      for (int x = 0; x < m_luma.width; ++x) column[x] += weights[k] * src[x];
-    }
+    m_down->ApplyDown(i, m_luma.Row(m_down->First(i)), m_luma.width, m_luma.width, column.data());
     m_across->Apply(column.data(), m_half.Row(i));
   }
 }
