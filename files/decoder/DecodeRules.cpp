@@ -125,6 +125,12 @@ SizeVerdict JudgeDeclaredSize(FREE_IMAGE_FORMAT fif, const PictureSize& size, ui
                                                                : SizeVerdict::CannotHold;
 }
 
+uint64_t DecodingAllowance(FREE_IMAGE_FORMAT fif, uint64_t fileBytes, std::string_view head) {
+  // Codecs' tables, line buffers and intermediate planes.
+  constexpr uint64_t kDecoderRoom = uint64_t{64} << 20;
+  return MaxExpansion(fif, head) * fileBytes + kSmallFile + kDecoderRoom;
+}
+
 bool SaysDataEnded(std::string_view message) {
   std::string lower(message);
   std::transform(lower.begin(), lower.end(), lower.begin(),

@@ -36,6 +36,11 @@ SizeVerdict JudgeDeclaredSize(FREE_IMAGE_FORMAT fif, const PictureSize& size, ui
                               uint64_t memoryAvailable, std::string_view head,
                               const Layout& layout);
 
+// The address space a decoder may take beyond what it started with when the
+// picture's size could not be judged before decoding: what the format's
+// coding can make of fileBytes, and room for the decoder's own buffers.
+uint64_t DecodingAllowance(FREE_IMAGE_FORMAT fif, uint64_t fileBytes, std::string_view head);
+
 // A message of FreeImage or of a codec under it that says the data ended early.
 bool SaysDataEnded(std::string_view message);
 

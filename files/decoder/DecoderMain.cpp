@@ -66,6 +66,17 @@ uint64_t AddressSpaceInUse() {
   return uint64_t{pages} * static_cast<uint64_t>(::sysconf(_SC_PAGESIZE));
 }
 
+// Lets the process take at most room bytes of address space beyond what it
+// has now; a limit only ever goes down.
+void LimitAddressSpace(uint64_t room) {
+  if (!kLimitAddressSpace) return;
+  rlimit address{};
+  ::getrlimit(RLIMIT_AS, &address);
+  const rlim_t space = std::min<rlim_t>(AddressSpaceInUse() + room, address.rlim_cur);
+  address = {space, space};
+  ::setrlimit(RLIMIT_AS, &address);
+}
+
 // No core files, a bound on processor time, on memory (the precise check of
 // the declared size comes later, for formats that can tell it up front), and
 // no new descriptors: the decoder needs none.
@@ -74,11 +85,7 @@ void ApplyLimits(uint64_t memory) {
   ::setrlimit(RLIMIT_CORE, &noCore);
   const rlimit cpu{kCpuSeconds, kCpuSeconds + 1};
   ::setrlimit(RLIMIT_CPU, &cpu);
-  if (kLimitAddressSpace) {
-    const rlim_t space = AddressSpaceInUse() + memory / 2 + kAddressSlack;
-    const rlimit address{space, space};
-    ::setrlimit(RLIMIT_AS, &address);
-  }
+  LimitAddressSpace(memory / 2 + kAddressSlack);
   const rlimit files{kPixelFd + 1, kPixelFd + 1};
   ::setrlimit(RLIMIT_NOFILE, &files);
 }
@@ -239,6 +246,11 @@ int main(int argc, char** argv) {
     const decoder::PictureSize size{layout.width, layout.height, pitch * layout.height};
     RefuseUnfitSize(decoder::JudgeDeclaredSize(fif, size, fileBytes, options.memory, head, layout),
                     size);
+  } else {
+    // A size told only by decoding: the decoder may take no more than the
+    // file's bytes can make, so that a small file cannot take much memory
+    // before it is judged.
+    LimitAddressSpace(decoder::DecodingAllowance(fif, fileBytes, head));
   }
   if (!g_shapeSent) SendShape(std::nullopt);
   TestFault(options.fault);

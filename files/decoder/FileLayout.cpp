@@ -216,6 +216,34 @@ Layout Sgi(const File& file) {
   return layout;
 }
 
+// JPEG 2000: the size in the codestream's SIZ segment, or in the JP2
+// header box; FreeImage makes 8 or 16 bits per component.
+Layout Jpeg2000(const File& file, bool boxed) {
+  Layout layout;
+  uint64_t at = 0;
+  uint64_t width = 0, height = 0, components = 0, precision = 0;
+  if (boxed) {
+    std::string start(std::min<uint64_t>(file.Size(), 4096), '\0');
+    if (!file.Get(0, start.data(), start.size())) return layout;
+    at = start.find("ihdr");
+    if (at == std::string::npos) return layout;
+    height = file.Field(at + 4, 4, true);
+    width = file.Field(at + 8, 4, true);
+    components = file.Field(at + 12, 2, true);
+    precision = (file.Field(at + 14, 1) & 0x7F) + 1;
+  } else {
+    if (file.Field(0, 2, true) != 0xFF4F || file.Field(2, 2, true) != 0xFF51) return layout;
+    width = file.Field(8, 4, true) - std::min(file.Field(16, 4, true), file.Field(8, 4, true));
+    height = file.Field(12, 4, true) - std::min(file.Field(20, 4, true), file.Field(12, 4, true));
+    components = file.Field(40, 2, true);
+    precision = (file.Field(42, 1) & 0x7F) + 1;
+  }
+  layout.width = uint32_t(width);
+  layout.height = uint32_t(height);
+  layout.bpp = uint32_t(std::clamp<uint64_t>(components, 1, 4) * (precision > 8 ? 16 : 8));
+  return layout;
+}
+
 // OpenEXR, one part: a header of named attributes, a table of chunk
 // places, and chunks that each say their length.
 Layout Exr(const File& file) {
@@ -352,6 +380,10 @@ Layout ReadLayout(FREE_IMAGE_FORMAT fif, uint64_t fileBytes, const ReadAt& read)
       return Sgi(file);
     case FIF_EXR:
       return Exr(file);
+    case FIF_J2K:
+      return Jpeg2000(file, false);
+    case FIF_JP2:
+      return Jpeg2000(file, true);
     case FIF_TIFF:
       return Tiff(file);
     default:

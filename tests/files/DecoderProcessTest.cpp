@@ -380,10 +380,34 @@ INSTANTIATE_TEST_SUITE_P(
                     HostileCase{"JpegDeclaring6000x6000",
                                 [] { return testimages::JpegDeclaring(6000, 6000); },
                                 files::kReadFailed, false, kDamaged},
+                    HostileCase{"J2kDeclaring10000x10000",
+                                [] { return testimages::Jpeg2000Declaring(FIF_J2K, 10000, 10000); },
+                                files::kReadFailed, false, kDamaged},
+                    HostileCase{"Jp2Declaring10000x10000",
+                                [] { return testimages::Jpeg2000Declaring(FIF_JP2, 10000, 10000); },
+                                files::kReadFailed, false, kDamaged},
                     HostileCase{"GifDeclaring10000x10000",
                                 [] { return testimages::GifDeclaring(10000, 10000); },
                                 files::kReadFailed, false, kDamaged}),
     [](const testing::TestParamInfo<HostileCase>& info) { return info.param.label; });
+
+// An uncompressed TIFF cut to half while the decoder reads it: whenever
+// the cut falls before the decoder is done, part of the picture is missing.
+TEST(DecoderShrinkingFileTest, FileCutWhileReadIsIncomplete) {
+  TempDir dir;
+  const std::string path = dir.File("shrinking.tif");
+  const std::string bytes = testimages::TiffGrey(8000, 8000);
+  testimages::WriteAll(path, bytes);
+  std::thread cutter([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ASSERT_EQ(::truncate(path.c_str(), off_t(bytes.size() / 2)), 0);
+  });
+  files::DecodeOutcome outcome = Decode(path, uint64_t{4} << 30);
+  cutter.join();
+  EXPECT_EQ(outcome.code, files::kLoaded);
+  EXPECT_TRUE(outcome.incomplete);
+  FreeImage_Unload(outcome.bitmap);
+}
 
 TEST(DecoderNonFileTest, OnlyRegularFilesAreOpenedAndNothingWaits) {
   TempDir dir;

@@ -167,6 +167,26 @@ std::string GifDeclaring(int width, int height) {
   return bytes;
 }
 
+std::string Jpeg2000Declaring(FREE_IMAGE_FORMAT fif, uint32_t width, uint32_t height) {
+  std::string bytes = Encoded(fif, 64, 64);
+  const auto putBig = [&bytes](size_t at, uint32_t value) {
+    for (int i = 0; i < 4; ++i) bytes[at + size_t(i)] = static_cast<char>(value >> (24 - 8 * i));
+  };
+  // SIZ: marker, length, capabilities, then the picture's and the tile's size.
+  const size_t siz = bytes.find("\xFF\x51");
+  if (siz == std::string::npos) return {};
+  for (size_t at : {siz + 6, siz + 22}) {
+    putBig(at, width);
+    putBig(at + 4, height);
+  }
+  const size_t header = bytes.find("ihdr");
+  if (header != std::string::npos) {
+    putBig(header + 4, height);
+    putBig(header + 8, width);
+  }
+  return bytes;
+}
+
 namespace {
 
 void Append(std::string& bytes, uint64_t value, int size, bool bigEndian = false) {

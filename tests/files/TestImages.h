@@ -46,6 +46,9 @@ std::string JpegDeclaring(int width, int height);
 // A GIF whose screen and first frame declare width x height, with the
 // pixels of a 16 x 16 picture.
 std::string GifDeclaring(int width, int height);
+// A JPEG 2000 codestream (J2K) or file (JP2) of a 64 x 64 picture whose
+// headers declare width x height in one tile.
+std::string Jpeg2000Declaring(FREE_IMAGE_FORMAT fif, uint32_t width, uint32_t height);
 // The first part of a valid fif file of a 64 x 64 pattern: keep of its bytes.
 std::string TruncatedFile(FREE_IMAGE_FORMAT fif, double keep);
 
