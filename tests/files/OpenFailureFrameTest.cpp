@@ -31,22 +31,21 @@ class WithoutFileOverride {
  public:
   WithoutFileOverride() {
     m_header.version = _LINUX_CAPABILITY_VERSION_3;
-    m_saved = Get();
-    __user_cap_data_struct reduced[2] = {m_saved[0], m_saved[1]};
+    m_held = ::syscall(SYS_capget, &m_header, m_saved.data()) == 0;
+    if (!m_held) return;
+    std::array<__user_cap_data_struct, 2> reduced = m_saved;
     for (int bit : {CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH})
       reduced[bit / 32].effective &= ~(1u << (bit % 32));
-    ::syscall(SYS_capset, &m_header, reduced);
+    ::syscall(SYS_capset, &m_header, reduced.data());
   }
-  ~WithoutFileOverride() { ::syscall(SYS_capset, &m_header, m_saved.data()); }
+  ~WithoutFileOverride() {
+    if (m_held) ::syscall(SYS_capset, &m_header, m_saved.data());
+  }
   WithoutFileOverride(const WithoutFileOverride&) = delete;
   WithoutFileOverride& operator=(const WithoutFileOverride&) = delete;
 
  private:
-  std::array<__user_cap_data_struct, 2> Get() {
-    std::array<__user_cap_data_struct, 2> data{};
-    ::syscall(SYS_capget, &m_header, data.data());
-    return data;
-  }
+  bool m_held = false;
   __user_cap_header_struct m_header{};
   std::array<__user_cap_data_struct, 2> m_saved{};
 };
