@@ -41,12 +41,14 @@ bool PnmIsBinary(std::string_view head) {
 //  - LZW (GIF, TIFF): one 12-bit code yields at most one string of the
 //    4096-entry table, under 2731 bytes per byte: 4096.
 //  - Huffman-coded JPEG: every 8 x 8 block of every component costs at
-//    least one bit (its DC difference), and one block stands for at most 16
-//    x 16 pixels of one sample when subsampled: 2048 covers grey, colour
-//    and CMYK at any subsampling.
+//    least one bit (its DC difference), and at least one component has a
+//    block per 64 pixels however the others are subsampled: a byte makes at
+//    most 512 pixels, under 1725 bitmap bytes even for CMYK: 2048.
 //  - Codings with no such bound (lossless WebP, arithmetic-coded JPEG,
-//    JPEG 2000, fax, camera raws, EXR): 8192, far beyond real files, and
-//    small enough that a 1 KB file cannot ask for more than 8 MB.
+//    JPEG 2000, fax, camera raws, EXR): 8192, beyond what photographs and
+//    drawings reach, and small enough that a 1 KB file cannot ask for more
+//    than 8 MB. A picture of one flat colour can go beyond it in these
+//    codings and is refused.
 uint64_t MaxExpansion(FREE_IMAGE_FORMAT fif, std::string_view head) {
   constexpr uint64_t kRaw = 4;
   constexpr uint64_t kRunLength = 1024;
