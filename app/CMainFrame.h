@@ -95,6 +95,8 @@ class CMainFrame : public QMainWindow,
   void RedrawCaptions();
   // The status bar's right part: the source's name and size, and the result's size.
   void UpdateImageInfo();
+  // Puts m_metadataNotice, when there is one, in the status bar.
+  void ShowMetadataNotice();
   // Called with every command id before it is routed, whatever raised it
   // (menu, toolbar, accelerator); lets tests watch the routing.
   std::function<void(int)> m_commandObserver;
@@ -188,6 +190,9 @@ class CMainFrame : public QMainWindow,
   double m_savedRightZoom = 1.0;
   FIBITMAP* m_source = nullptr;
   bool m_sourceIncomplete = false;  // its file ended early: part of it is blank
+  // What the last resize or save left out of the picture's metadata, for
+  // the status bar; written by the worker through its job's Commit.
+  std::string m_metadataNotice;
   // Handed to the decoder process as its fault to play; tests only.
   std::string m_decoderTestFault;
   FIBITMAP* m_result = nullptr;

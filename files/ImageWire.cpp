@@ -45,6 +45,9 @@ void PutTag(std::string& out, FREE_IMAGE_MDMODEL model, FITAG* tag) {
 void PutMetadata(std::string& out, FIBITMAP* bitmap) {
   std::vector<std::pair<FREE_IMAGE_MDMODEL, FITAG*>> tags;
   for (FREE_IMAGE_MDMODEL model : kModels) {
+    // FreeImage's search hands out the end of an empty model as its first
+    // tag, and its TIFF reader leaves empty models behind.
+    if (FreeImage_GetMetadataCount(model, bitmap) == 0) continue;
     FITAG* tag = nullptr;
     FIMETADATA* search = FreeImage_FindFirstMetadata(model, bitmap, &tag);
     if (!search) continue;

@@ -22,7 +22,9 @@
 #include <string_view>
 
 #include "files/ImageWire.h"
+#include "files/Orientation.h"
 #include "files/decoder/DecodeRules.h"
+#include "files/decoder/TiffProfile.h"
 
 namespace {
 
@@ -86,6 +88,7 @@ struct Watch {
   std::FILE* stream = nullptr;
   bool shortRead = false;
   bool dataEnded = false;
+  std::optional<decoder::TiffProfile> hiddenProfile;  // read here, not by FreeImage
 };
 Watch g_watch;
 
@@ -94,8 +97,11 @@ void DLL_CALLCONV OnMessage(FREE_IMAGE_FORMAT, const char* message) {
 }
 
 unsigned DLL_CALLCONV ReadProc(void* buffer, unsigned size, unsigned count, fi_handle) {
+  const long offset = g_watch.hiddenProfile ? std::ftell(g_watch.stream) : 0;
   const size_t got = std::fread(buffer, size, count, g_watch.stream);
   if (got < count) g_watch.shortRead = true;
+  if (g_watch.hiddenProfile && offset >= 0)
+    decoder::HideProfile(*g_watch.hiddenProfile, uint64_t(offset), buffer, got * size);
   return static_cast<unsigned>(got);
 }
 
@@ -125,6 +131,29 @@ std::string Head() {
   head.resize(std::fread(head.data(), 1, head.size(), g_watch.stream));
   std::fseek(g_watch.stream, 0, SEEK_SET);
   return head;
+}
+
+bool ReadAt(uint64_t offset, void* to, size_t count) {
+  auto* bytes = static_cast<char*>(to);
+  while (count > 0) {
+    const ssize_t got = ::pread(kImageFd, bytes, count, off_t(offset));
+    if (got <= 0) return false;
+    bytes += got;
+    offset += uint64_t(got);
+    count -= size_t(got);
+  }
+  return true;
+}
+
+// Gives bitmap the profile hidden from FreeImage, keeping the flags the
+// reader set (CMYK).
+void PutHiddenProfile(FIBITMAP* bitmap) {
+  if (!g_watch.hiddenProfile) return;
+  std::string profile(g_watch.hiddenProfile->size, '\0');
+  if (!ReadAt(g_watch.hiddenProfile->dataAt, profile.data(), profile.size())) return;
+  const WORD flags = FreeImage_GetICCProfile(bitmap)->flags;
+  FreeImage_CreateICCProfile(bitmap, profile.data(), static_cast<long>(profile.size()));
+  FreeImage_GetICCProfile(bitmap)->flags = flags;
 }
 
 void TestFault(std::string_view fault) {
@@ -196,6 +225,8 @@ int main(int argc, char** argv) {
     Reply(files::wire::Status::NotRecognised, false, nullptr);
   }
   const std::string head = Head();
+  if (fif == FIF_TIFF)
+    g_watch.hiddenProfile = decoder::ProfileFreedOnRead(ReadAt, uint64_t(file.st_size));
   if (FreeImage_FIFSupportsNoPixels(fif)) {
     // Sizes before pixels: FreeImage allocates and clears the whole bitmap
     // before it reads a pixel.
@@ -214,10 +245,13 @@ int main(int argc, char** argv) {
   g_watch.dataEnded = false;
   FIBITMAP* bitmap = FreeImage_LoadFromHandle(fif, &io, &g_watch, 0);
   if (!bitmap) Reply(files::wire::Status::ReadFailed, false, nullptr);
+  PutHiddenProfile(bitmap);
   // Formats that cannot tell their size up front are checked once loaded.
   if (!decoder::FitsInMemory(bitmap, options.memory)) {
     Reply(files::wire::Status::ReadFailed, false, nullptr);
   }
+  // Shown, enlarged and saved as the camera was held.
+  bitmap = files::TurnUpright(bitmap);
   const bool incomplete =
       g_watch.dataEnded || (g_watch.shortRead && decoder::ReadsExactly(fif, head));
   Reply(files::wire::Status::Loaded, incomplete, bitmap);
