@@ -96,6 +96,8 @@ bool GetTag(Reader& in, FIBITMAP* bitmap) {
   return true;
 }
 
+FIBITMAP* ReadBitmap(Reader& in, const PixelSource& outOfLine, FIBITMAP* room, bool isThumbnail);
+
 }  // namespace
 
 void PutBitmap(std::string& out, FIBITMAP* bitmap, std::optional<uint64_t> pixelOffset) {
@@ -194,6 +196,12 @@ bool GetReply(Reader& in, Status& status, bool& incomplete) {
 }
 
 FIBITMAP* GetBitmap(Reader& in, const PixelSource& outOfLine, FIBITMAP* room) {
+  return ReadBitmap(in, outOfLine, room, false);
+}
+
+namespace {
+
+FIBITMAP* ReadBitmap(Reader& in, const PixelSource& outOfLine, FIBITMAP* room, bool isThumbnail) {
   Bitmap given(room);
   Shape shape;
   uint32_t pitch = 0, dpmX = 0, dpmY = 0;
@@ -243,8 +251,10 @@ FIBITMAP* GetBitmap(Reader& in, const PixelSource& outOfLine, FIBITMAP* room) {
 
   uint8_t hasThumbnail = 0;
   if (!in.Get(hasThumbnail)) return nullptr;
+  // A thumbnail has none of its own: bytes that nest them are malformed.
+  if (hasThumbnail && isThumbnail) return nullptr;
   if (hasThumbnail) {
-    Bitmap thumbnail(GetBitmap(in, outOfLine));
+    Bitmap thumbnail(ReadBitmap(in, outOfLine, nullptr, true));
     if (!thumbnail) return nullptr;
     FreeImage_SetThumbnail(bitmap.get(), thumbnail.get());
   }
@@ -264,5 +274,7 @@ FIBITMAP* GetBitmap(Reader& in, const PixelSource& outOfLine, FIBITMAP* room) {
   }
   return bitmap.release();
 }
+
+}  // namespace
 
 }  // namespace files::wire
