@@ -7,6 +7,7 @@ namespace files {
 namespace {
 
 constexpr char kOrientationKey[] = "Orientation";
+constexpr WORD kOrientationId = 0x0112;
 
 FITAG* OrientationTag(FIBITMAP* bitmap) {
   FITAG* tag = nullptr;
@@ -48,6 +49,25 @@ unsigned ExifOrientation(FIBITMAP* bitmap) {
   return value >= 1 && value <= 8 ? value : 1;
 }
 
+void SetExifOrientation(FIBITMAP* bitmap, unsigned orientation) {
+  const WORD value = static_cast<WORD>(orientation);
+  if (FITAG* own = OrientationTag(bitmap)) {
+    FreeImage_SetTagValue(own, &value);
+    return;
+  }
+  FITAG* tag = FreeImage_CreateTag();
+  if (!tag) return;
+  FreeImage_SetTagKey(tag, kOrientationKey);
+  FreeImage_SetTagDescription(tag, "Orientation of image");
+  FreeImage_SetTagID(tag, kOrientationId);
+  FreeImage_SetTagType(tag, FIDT_SHORT);
+  FreeImage_SetTagCount(tag, 1);
+  FreeImage_SetTagLength(tag, sizeof value);
+  FreeImage_SetTagValue(tag, &value);
+  FreeImage_SetMetadata(FIMD_EXIF_MAIN, bitmap, kOrientationKey, tag);
+  FreeImage_DeleteTag(tag);
+}
+
 FIBITMAP* TurnUpright(FIBITMAP* bitmap) {
   const unsigned orientation = ExifOrientation(bitmap);
   if (orientation == 1) return bitmap;
@@ -62,8 +82,7 @@ FIBITMAP* TurnUpright(FIBITMAP* bitmap) {
   const bool upsideDown = orientation == 3 || orientation == 4 || orientation == 7;
   if (mirror) FreeImage_FlipHorizontal(bitmap);
   if (upsideDown) FreeImage_FlipVertical(bitmap);
-  const WORD upright = 1;
-  if (FITAG* tag = OrientationTag(bitmap)) FreeImage_SetTagValue(tag, &upright);
+  SetExifOrientation(bitmap, 1);
   return bitmap;
 }
 

@@ -12,6 +12,10 @@ namespace files {
 // it has none or a value outside that range.
 unsigned ExifOrientation(FIBITMAP* bitmap);
 
+// Gives bitmap the EXIF orientation tag (1 to 8) that FreeImage's readers
+// report, for a reader that does not (TIFF).
+void SetExifOrientation(FIBITMAP* bitmap, unsigned orientation);
+
 // bitmap turned upright, with its metadata, profile and resolution, its
 // orientation tag now 1. Takes bitmap: gives it back changed in place, or
 // frees it and gives a new one. A bitmap FreeImage cannot turn is given back

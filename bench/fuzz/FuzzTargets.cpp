@@ -16,7 +16,7 @@
 #include "files/ImageWire.h"
 #include "files/PngProfile.h"
 #include "files/XmpPacket.h"
-#include "files/decoder/TiffProfile.h"
+#include "files/decoder/TiffFirstDirectory.h"
 
 namespace fuzz {
 
@@ -87,7 +87,9 @@ void TiffLookup(const uint8_t* data, size_t size) {
     std::memcpy(to, data + offset, count);
     return true;
   };
-  const std::optional<decoder::TiffProfile> profile = decoder::ProfileFreedOnRead(read, size);
+  const decoder::TiffFirstDirectory first = decoder::ReadFirstDirectory(read, size);
+  Require(first.orientation >= 1 && first.orientation <= 8);
+  const std::optional<decoder::TiffProfile>& profile = first.freedProfile;
   if (!profile) return;
   Require(profile->dataAt + profile->size <= size && profile->typeAt + 2 <= size);
   std::vector<uint8_t> copy(data, data + size);

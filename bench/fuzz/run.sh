@@ -16,7 +16,7 @@ out=build/fuzz
 mkdir -p "$out"
 sources=(bench/fuzz/FuzzTargets.cpp files/XmpPacket.cpp files/ExifBlock.cpp files/FormatMetadata.cpp
   files/ImageMetadata.cpp files/ImageFiles.cpp files/ExportBitmap.cpp files/SaveNames.cpp
-  files/PngProfile.cpp files/ImageWire.cpp files/decoder/TiffProfile.cpp)
+  files/PngProfile.cpp files/ImageWire.cpp files/decoder/TiffFirstDirectory.cpp)
 flags=(-std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined
   -I. -I/usr/include/libpng16)
 for fuzzer in Metadata Wire; do

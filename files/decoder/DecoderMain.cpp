@@ -24,7 +24,7 @@
 #include "files/ImageWire.h"
 #include "files/Orientation.h"
 #include "files/decoder/DecodeRules.h"
-#include "files/decoder/TiffProfile.h"
+#include "files/decoder/TiffFirstDirectory.h"
 
 namespace {
 
@@ -89,6 +89,7 @@ struct Watch {
   bool shortRead = false;
   bool dataEnded = false;
   std::optional<decoder::TiffProfile> hiddenProfile;  // read here, not by FreeImage
+  unsigned tiffOrientation = 1;
 };
 Watch g_watch;
 
@@ -225,8 +226,12 @@ int main(int argc, char** argv) {
     Reply(files::wire::Status::NotRecognised, false, nullptr);
   }
   const std::string head = Head();
-  if (fif == FIF_TIFF)
-    g_watch.hiddenProfile = decoder::ProfileFreedOnRead(ReadAt, uint64_t(file.st_size));
+  if (fif == FIF_TIFF) {
+    const decoder::TiffFirstDirectory first =
+        decoder::ReadFirstDirectory(ReadAt, uint64_t(file.st_size));
+    g_watch.hiddenProfile = first.freedProfile;
+    g_watch.tiffOrientation = first.orientation;
+  }
   if (FreeImage_FIFSupportsNoPixels(fif)) {
     // Sizes before pixels: FreeImage allocates and clears the whole bitmap
     // before it reads a pixel.
@@ -251,6 +256,7 @@ int main(int argc, char** argv) {
     Reply(files::wire::Status::ReadFailed, false, nullptr);
   }
   // Shown, enlarged and saved as the camera was held.
+  if (g_watch.tiffOrientation != 1) files::SetExifOrientation(bitmap, g_watch.tiffOrientation);
   bitmap = files::TurnUpright(bitmap);
   const bool incomplete =
       g_watch.dataEnded || (g_watch.shortRead && decoder::ReadsExactly(fif, head));

@@ -1,4 +1,4 @@
-#include "files/decoder/TiffProfile.h"
+#include "files/decoder/TiffFirstDirectory.h"
 
 #include <algorithm>
 #include <cstring>
@@ -9,6 +9,9 @@ namespace {
 
 constexpr uint16_t kTagIccProfile = 34675;
 constexpr uint16_t kTagExifDirectory = 34665;
+constexpr uint16_t kTagOrientation = 274;
+constexpr uint16_t kTagPhotometric = 262;
+constexpr uint16_t kTypeShort = 3;
 constexpr uint16_t kTypeUndefined = 7;
 constexpr uint16_t kTypeByte = 1;
 // More entries than any real first directory has.
@@ -20,17 +23,24 @@ uint64_t Value(const uint8_t* p, int bytes, bool big) {
   return v;
 }
 
+// Photometric interpretations that FreeImage reads through libtiff's colour
+// conversion, which applies the orientation itself.
+bool ReaderTurns(uint64_t photometric) {
+  return photometric == 6 || photometric == 8 || photometric == 9 || photometric == 10;
+}
+
 }  // namespace
 
-std::optional<TiffProfile> ProfileFreedOnRead(const FileReader& read, uint64_t fileBytes) {
+TiffFirstDirectory ReadFirstDirectory(const FileReader& read, uint64_t fileBytes) {
+  TiffFirstDirectory found;
   uint8_t header[16] = {};
-  if (!read(0, header, 8)) return std::nullopt;
+  if (!read(0, header, 8)) return found;
   const bool big = header[0] == 'M' && header[1] == 'M';
-  if (!big && !(header[0] == 'I' && header[1] == 'I')) return std::nullopt;
+  if (!big && !(header[0] == 'I' && header[1] == 'I')) return found;
   const uint64_t version = Value(header + 2, 2, big);
   const bool bigTiff = version == 43;
-  if (version != 42 && !bigTiff) return std::nullopt;
-  if (bigTiff && !read(8, header + 8, 8)) return std::nullopt;
+  if (version != 42 && !bigTiff) return found;
+  if (bigTiff && !read(8, header + 8, 8)) return found;
   // Classic: 2-byte count, 12-byte entries, 4-byte values; big: 8, 20, 8.
   const int countBytes = bigTiff ? 8 : 2;
   const int entryBytes = bigTiff ? 20 : 12;
@@ -38,10 +48,10 @@ std::optional<TiffProfile> ProfileFreedOnRead(const FileReader& read, uint64_t f
   const uint64_t first = bigTiff ? Value(header + 8, 8, big) : Value(header + 4, 4, big);
 
   uint8_t countField[8] = {};
-  if (first > fileBytes || !read(first, countField, static_cast<size_t>(countBytes)))
-    return std::nullopt;
+  if (first > fileBytes || !read(first, countField, static_cast<size_t>(countBytes))) return found;
   const uint64_t entries = std::min(Value(countField, countBytes, big), kMostEntries);
   bool linksExif = false;
+  uint64_t photometric = 0;
   std::optional<TiffProfile> profile;
   for (uint64_t i = 0; i < entries; ++i) {
     const uint64_t at = first + static_cast<uint64_t>(countBytes) + i * entryBytes;
@@ -50,6 +60,13 @@ std::optional<TiffProfile> ProfileFreedOnRead(const FileReader& read, uint64_t f
     const uint64_t tag = Value(entry, 2, big);
     const uint64_t type = Value(entry + 2, 2, big);
     if (tag == kTagExifDirectory) linksExif = true;
+    // A SHORT value sits at the start of the value field, in the file's order.
+    if (tag == kTagOrientation && type == kTypeShort) {
+      const uint64_t value = Value(entry + 4 + valueBytes, 2, big);
+      found.orientation = value >= 1 && value <= 8 ? unsigned(value) : 1;
+    }
+    if (tag == kTagPhotometric && type == kTypeShort)
+      photometric = Value(entry + 4 + valueBytes, 2, big);
     if (tag != kTagIccProfile || (type != kTypeUndefined && type != kTypeByte)) continue;
     const uint64_t count = Value(entry + 4, valueBytes, big);
     const uint64_t valueAt = at + 4 + static_cast<uint64_t>(valueBytes);
@@ -60,8 +77,9 @@ std::optional<TiffProfile> ProfileFreedOnRead(const FileReader& read, uint64_t f
       continue;
     profile = TiffProfile{at + 2, dataAt, static_cast<uint32_t>(count)};
   }
-  if (!linksExif) return std::nullopt;
-  return profile;
+  if (linksExif) found.freedProfile = profile;
+  if (ReaderTurns(photometric)) found.orientation = 1;
+  return found;
 }
 
 void HideProfile(const TiffProfile& profile, uint64_t offset, void* bytes, size_t count) {
