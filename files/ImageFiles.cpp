@@ -86,6 +86,8 @@ bool EncodeToMemory(FIBITMAP* bitmap, FREE_IMAGE_FORMAT fif, std::vector<uint8_t
 
 constexpr char kProfileLeftOut[] =
     "The colour profile was left out of the file: PNG cannot hold this profile.";
+constexpr char kBmpProfileLeftOut[] =
+    "The colour profile was left out of the file: BMP cannot hold one.";
 constexpr char kSettingsLeftOut[] =
     "The EXIF camera settings were left out of the TIFF, which keeps the colour profile.";
 
@@ -151,6 +153,7 @@ bool WriteImage(FIBITMAP* bitmap, FREE_IMAGE_FORMAT fif, std::FILE* stream,
     FreeImage_GetICCProfile(exportable)->flags = flags;
     leftOut = kProfileLeftOut;
   }
+  if (hasProfile && fif == FIF_BMP) leftOut = kBmpProfileLeftOut;
   const std::vector<uint8_t> exif = CarriedExif(exportable);
   bool written = false;
   if (!exif.empty() && (fif == FIF_PNG || fif == FIF_TIFF)) {
