@@ -96,7 +96,21 @@ bool GetTag(Reader& in, FIBITMAP* bitmap) {
   return true;
 }
 
-FIBITMAP* ReadBitmap(Reader& in, const PixelSource& outOfLine, FIBITMAP* room, bool isThumbnail);
+// Pixel bytes of a bitmap of that shape, its rows padded as FreeImage pads them.
+uint64_t PixelBytes(const Shape& shape) {
+  const uint64_t row = (uint64_t{shape.width} * shape.bpp + 31) / 32 * 4;
+  return row * shape.height;
+}
+
+// A thumbnail holds no more pixel bytes than its picture, and none of its own.
+bool ThumbnailFits(FIBITMAP* thumbnail, FIBITMAP* picture) {
+  return thumbnail && PixelBytes(ShapeOf(thumbnail)) <= PixelBytes(ShapeOf(picture)) &&
+         !FreeImage_GetThumbnail(thumbnail);
+}
+
+// thumbnailOf: the picture whose thumbnail is read, null for a picture.
+FIBITMAP* ReadBitmap(Reader& in, const PixelSource& outOfLine, FIBITMAP* room,
+                     FIBITMAP* thumbnailOf);
 
 }  // namespace
 
@@ -124,6 +138,7 @@ void PutBitmap(std::string& out, FIBITMAP* bitmap, std::optional<uint64_t> pixel
   PutMetadata(out, bitmap);
 
   FIBITMAP* thumbnail = FreeImage_GetThumbnail(bitmap);
+  if (!ThumbnailFits(thumbnail, bitmap)) thumbnail = nullptr;
   Put(out, static_cast<uint8_t>(thumbnail ? 1 : 0));
   if (thumbnail) PutBitmap(out, thumbnail, std::nullopt);
 
@@ -196,12 +211,13 @@ bool GetReply(Reader& in, Status& status, bool& incomplete) {
 }
 
 FIBITMAP* GetBitmap(Reader& in, const PixelSource& outOfLine, FIBITMAP* room) {
-  return ReadBitmap(in, outOfLine, room, false);
+  return ReadBitmap(in, outOfLine, room, nullptr);
 }
 
 namespace {
 
-FIBITMAP* ReadBitmap(Reader& in, const PixelSource& outOfLine, FIBITMAP* room, bool isThumbnail) {
+FIBITMAP* ReadBitmap(Reader& in, const PixelSource& outOfLine, FIBITMAP* room,
+                     FIBITMAP* thumbnailOf) {
   Bitmap given(room);
   Shape shape;
   uint32_t pitch = 0, dpmX = 0, dpmY = 0;
@@ -211,6 +227,8 @@ FIBITMAP* ReadBitmap(Reader& in, const PixelSource& outOfLine, FIBITMAP* room, b
     if (!in.Get(*field)) return nullptr;
   }
   const uint32_t height = shape.height;
+  // The sender sends only thumbnails that fit: bytes that say otherwise are malformed.
+  if (thumbnailOf && PixelBytes(shape) > PixelBytes(ShapeOf(thumbnailOf))) return nullptr;
   // Room made for another shape goes with given.
   const bool fits = given && SameShape(ShapeOf(given.get()), shape);
   Bitmap bitmap(fits ? given.release() : Allocate(shape));
@@ -251,10 +269,9 @@ FIBITMAP* ReadBitmap(Reader& in, const PixelSource& outOfLine, FIBITMAP* room, b
 
   uint8_t hasThumbnail = 0;
   if (!in.Get(hasThumbnail)) return nullptr;
-  // A thumbnail has none of its own: bytes that nest them are malformed.
-  if (hasThumbnail && isThumbnail) return nullptr;
+  if (hasThumbnail && thumbnailOf) return nullptr;
   if (hasThumbnail) {
-    Bitmap thumbnail(ReadBitmap(in, outOfLine, nullptr, true));
+    Bitmap thumbnail(ReadBitmap(in, outOfLine, nullptr, bitmap.get()));
     if (!thumbnail) return nullptr;
     FreeImage_SetThumbnail(bitmap.get(), thumbnail.get());
   }
