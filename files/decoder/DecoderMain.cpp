@@ -20,6 +20,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "files/ImageWire.h"
 #include "files/Orientation.h"
@@ -182,6 +183,16 @@ bool PutPixels(const void* bits, uint64_t bytes, uint64_t& offset) {
 
 bool g_shapeSent = false;
 
+// The shape the bitmap will have once turned upright, so that the room the
+// program makes for it fits.
+files::wire::Shape UprightShape(FIBITMAP* header) {
+  files::wire::Shape shape = files::wire::ShapeOf(header);
+  const unsigned orientation =
+      g_watch.tiffOrientation != 1 ? g_watch.tiffOrientation : files::ExifOrientation(header);
+  if (orientation >= 5) std::swap(shape.width, shape.height);
+  return shape;
+}
+
 // Opens the reply with the bitmap's shape, or with word that it is unknown.
 void SendShape(const std::optional<files::wire::Shape>& shape) {
   std::string record;
@@ -238,7 +249,7 @@ int main(int argc, char** argv) {
     FIBITMAP* header = FreeImage_LoadFromHandle(fif, &io, &g_watch, FIF_LOAD_NOPIXELS);
     const bool fits = header && decoder::DeclaredSizeFits(fif, header, uint64_t(file.st_size),
                                                           options.memory, head);
-    if (fits) SendShape(files::wire::ShapeOf(header));
+    if (fits) SendShape(UprightShape(header));
     if (header) FreeImage_Unload(header);
     if (!fits) Reply(files::wire::Status::ReadFailed, false, nullptr);
   }
