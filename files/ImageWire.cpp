@@ -1,6 +1,7 @@
 #include "files/ImageWire.h"
 
 #include <cstring>
+#include <iterator>
 #include <memory>
 #include <vector>
 
@@ -74,6 +75,16 @@ struct TagDeleter {
   void operator()(FITAG* tag) const { FreeImage_DeleteTag(tag); }
 };
 
+// Bytes per element of a tag type; 1 for types FreeImage does not name.
+uint32_t TypeWidth(uint16_t type) {
+  static constexpr uint32_t widths[] = {1, 1, 1, 2, 4, 8, 1, 1, 2, 4, 8, 4, 8, 4, 4, 1, 8, 8, 8};
+  return type < std::size(widths) ? widths[type] : 1;
+}
+
+// A tag as FreeImage's readers make them: its value as long as its length
+// says and its count of elements within it, in a model FreeImage knows.
+// FreeImage copies the length's bytes of the value and reads the count's
+// elements, so any other tag is malformed.
 bool GetTag(Reader& in, FIBITMAP* bitmap) {
   int32_t model = 0;
   std::string key, description, value;
@@ -81,6 +92,12 @@ bool GetTag(Reader& in, FIBITMAP* bitmap) {
   uint32_t count = 0, length = 0;
   if (!in.Get(model) || !in.GetBytes(key) || !in.GetBytes(description) || !in.Get(id) ||
       !in.Get(type) || !in.Get(count) || !in.GetBytes(value) || !in.Get(length)) {
+    return false;
+  }
+  // A tag without a value has neither length nor elements.
+  if (value.empty()) length = count = 0;
+  if (model < FIMD_COMMENTS || model > FIMD_EXIF_RAW || value.size() != length ||
+      uint64_t{count} * TypeWidth(type) > length) {
     return false;
   }
   std::unique_ptr<FITAG, TagDeleter> tag(FreeImage_CreateTag());

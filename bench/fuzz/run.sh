@@ -4,7 +4,7 @@
 # Not part of the ordinary build or of CI: run it after changing the
 # metadata code (files/XmpPacket, ExifBlock, FormatMetadata, PngProfile,
 # ImageMetadata, decoder/TiffProfile) or the wire (files/ImageWire).
-#   bench/fuzz/run.sh [seconds per fuzzer, default 180]
+#   bench/fuzz/run.sh [seconds per fuzzer, default 180] [metadata|wire, default both]
 # New inputs go to build/fuzz/corpus-*; the crashes it finds are left in
 # build/fuzz. Copy the ones worth keeping into bench/fuzz/corpus/<fuzzer>,
 # which the test run replays (files_fuzz_replay).
@@ -23,7 +23,7 @@ for fuzzer in Metadata Wire; do
   clang++ "${flags[@]}" "bench/fuzz/${fuzzer}Fuzzer.cpp" "${sources[@]}" -lfreeimage -lpng16 \
     -o "$out/${fuzzer,,}_fuzzer"
 done
-for fuzzer in metadata wire; do
+for fuzzer in ${2:-metadata wire}; do
   mkdir -p "$out/corpus-$fuzzer"
   (cd "$out" && nice -n 10 "./${fuzzer}_fuzzer" -max_total_time="$seconds" -max_len=70000 \
     -rss_limit_mb=2048 -print_final_stats=1 "corpus-$fuzzer" "../../bench/fuzz/corpus/$fuzzer")
