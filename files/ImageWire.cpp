@@ -1,5 +1,6 @@
 #include "files/ImageWire.h"
 
+#include <cstdint>
 #include <cstring>
 #include <iterator>
 #include <memory>
@@ -113,6 +114,43 @@ bool GetTag(Reader& in, FIBITMAP* bitmap) {
   return true;
 }
 
+// The bits per pixel that FreeImage gives each type, whatever it is asked;
+// 0 for types it does not know.
+uint32_t TypeBits(int32_t type) {
+  switch (type) {
+    case FIT_UINT16:
+    case FIT_INT16:
+      return 16;
+    case FIT_UINT32:
+    case FIT_INT32:
+    case FIT_FLOAT:
+      return 32;
+    case FIT_DOUBLE:
+    case FIT_RGBA16:
+      return 64;
+    case FIT_RGB16:
+      return 48;
+    case FIT_RGBF:
+      return 96;
+    case FIT_COMPLEX:
+    case FIT_RGBAF:
+      return 128;
+    default:
+      return 0;
+  }
+}
+
+// A shape FreeImage allocates as it says: a known type with its own bits
+// per pixel, and sides that an int holds.
+bool Allocatable(const Shape& shape) {
+  const uint32_t bpp = shape.bpp;
+  const bool depth = shape.type == FIT_BITMAP
+                         ? (bpp == 1 || bpp == 4 || bpp == 8 || bpp == 16 || bpp == 24 || bpp == 32)
+                         : TypeBits(shape.type) == bpp && bpp != 0;
+  return depth && shape.width > 0 && shape.height > 0 && shape.width <= INT32_MAX &&
+         shape.height <= INT32_MAX;
+}
+
 // Pixel bytes of a bitmap of that shape, its rows padded as FreeImage pads them.
 uint64_t PixelBytes(const Shape& shape) {
   const uint64_t row = (uint64_t{shape.width} * shape.bpp + 31) / 32 * 4;
@@ -177,6 +215,7 @@ Shape ShapeOf(FIBITMAP* bitmap) {
 }
 
 FIBITMAP* Allocate(const Shape& shape) {
+  if (!Allocatable(shape)) return nullptr;
   return FreeImage_AllocateT(static_cast<FREE_IMAGE_TYPE>(shape.type),
                              static_cast<int>(shape.width), static_cast<int>(shape.height),
                              static_cast<int>(shape.bpp), shape.red, shape.green, shape.blue);
