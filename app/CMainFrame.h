@@ -96,6 +96,8 @@ class CMainFrame : public QMainWindow,
   void RedrawCaptions();
   // The status bar's right part: the source's name and size, and the result's size.
   void UpdateImageInfo();
+  // Puts m_metadataNotice, when there is one, in the status bar.
+  void ShowMetadataNotice();
   // Called with every command id before it is routed, whatever raised it
   // (menu, toolbar, accelerator); lets tests watch the routing.
   std::function<void(int)> m_commandObserver;
@@ -197,6 +199,9 @@ class CMainFrame : public QMainWindow,
   // Why the last load gave no picture; the declared size when too large.
   files::LoadFailure m_loadFailure = files::LoadFailure::None;
   uint32_t m_loadFailureWidth = 0, m_loadFailureHeight = 0;
+  // What the last resize or save left out of the picture's metadata, for
+  // the status bar; written by the worker through its job's Commit.
+  std::string m_metadataNotice;
   // Handed to the decoder process as its fault to play; tests only.
   std::string m_decoderTestFault;
   FIBITMAP* m_result = nullptr;

@@ -11,6 +11,7 @@ namespace {
 constexpr uint16_t kTagExifPointer = 0x8769;
 constexpr uint16_t kTagGpsPointer = 0x8825;
 constexpr uint16_t kTagInteropPointer = 0xA005;
+constexpr uint16_t kTypeShort = 3;
 constexpr uint16_t kTypeLong = 4;
 constexpr uint16_t kTypeRational = 5;
 // More entries than any real directory has: the rest of a longer one is noise.
@@ -178,16 +179,30 @@ const ExifEntry* FindTag(const ExifDirectory& directory, uint16_t tag) {
   return nullptr;
 }
 
-void SetLong(ExifDirectory& directory, uint16_t tag, uint32_t value) {
-  ExifEntry entry{tag, kTypeLong, 1, std::vector<uint8_t>(4), false};
-  Put(entry.value, 0, value, 4);
+namespace {
+
+void Set(ExifDirectory& directory, ExifEntry entry) {
   for (ExifEntry& e : directory) {
-    if (e.tag == tag) {
+    if (e.tag == entry.tag) {
       e = std::move(entry);
       return;
     }
   }
   directory.push_back(std::move(entry));
+}
+
+}  // namespace
+
+void SetLong(ExifDirectory& directory, uint16_t tag, uint32_t value) {
+  ExifEntry entry{tag, kTypeLong, 1, std::vector<uint8_t>(4), false};
+  Put(entry.value, 0, value, 4);
+  Set(directory, std::move(entry));
+}
+
+void SetShort(ExifDirectory& directory, uint16_t tag, uint16_t value) {
+  ExifEntry entry{tag, kTypeShort, 1, std::vector<uint8_t>(2), false};
+  Put(entry.value, 0, value, 2);
+  Set(directory, std::move(entry));
 }
 
 void ScaleRational(ExifDirectory& directory, uint16_t tag, double factor) {

@@ -32,6 +32,7 @@ struct ExifData {
 enum ExifTag : uint16_t {
   kTagImageWidth = 0x0100,
   kTagImageLength = 0x0101,
+  kTagOrientation = 0x0112,
   kTagPixelXDimension = 0xA002,
   kTagPixelYDimension = 0xA003,
   kTagFocalPlaneXResolution = 0xA20E,
@@ -47,8 +48,9 @@ std::optional<ExifData> ParseExif(const uint8_t* data, size_t size);
 // picture's story; a picture's EXIF never brings these into another file.
 bool IsPictureStructureTag(uint16_t tag);
 
-// Sets a tag to one LONG; adds it when absent.
+// Sets a tag to one LONG, or one SHORT; adds it when absent.
 void SetLong(ExifDirectory& directory, uint16_t tag, uint32_t value);
+void SetShort(ExifDirectory& directory, uint16_t tag, uint16_t value);
 // Multiplies a RATIONAL tag, when present, by factor.
 void ScaleRational(ExifDirectory& directory, uint16_t tag, double factor);
 const ExifEntry* FindTag(const ExifDirectory& directory, uint16_t tag);

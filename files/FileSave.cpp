@@ -2,6 +2,7 @@
 // command, its worker and its done message.
 #include <sys/stat.h>
 
+#include <QLabel>
 #include <mutex>
 
 #include "app/CMainFrame.h"
@@ -84,14 +85,20 @@ void CMainFrame::SaveWorker(platform::CJob& job) {
     }
   }
   bool written = false;
+  std::string leftOut;
   {
     // The target is replaced only by a complete file; anything else leaves
     // it as it was and takes the temporary file away.
     files::CReplacingFile file(name);
     written = platform::NoThrow([&] {
-      return files::WriteImage(m_result, fif, file.Stream(), [&job] { return job.IsAbandoned(); });
+      return files::WriteImage(
+          m_result, fif, file.Stream(), [&job] { return job.IsAbandoned(); }, &leftOut);
     });
-    if (written && !job.Commit([&] { written = file.Replace(); })) written = false;
+    if (written && !job.Commit([&] {
+          written = file.Replace();
+          m_metadataNotice = leftOut;
+        }))
+      written = false;
   }
   job.PostDone(this, WM_SAVE_DONE, written ? 1 : 0);
 }
@@ -102,8 +109,13 @@ void CMainFrame::OnSaveDone(uintptr_t wParam, intptr_t lParam,
   if (outcome != WaitOutcome::Completed) return;
   if (lParam != 0) {
     m_resultSaved = true;
+    ShowMetadataNotice();
     return;
   }
   platform::MessageBox(this, QStringLiteral("Can't save image."), QStringLiteral("Error"),
                        platform::MbIcon::Error, platform::MbButtons::Ok);
+}
+
+void CMainFrame::ShowMetadataNotice() {
+  if (!m_metadataNotice.empty()) m_readyLabel->setText(QString::fromStdString(m_metadataNotice));
 }

@@ -95,10 +95,23 @@ bool AddExifToPng(std::vector<uint8_t>& png, const std::vector<uint8_t>& exif) {
   return false;
 }
 
-bool AddExifToTiff(std::vector<uint8_t>& tiff, const std::vector<uint8_t>& exif) {
+bool ExifHasSettings(const std::vector<uint8_t>& exif) {
+  const std::optional<ExifData> data = ParseExif(exif.data(), exif.size());
+  if (!data) return false;
+  for (const ExifEntry& e : data->exif)
+    if (e.tag != kTagPixelXDimension && e.tag != kTagPixelYDimension) return true;
+  return false;
+}
+
+bool AddExifToTiff(std::vector<uint8_t>& tiff, const std::vector<uint8_t>& exif,
+                   bool exifDirectory) {
   if (tiff.size() < 8 || tiff[0] != 'I' || tiff[1] != 'I' || Get(tiff, 2, 2) != 42) return false;
   std::optional<ExifData> data = ParseExif(exif.data(), exif.size());
   if (!data) return false;
+  if (!exifDirectory) {
+    data->exif.clear();
+    data->interop.clear();
+  }
   const uint32_t first = Get(tiff, 4, 4);
   if (first > tiff.size() || tiff.size() - first < 2) return false;
   const uint32_t count = Get(tiff, first, 2);

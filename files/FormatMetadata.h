@@ -13,9 +13,13 @@ namespace files {
 bool AddExifToPng(std::vector<uint8_t>& png, const std::vector<uint8_t>& exif);
 
 // Merges exif into the first directory of a little-endian TIFF: its
-// descriptive main tags (the file's own tags win) and its Exif, GPS and
-// interoperability directories, laid out at the end of the file. False when
-// tiff is not one that can take them.
-bool AddExifToTiff(std::vector<uint8_t>& tiff, const std::vector<uint8_t>& exif);
+// descriptive main tags (the file's own tags win) and its GPS directory,
+// and with exifDirectory its Exif and interoperability directories, laid
+// out at the end of the file. False when tiff is not one that can take them.
+bool AddExifToTiff(std::vector<uint8_t>& tiff, const std::vector<uint8_t>& exif,
+                   bool exifDirectory = true);
+
+// True when exif has an Exif directory that tells more than the pixel size.
+bool ExifHasSettings(const std::vector<uint8_t>& exif);
 
 }  // namespace files

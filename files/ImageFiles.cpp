@@ -15,6 +15,7 @@
 #include "files/ExportBitmap.h"
 #include "files/FormatMetadata.h"
 #include "files/ImageMetadata.h"
+#include "files/PngProfile.h"
 #include "files/SaveNames.h"
 
 namespace files {
@@ -83,6 +84,23 @@ bool EncodeToMemory(FIBITMAP* bitmap, FREE_IMAGE_FORMAT fif, std::vector<uint8_t
   return encoded;
 }
 
+constexpr char kProfileLeftOut[] =
+    "The colour profile was left out of the file: PNG cannot hold this profile.";
+constexpr char kBmpProfileLeftOut[] =
+    "The colour profile was left out of the file: BMP cannot hold one.";
+constexpr char kSettingsLeftOut[] =
+    "The EXIF camera settings were left out of the TIFF, which keeps the colour profile.";
+
+// As FreeImage's PNG writer chooses: grey pictures without transparency are
+// written in grey.
+bool WrittenInColour(FIBITMAP* bitmap) {
+  const FREE_IMAGE_TYPE type = FreeImage_GetImageType(bitmap);
+  if (type == FIT_UINT16) return false;
+  if (type != FIT_BITMAP || FreeImage_GetBPP(bitmap) > 8) return true;
+  const FREE_IMAGE_COLOR_TYPE colour = FreeImage_GetColorType(bitmap);
+  return (colour != FIC_MINISBLACK && colour != FIC_MINISWHITE) || FreeImage_IsTransparent(bitmap);
+}
+
 FreeImageIO StreamIO() { return FreeImageIO{ReadProc, WriteProc, SeekProc, TellProc}; }
 
 // The file a path names, its symbolic links followed, so that replacing it
@@ -115,21 +133,42 @@ std::string RandomToken() {
 }  // namespace
 
 bool WriteImage(FIBITMAP* bitmap, FREE_IMAGE_FORMAT fif, std::FILE* stream,
-                const StopRequested& stop) {
+                const StopRequested& stop, std::string* notice) {
   if (!bitmap || !stream) return false;
   FIBITMAP* exportable = ExportableBitmap(bitmap, fif);
   if (!exportable) return false;
   StreamHandle handle{stream, &stop};
+  std::string leftOut;
+  // A profile the PNG writer refuses would cost the whole file: it is left
+  // out of this file, and given back to the bitmap afterwards.
+  std::vector<uint8_t> heldProfile;
+  const FIICCPROFILE* icc = FreeImage_GetICCProfile(exportable);
+  const bool hasProfile = icc && icc->data && icc->size > 0;
+  if (hasProfile && fif == FIF_PNG &&
+      !PngTakesProfile(icc->data, static_cast<size_t>(icc->size), WrittenInColour(exportable))) {
+    const auto* data = static_cast<const uint8_t*>(icc->data);
+    heldProfile.assign(data, data + icc->size);
+    const WORD flags = icc->flags;
+    FreeImage_DestroyICCProfile(exportable);
+    FreeImage_GetICCProfile(exportable)->flags = flags;
+    leftOut = kProfileLeftOut;
+  }
+  if (hasProfile && fif == FIF_BMP) leftOut = kBmpProfileLeftOut;
   const std::vector<uint8_t> exif = CarriedExif(exportable);
   bool written = false;
   if (!exif.empty() && (fif == FIF_PNG || fif == FIF_TIFF)) {
     // The writer leaves the EXIF out: the file is made in memory and given it.
     std::vector<uint8_t> bytes;
     if (EncodeToMemory(exportable, fif, bytes)) {
-      if (fif == FIF_PNG)
+      if (fif == FIF_PNG) {
         AddExifToPng(bytes, exif);
-      else
-        AddExifToTiff(bytes, exif);
+      } else {
+        // FreeImage's TIFF reader frees the profile of a file that links an
+        // Exif directory before it copies it: such a file keeps its
+        // profile and its main EXIF tags, not the camera's settings.
+        AddExifToTiff(bytes, exif, !hasProfile);
+        if (hasProfile && ExifHasSettings(exif) && leftOut.empty()) leftOut = kSettingsLeftOut;
+      }
       written =
           WriteProc(bytes.data(), 1, static_cast<unsigned>(bytes.size()), &handle) == bytes.size();
     }
@@ -137,7 +176,14 @@ bool WriteImage(FIBITMAP* bitmap, FREE_IMAGE_FORMAT fif, std::FILE* stream,
     FreeImageIO io = StreamIO();
     written = FreeImage_SaveToHandle(fif, exportable, &io, &handle, 0) != FALSE;
   }
+  if (!heldProfile.empty()) {
+    const WORD flags = FreeImage_GetICCProfile(exportable)->flags;
+    FreeImage_CreateICCProfile(exportable, heldProfile.data(),
+                               static_cast<long>(heldProfile.size()));
+    FreeImage_GetICCProfile(exportable)->flags = flags;
+  }
   if (exportable != bitmap) FreeImage_Unload(exportable);
+  if (notice) *notice = leftOut;
   return written && !std::ferror(stream) && !(stop && stop());
 }
 

@@ -16,9 +16,11 @@ namespace files {
 using StopRequested = std::function<bool()>;
 
 // Writes bitmap as fif to stream; false when the format cannot take the
-// bitmap, a write fails or stop was requested.
+// bitmap, a write fails or stop was requested. Metadata the format cannot
+// take is left out of the file, never the picture: notice, when given,
+// receives the status bar's word on it (empty when all was written).
 bool WriteImage(FIBITMAP* bitmap, FREE_IMAGE_FORMAT fif, std::FILE* stream,
-                const StopRequested& stop);
+                const StopRequested& stop, std::string* notice = nullptr);
 
 // Used by one thread at a time. A file that replaces its target only once it
 // is complete: it is written under a temporary name in the target's folder

@@ -2,10 +2,10 @@
 
 #include <cmath>
 #include <cstring>
-#include <regex>
 #include <string>
 
 #include "files/ExifBlock.h"
+#include "files/XmpPacket.h"
 
 namespace files {
 
@@ -20,6 +20,8 @@ constexpr char kXmpKey[] = "XMLPacket";
 constexpr FREE_IMAGE_MDMODEL kPlainModels[] = {FIMD_COMMENTS, FIMD_IPTC};
 
 void CopyModel(FREE_IMAGE_MDMODEL model, FIBITMAP* from, FIBITMAP* to) {
+  // An empty model's search would hand out its end as a tag.
+  if (FreeImage_GetMetadataCount(model, from) == 0) return;
   FITAG* tag = nullptr;
   FIMETADATA* search = FreeImage_FindFirstMetadata(model, from, &tag);
   if (!search) return;
@@ -44,6 +46,7 @@ void SetBytesTag(FREE_IMAGE_MDMODEL model, FIBITMAP* bitmap, const char* key,
 
 // The parsed EXIF models, for sources whose reader keeps no raw block (TIFF).
 void FromModel(FREE_IMAGE_MDMODEL model, FIBITMAP* source, ExifDirectory& out) {
+  if (FreeImage_GetMetadataCount(model, source) == 0) return;
   FITAG* tag = nullptr;
   FIMETADATA* search = FreeImage_FindFirstMetadata(model, source, &tag);
   if (!search) return;
@@ -76,55 +79,59 @@ std::optional<ExifData> SourceExif(FIBITMAP* source) {
   return data;
 }
 
-// XMP states the pixel size as attributes or as elements.
-std::string XmpForSize(std::string xmp, unsigned width, unsigned height) {
-  const std::pair<const char*, unsigned> sizes[] = {{"exif:PixelXDimension", width},
-                                                    {"exif:PixelYDimension", height},
-                                                    {"tiff:ImageWidth", width},
-                                                    {"tiff:ImageLength", height}};
-  for (const auto& [name, value] : sizes) {
-    const std::string n = std::to_string(value);
-    xmp = std::regex_replace(xmp, std::regex(std::string(name) + "=\"[0-9]*\""),
-                             std::string(name) + "=\"" + n + "\"");
-    xmp = std::regex_replace(xmp, std::regex("<" + std::string(name) + ">[0-9]*<"),
-                             "<" + std::string(name) + ">" + n + "<");
+// A JPEG segment holds at most 65533 bytes with its mark.
+constexpr size_t kMostExifBytes = 65533;
+
+constexpr char kXmpLeftOut[] = "The XMP metadata (over 4 MB) was left out of the result.";
+constexpr char kExifLeftOut[] = "The EXIF metadata (over 64 KB) was left out of the result.";
+
+// The source's XMP made true for the result, or word why it stays behind.
+void CarryXmp(FIBITMAP* source, FIBITMAP* result, std::string& notice) {
+  FITAG* xmp = nullptr;
+  if (!FreeImage_GetMetadata(FIMD_XMP, source, kXmpKey, &xmp) || !xmp ||
+      !FreeImage_GetTagValue(xmp)) {
+    return;
   }
-  return xmp;
+  const size_t length = FreeImage_GetTagLength(xmp);
+  if (length > kMostXmpBytes) {
+    notice = kXmpLeftOut;
+    return;
+  }
+  const auto* text = static_cast<const char*>(FreeImage_GetTagValue(xmp));
+  const std::string sized = XmpForSize(std::string_view(text, strnlen(text, length)),
+                                       FreeImage_GetWidth(result), FreeImage_GetHeight(result));
+  SetBytesTag(FIMD_XMP, result, kXmpKey, FIDT_ASCII, sized.c_str(), sized.size() + 1);
 }
 
 }  // namespace
 
-void CarryMetadata(FIBITMAP* source, FIBITMAP* result, double factorX, double factorY) {
-  if (!source || !result) return;
+std::string CarryMetadata(FIBITMAP* source, FIBITMAP* result, double factorX, double factorY) {
+  std::string notice;
+  if (!source || !result) return notice;
   if (FIICCPROFILE* icc = FreeImage_GetICCProfile(source); icc && icc->data && icc->size > 0)
     FreeImage_CreateICCProfile(result, icc->data, icc->size);
   FreeImage_SetDotsPerMeterX(result, FreeImage_GetDotsPerMeterX(source));
   FreeImage_SetDotsPerMeterY(result, FreeImage_GetDotsPerMeterY(source));
   for (FREE_IMAGE_MDMODEL model : kPlainModels) CopyModel(model, source, result);
-
-  const unsigned width = FreeImage_GetWidth(result);
-  const unsigned height = FreeImage_GetHeight(result);
-  FITAG* xmp = nullptr;
-  if (FreeImage_GetMetadata(FIMD_XMP, source, kXmpKey, &xmp) && xmp && FreeImage_GetTagValue(xmp)) {
-    const std::string text(
-        static_cast<const char*>(FreeImage_GetTagValue(xmp)),
-        strnlen(static_cast<const char*>(FreeImage_GetTagValue(xmp)), FreeImage_GetTagLength(xmp)));
-    const std::string sized = XmpForSize(text, width, height);
-    SetBytesTag(FIMD_XMP, result, kXmpKey, FIDT_ASCII, sized.c_str(), sized.size() + 1);
-  }
+  CarryXmp(source, result, notice);
 
   std::optional<ExifData> exif = SourceExif(source);
-  if (!exif || exif->Empty()) return;
-  SetLong(exif->exif, kTagPixelXDimension, width);
-  SetLong(exif->exif, kTagPixelYDimension, height);
+  if (!exif || exif->Empty()) return notice;
+  SetLong(exif->exif, kTagPixelXDimension, FreeImage_GetWidth(result));
+  SetLong(exif->exif, kTagPixelYDimension, FreeImage_GetHeight(result));
   ScaleRational(exif->exif, kTagFocalPlaneXResolution, factorX);
   ScaleRational(exif->exif, kTagFocalPlaneYResolution, factorY);
+  // The source was turned upright when it was opened.
+  if (FindTag(exif->main, kTagOrientation)) SetShort(exif->main, kTagOrientation, 1);
   std::vector<uint8_t> block(kExifMark, kExifMark + kExifMarkSize);
   const std::vector<uint8_t> body = SerializeExif(*exif);
   block.insert(block.end(), body.begin(), body.end());
-  // A JPEG segment holds at most 65533 bytes; a larger block stays behind.
-  if (block.size() <= 65533)
-    SetBytesTag(FIMD_EXIF_RAW, result, kRawExifKey, FIDT_BYTE, block.data(), block.size());
+  if (block.size() > kMostExifBytes) {
+    if (notice.empty()) notice = kExifLeftOut;
+    return notice;
+  }
+  SetBytesTag(FIMD_EXIF_RAW, result, kRawExifKey, FIDT_BYTE, block.data(), block.size());
+  return notice;
 }
 
 void CopyCarriedMetadata(FIBITMAP* from, FIBITMAP* to) {

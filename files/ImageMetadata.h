@@ -3,6 +3,7 @@
 #include <FreeImage.h>
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 // What a picture carries besides its pixels, taken from a source to its
@@ -15,7 +16,9 @@
 namespace files {
 
 // factorX and factorY: result pixels per source pixel, as the resize made them.
-void CarryMetadata(FIBITMAP* source, FIBITMAP* result, double factorX, double factorY);
+// The source is upright (as opened): the result says orientation 1. Gives
+// the status bar's word on what was too large to carry; empty when all was.
+std::string CarryMetadata(FIBITMAP* source, FIBITMAP* result, double factorX, double factorY);
 
 // Puts what CarryMetadata gave `from` on `to` as well (a conversion of it
 // made for saving).

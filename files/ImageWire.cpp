@@ -1,6 +1,8 @@
 #include "files/ImageWire.h"
 
+#include <cstdint>
 #include <cstring>
+#include <iterator>
 #include <memory>
 #include <vector>
 
@@ -45,6 +47,9 @@ void PutTag(std::string& out, FREE_IMAGE_MDMODEL model, FITAG* tag) {
 void PutMetadata(std::string& out, FIBITMAP* bitmap) {
   std::vector<std::pair<FREE_IMAGE_MDMODEL, FITAG*>> tags;
   for (FREE_IMAGE_MDMODEL model : kModels) {
+    // FreeImage's search hands out the end of an empty model as its first
+    // tag, and its TIFF reader leaves empty models behind.
+    if (FreeImage_GetMetadataCount(model, bitmap) == 0) continue;
     FITAG* tag = nullptr;
     FIMETADATA* search = FreeImage_FindFirstMetadata(model, bitmap, &tag);
     if (!search) continue;
@@ -71,6 +76,16 @@ struct TagDeleter {
   void operator()(FITAG* tag) const { FreeImage_DeleteTag(tag); }
 };
 
+// Bytes per element of a tag type; 1 for types FreeImage does not name.
+uint32_t TypeWidth(uint16_t type) {
+  static constexpr uint32_t widths[] = {1, 1, 1, 2, 4, 8, 1, 1, 2, 4, 8, 4, 8, 4, 4, 1, 8, 8, 8};
+  return type < std::size(widths) ? widths[type] : 1;
+}
+
+// A tag as FreeImage's readers make them: its value as long as its length
+// says and its count of elements within it, in a model FreeImage knows.
+// FreeImage copies the length's bytes of the value and reads the count's
+// elements, so any other tag is malformed.
 bool GetTag(Reader& in, FIBITMAP* bitmap) {
   int32_t model = 0;
   std::string key, description, value;
@@ -78,6 +93,12 @@ bool GetTag(Reader& in, FIBITMAP* bitmap) {
   uint32_t count = 0, length = 0;
   if (!in.Get(model) || !in.GetBytes(key) || !in.GetBytes(description) || !in.Get(id) ||
       !in.Get(type) || !in.Get(count) || !in.GetBytes(value) || !in.Get(length)) {
+    return false;
+  }
+  // A tag without a value has neither length nor elements.
+  if (value.empty()) length = count = 0;
+  if (model < FIMD_COMMENTS || model > FIMD_EXIF_RAW || value.size() != length ||
+      uint64_t{count} * TypeWidth(type) > length) {
     return false;
   }
   std::unique_ptr<FITAG, TagDeleter> tag(FreeImage_CreateTag());
@@ -92,6 +113,59 @@ bool GetTag(Reader& in, FIBITMAP* bitmap) {
   FreeImage_SetMetadata(static_cast<FREE_IMAGE_MDMODEL>(model), bitmap, key.c_str(), tag.get());
   return true;
 }
+
+// The bits per pixel that FreeImage gives each type, whatever it is asked;
+// 0 for types it does not know.
+uint32_t TypeBits(int32_t type) {
+  switch (type) {
+    case FIT_UINT16:
+    case FIT_INT16:
+      return 16;
+    case FIT_UINT32:
+    case FIT_INT32:
+    case FIT_FLOAT:
+      return 32;
+    case FIT_DOUBLE:
+    case FIT_RGBA16:
+      return 64;
+    case FIT_RGB16:
+      return 48;
+    case FIT_RGBF:
+      return 96;
+    case FIT_COMPLEX:
+    case FIT_RGBAF:
+      return 128;
+    default:
+      return 0;
+  }
+}
+
+// A shape FreeImage allocates as it says: a known type with its own bits
+// per pixel, and sides that an int holds.
+bool Allocatable(const Shape& shape) {
+  const uint32_t bpp = shape.bpp;
+  const bool depth = shape.type == FIT_BITMAP
+                         ? (bpp == 1 || bpp == 4 || bpp == 8 || bpp == 16 || bpp == 24 || bpp == 32)
+                         : TypeBits(shape.type) == bpp && bpp != 0;
+  return depth && shape.width > 0 && shape.height > 0 && shape.width <= INT32_MAX &&
+         shape.height <= INT32_MAX;
+}
+
+// Pixel bytes of a bitmap of that shape, its rows padded as FreeImage pads them.
+uint64_t PixelBytes(const Shape& shape) {
+  const uint64_t row = (uint64_t{shape.width} * shape.bpp + 31) / 32 * 4;
+  return row * shape.height;
+}
+
+// A thumbnail holds no more pixel bytes than its picture, and none of its own.
+bool ThumbnailFits(FIBITMAP* thumbnail, FIBITMAP* picture) {
+  return thumbnail && PixelBytes(ShapeOf(thumbnail)) <= PixelBytes(ShapeOf(picture)) &&
+         !FreeImage_GetThumbnail(thumbnail);
+}
+
+// thumbnailOf: the picture whose thumbnail is read, null for a picture.
+FIBITMAP* ReadBitmap(Reader& in, const PixelSource& outOfLine, FIBITMAP* room,
+                     FIBITMAP* thumbnailOf);
 
 }  // namespace
 
@@ -119,6 +193,7 @@ void PutBitmap(std::string& out, FIBITMAP* bitmap, std::optional<uint64_t> pixel
   PutMetadata(out, bitmap);
 
   FIBITMAP* thumbnail = FreeImage_GetThumbnail(bitmap);
+  if (!ThumbnailFits(thumbnail, bitmap)) thumbnail = nullptr;
   Put(out, static_cast<uint8_t>(thumbnail ? 1 : 0));
   if (thumbnail) PutBitmap(out, thumbnail, std::nullopt);
 
@@ -140,6 +215,7 @@ Shape ShapeOf(FIBITMAP* bitmap) {
 }
 
 FIBITMAP* Allocate(const Shape& shape) {
+  if (!Allocatable(shape)) return nullptr;
   return FreeImage_AllocateT(static_cast<FREE_IMAGE_TYPE>(shape.type),
                              static_cast<int>(shape.width), static_cast<int>(shape.height),
                              static_cast<int>(shape.bpp), shape.red, shape.green, shape.blue);
@@ -196,6 +272,13 @@ bool GetReply(Reader& in, Verdict& verdict) {
 }
 
 FIBITMAP* GetBitmap(Reader& in, const PixelSource& outOfLine, FIBITMAP* room) {
+  return ReadBitmap(in, outOfLine, room, nullptr);
+}
+
+namespace {
+
+FIBITMAP* ReadBitmap(Reader& in, const PixelSource& outOfLine, FIBITMAP* room,
+                     FIBITMAP* thumbnailOf) {
   Bitmap given(room);
   Shape shape;
   uint32_t pitch = 0, dpmX = 0, dpmY = 0;
@@ -205,6 +288,8 @@ FIBITMAP* GetBitmap(Reader& in, const PixelSource& outOfLine, FIBITMAP* room) {
     if (!in.Get(*field)) return nullptr;
   }
   const uint32_t height = shape.height;
+  // The sender sends only thumbnails that fit: bytes that say otherwise are malformed.
+  if (thumbnailOf && PixelBytes(shape) > PixelBytes(ShapeOf(thumbnailOf))) return nullptr;
   // Room made for another shape goes with given.
   const bool fits = given && SameShape(ShapeOf(given.get()), shape);
   Bitmap bitmap(fits ? given.release() : Allocate(shape));
@@ -245,8 +330,9 @@ FIBITMAP* GetBitmap(Reader& in, const PixelSource& outOfLine, FIBITMAP* room) {
 
   uint8_t hasThumbnail = 0;
   if (!in.Get(hasThumbnail)) return nullptr;
+  if (hasThumbnail && thumbnailOf) return nullptr;
   if (hasThumbnail) {
-    Bitmap thumbnail(GetBitmap(in, outOfLine));
+    Bitmap thumbnail(ReadBitmap(in, outOfLine, nullptr, bitmap.get()));
     if (!thumbnail) return nullptr;
     FreeImage_SetThumbnail(bitmap.get(), thumbnail.get());
   }
@@ -266,5 +352,7 @@ FIBITMAP* GetBitmap(Reader& in, const PixelSource& outOfLine, FIBITMAP* room) {
   }
   return bitmap.release();
 }
+
+}  // namespace
 
 }  // namespace files::wire

@@ -11,7 +11,8 @@
 // The bytes in which the decoder process hands a bitmap to the program:
 // everything FreeImage_Load attaches to a bitmap (type, size, masks, palette,
 // transparency, background, resolution, ICC profile, every metadata tag, the
-// thumbnail) and, inline or apart, its pixels. Plain functions; any thread.
+// thumbnail when it is no larger than the picture) and, inline or apart, its
+// pixels. Plain functions; any thread.
 namespace files::wire {
 
 // How the decoder ended, as its reply says.

@@ -82,7 +82,7 @@ void CMainFrame::OnResize() {
   const ResizeRequest request{m_source,       scale,          m_resultWidth,
                               m_resultHeight, m_cropToBudget, m_pixelBudget};
   const std::shared_ptr<platform::CJob> job = StartWorker([this, request](platform::CJob& worker) {
-    ResizeWorker(worker, request, this, m_imageLock, m_result);
+    ResizeWorker(worker, request, this, m_imageLock, m_result, &m_metadataNotice);
   });
   if (!job) return;
 
@@ -158,6 +158,7 @@ void CMainFrame::OnResizeDone(uintptr_t wParam, intptr_t lParam,
   }
   if (isMinimized()) RestoreFrame();
   for (int id : {ids::SyncScroll, ids::SyncZoom, ids::FileSaveResizedAs}) UIEnable(id, true);
+  ShowMetadataNotice();
   m_rightView->SetImage(m_result);
   if (m_result) ActivateView(1);
   m_rightView->SetZoom(1.0);

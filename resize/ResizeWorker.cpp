@@ -150,19 +150,19 @@ Outcome Enlarge(platform::CJob& job, const ResizeRequest& request, QObject* fram
 }
 
 // The result carries the source's profile and metadata, sized for itself.
-void CarrySourceMetadata(const ResizeRequest& request, FIBITMAP* made) {
+std::string CarrySourceMetadata(const ResizeRequest& request, FIBITMAP* made) {
   const resize::Region region = resize::SourceRegion(
       FreeImage_GetWidth(request.source), FreeImage_GetHeight(request.source),
       {request.width, request.height}, request.cropToBudget, request.pixelBudget);
-  if (region.Width() <= 0 || region.Height() <= 0) return;
-  files::CarryMetadata(request.source, made, double(request.width) / double(region.Width()),
-                       double(request.height) / double(region.Height()));
+  if (region.Width() <= 0 || region.Height() <= 0) return {};
+  return files::CarryMetadata(request.source, made, double(request.width) / double(region.Width()),
+                              double(request.height) / double(region.Height()));
 }
 
 }  // namespace
 
 void ResizeWorker(platform::CJob& job, const ResizeRequest& request, QObject* frame,
-                  std::mutex& imageLock, FIBITMAP*& result) {
+                  std::mutex& imageLock, FIBITMAP*& result, std::string* notice) {
   std::unique_lock lock(imageLock);
   // A job abandoned while it waited for the lock has nothing left to do.
   if (job.IsAbandoned()) return;
@@ -170,8 +170,12 @@ void ResizeWorker(platform::CJob& job, const ResizeRequest& request, QObject* fr
   FIBITMAP* made = nullptr;
   const Outcome outcome =
       request.scale < 1.0 ? Reduce(job, request, frame, made) : Enlarge(job, request, frame, made);
-  if (made && outcome == Outcome::Made) CarrySourceMetadata(request, made);
-  if (made && (outcome == Outcome::Abandoned || !job.Commit([&] { result = made; }))) {
+  std::string leftOut;
+  if (made && outcome == Outcome::Made) leftOut = CarrySourceMetadata(request, made);
+  if (made && (outcome == Outcome::Abandoned || !job.Commit([&] {
+        result = made;
+        if (notice) *notice = leftOut;
+      }))) {
     FreeImage_Unload(made);
     made = nullptr;
   }

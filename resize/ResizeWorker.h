@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <mutex>
+#include <string>
 
 class QObject;
 namespace platform {
@@ -26,5 +27,7 @@ struct ResizeRequest {
 // WM_RESIZE_DONE after leaving the lock; shows its failures on the UI thread.
 // It writes result only through the job's Commit, and a job that was
 // abandoned frees whatever it made, ends without a message and posts nothing.
+// With the result, notice receives the status bar's word on metadata too
+// large to carry (empty when all was carried).
 void ResizeWorker(platform::CJob& job, const ResizeRequest& request, QObject* frame,
-                  std::mutex& imageLock, FIBITMAP*& result);
+                  std::mutex& imageLock, FIBITMAP*& result, std::string* notice = nullptr);

@@ -22,9 +22,12 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "files/ImageWire.h"
+#include "files/Orientation.h"
 #include "files/decoder/DecodeRules.h"
+#include "files/decoder/TiffFirstDirectory.h"
 
 namespace {
 
@@ -95,6 +98,8 @@ struct Watch {
   std::FILE* stream = nullptr;
   bool shortRead = false;
   bool dataEnded = false;
+  std::optional<decoder::TiffProfile> hiddenProfile;  // read here, not by FreeImage
+  unsigned tiffOrientation = 1;
 };
 Watch g_watch;
 
@@ -103,8 +108,11 @@ void DLL_CALLCONV OnMessage(FREE_IMAGE_FORMAT, const char* message) {
 }
 
 unsigned DLL_CALLCONV ReadProc(void* buffer, unsigned size, unsigned count, fi_handle) {
+  const long offset = g_watch.hiddenProfile ? std::ftell(g_watch.stream) : 0;
   const size_t got = std::fread(buffer, size, count, g_watch.stream);
   if (got < count) g_watch.shortRead = true;
+  if (g_watch.hiddenProfile && offset >= 0)
+    decoder::HideProfile(*g_watch.hiddenProfile, uint64_t(offset), buffer, got * size);
   return static_cast<unsigned>(got);
 }
 
@@ -136,6 +144,29 @@ std::string Head() {
   return head;
 }
 
+bool ReadAt(uint64_t offset, void* to, size_t count) {
+  auto* bytes = static_cast<char*>(to);
+  while (count > 0) {
+    const ssize_t got = ::pread(kImageFd, bytes, count, off_t(offset));
+    if (got <= 0) return false;
+    bytes += got;
+    offset += uint64_t(got);
+    count -= size_t(got);
+  }
+  return true;
+}
+
+// Gives bitmap the profile hidden from FreeImage, keeping the flags the
+// reader set (CMYK).
+void PutHiddenProfile(FIBITMAP* bitmap) {
+  if (!g_watch.hiddenProfile) return;
+  std::string profile(g_watch.hiddenProfile->size, '\0');
+  if (!ReadAt(g_watch.hiddenProfile->dataAt, profile.data(), profile.size())) return;
+  const WORD flags = FreeImage_GetICCProfile(bitmap)->flags;
+  FreeImage_CreateICCProfile(bitmap, profile.data(), static_cast<long>(profile.size()));
+  FreeImage_GetICCProfile(bitmap)->flags = flags;
+}
+
 void TestFault(std::string_view fault) {
   if (fault == "crash") std::raise(SIGSEGV);
   if (fault == "hang") {
@@ -160,6 +191,16 @@ bool PutPixels(const void* bits, uint64_t bytes, uint64_t& offset) {
 }
 
 bool g_shapeSent = false;
+
+// The shape the bitmap will have once turned upright, so that the room the
+// program makes for it fits.
+files::wire::Shape UprightShape(FIBITMAP* header) {
+  files::wire::Shape shape = files::wire::ShapeOf(header);
+  const unsigned orientation =
+      g_watch.tiffOrientation != 1 ? g_watch.tiffOrientation : files::ExifOrientation(header);
+  if (orientation >= 5) std::swap(shape.width, shape.height);
+  return shape;
+}
 
 // Opens the reply with the bitmap's shape, or with word that it is unknown.
 void SendShape(const std::optional<files::wire::Shape>& shape) {
@@ -228,6 +269,11 @@ int main(int argc, char** argv) {
         const ssize_t got = ::pread(kImageFd, to, count, off_t(offset));
         return got > 0 ? size_t(got) : size_t{0};
       });
+  if (fif == FIF_TIFF) {
+    const decoder::TiffFirstDirectory first = decoder::ReadFirstDirectory(ReadAt, fileBytes);
+    g_watch.hiddenProfile = first.freedProfile;
+    g_watch.tiffOrientation = first.orientation;
+  }
   // Sizes before pixels: FreeImage allocates and clears the whole bitmap
   // before it reads a pixel. Where its decoder cannot tell the size without
   // the pixels, the size the layout declares stands in.
@@ -235,7 +281,7 @@ int main(int argc, char** argv) {
     FIBITMAP* header = FreeImage_LoadFromHandle(fif, &io, &g_watch, FIF_LOAD_NOPIXELS);
     if (!header) Refuse(Status::ReadFailed);
     const decoder::PictureSize size = decoder::SizeOf(header);
-    const files::wire::Shape shape = files::wire::ShapeOf(header);
+    const files::wire::Shape shape = UprightShape(header);
     FreeImage_Unload(header);
     const decoder::SizeVerdict verdict =
         decoder::JudgeDeclaredSize(fif, size, fileBytes, options.memory, head, layout);
@@ -260,10 +306,14 @@ int main(int argc, char** argv) {
   g_watch.dataEnded = false;
   FIBITMAP* bitmap = FreeImage_LoadFromHandle(fif, &io, &g_watch, 0);
   if (!bitmap) Refuse(Status::ReadFailed);
+  PutHiddenProfile(bitmap);
   // Formats whose size could not be told up front are judged once loaded.
   const decoder::PictureSize loaded = decoder::SizeOf(bitmap);
   RefuseUnfitSize(decoder::JudgeDeclaredSize(fif, loaded, fileBytes, options.memory, head, layout),
                   loaded);
+  // Shown, enlarged and saved as the camera was held.
+  if (g_watch.tiffOrientation != 1) files::SetExifOrientation(bitmap, g_watch.tiffOrientation);
+  bitmap = files::TurnUpright(bitmap);
   // The file may have shrunk while it was read.
   const uint64_t bytesLeft = std::min(fileBytes, FileBytes());
   files::wire::Verdict verdict;

@@ -129,6 +129,33 @@ INSTANTIATE_TEST_SUITE_P(
                     WrittenCase{"PngKept", "p.png", 4, "p.png", FIF_PNG}),
     [](const testing::TestParamInfo<WrittenCase>& info) { return info.param.label; });
 
+// A profile that PNG cannot take (its length disagrees with its header)
+// costs only itself: the picture is saved, reopens, and the status bar says
+// what was left out. JPEG keeps the profile as it stands.
+TEST_F(SaveFrameTest, ProfilePngCannotTakeIsLeftOutWithAWord) {
+  std::vector<uint8_t> profile = testimages::IccProfile();
+  profile[3] = 200;  // declares 200 bytes, holds 164
+  FreeImage_CreateICCProfile(m_frame->m_result, profile.data(), long(profile.size()));
+  Save(m_dir.File("p.png"), 4);
+  EXPECT_EQ(m_prompts.Count(PromptRecord::Message), 0);
+  EXPECT_TRUE(m_frame->m_resultSaved);
+  EXPECT_EQ(m_frame->m_readyLabel->text(),
+            "The colour profile was left out of the file: PNG cannot hold this profile.");
+  FIBITMAP* reread = FreeImage_Load(FIF_PNG, m_dir.File("p.png").c_str(), 0);
+  ASSERT_NE(reread, nullptr);
+  EXPECT_TRUE(testimages::SamePixels(m_frame->m_result, reread));
+  EXPECT_EQ(FreeImage_GetICCProfile(reread)->size, 0);
+  FreeImage_Unload(reread);
+
+  m_frame->m_readyLabel->setText("Ready");
+  Save(m_dir.File("p.jpg"), 1);
+  EXPECT_EQ(m_frame->m_readyLabel->text(), "Ready");
+  FIBITMAP* jpeg = FreeImage_Load(FIF_JPEG, m_dir.File("p.jpg").c_str(), 0);
+  ASSERT_NE(jpeg, nullptr);
+  EXPECT_EQ(FreeImage_GetICCProfile(jpeg)->size, long(profile.size()));
+  FreeImage_Unload(jpeg);
+}
+
 TEST_F(SaveFrameTest, AppendedNameOfAnExistingFileIsAskedAbout) {
   std::string existing = m_dir.File("out.jpg");
   testimages::WriteAll(existing, "keep me");

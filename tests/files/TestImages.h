@@ -2,7 +2,9 @@
 
 #include <FreeImage.h>
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 // Images and folders that the file tests make for themselves.
 namespace testimages {
@@ -69,6 +71,10 @@ std::string TargaRleWithoutFooter();
 
 // Same size, type and bits, and the same bytes in every row.
 bool SamePixels(FIBITMAP* a, FIBITMAP* b);
+
+// A display profile as small as PNG readers accept: the header, one
+// copyright tag, and a profile id that tells this one from any other.
+std::vector<uint8_t> IccProfile();
 
 // Sets a tag of size bytes under key in model, as FreeImage's readers do.
 void SetTag(FIBITMAP* bitmap, FREE_IMAGE_MDMODEL model, const char* key, FREE_IMAGE_MDTYPE type,

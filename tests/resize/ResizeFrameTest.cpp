@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QElapsedTimer>
+#include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -159,6 +160,46 @@ TEST_F(ResizeFrameTest, StateRightAfterASuccessfulJob) {
   EXPECT_FALSE(frame.m_resultSaved);
   EXPECT_EQ(frame.windowTitle(), "Magnova");
   EXPECT_FALSE(frame.m_progressDlg->IsWindow());
+}
+
+// XMP is the source's text, hostile or not: a packet of 40,000 digits is
+// sized anew for the result, and one larger than is carried stays behind
+// with a word in the status bar. The job ends either way.
+TEST_F(ResizeFrameTest, HostileXmpIsCarriedOrLeftOutWithAWord) {
+  const struct {
+    std::string xmp;
+    const char* kept;  // in the result's XMP; null when none is carried
+  } cases[] = {
+      {"<d exif:PixelXDimension=\"" + std::string(40000, '9') + "\"/>",
+       "<d exif:PixelXDimension=\"80\"/>"},
+      {std::string((size_t{5} << 20), 'x'), nullptr},
+  };
+  for (const auto& c : cases) {
+    FIBITMAP* source = MakePicture(40, 30);
+    FITAG* tag = FreeImage_CreateTag();
+    FreeImage_SetTagKey(tag, "XMLPacket");
+    FreeImage_SetTagType(tag, FIDT_ASCII);
+    FreeImage_SetTagCount(tag, DWORD(c.xmp.size() + 1));
+    FreeImage_SetTagLength(tag, DWORD(c.xmp.size() + 1));
+    FreeImage_SetTagValue(tag, c.xmp.c_str());
+    FreeImage_SetMetadata(FIMD_XMP, source, "XMLPacket", tag);
+    FreeImage_DeleteTag(tag);
+    Load(source);
+    frame.m_readyLabel->setText("Ready");
+    Resize("200%");
+    ASSERT_NE(frame.m_result, nullptr);
+    FITAG* carried = nullptr;
+    FreeImage_GetMetadata(FIMD_XMP, frame.m_result, "XMLPacket", &carried);
+    if (c.kept) {
+      ASSERT_NE(carried, nullptr);
+      EXPECT_STREQ(static_cast<const char*>(FreeImage_GetTagValue(carried)), c.kept);
+      EXPECT_EQ(frame.m_readyLabel->text(), "Ready");
+    } else {
+      EXPECT_EQ(carried, nullptr);
+      EXPECT_EQ(frame.m_readyLabel->text(),
+                "The XMP metadata (over 4 MB) was left out of the result.");
+    }
+  }
 }
 
 // No thread to be had: an "Error" box, and Resize, Open and Save leave the
