@@ -148,12 +148,11 @@ int Wire(const uint8_t* data, size_t size) {
   const std::string_view bytes(reinterpret_cast<const char*>(data), size);
   files::wire::Reader in(bytes);
   std::optional<files::wire::Shape> shape;
-  files::wire::Status status{};
-  bool incomplete = false;
-  if (!files::wire::GetShape(in, shape) || !files::wire::GetReply(in, status, incomplete)) return 0;
+  files::wire::Verdict verdict;
+  if (!files::wire::GetShape(in, shape) || !files::wire::GetReply(in, verdict)) return 0;
   // The decoder declares only pictures that fit in memory: a fuzzer's
   // picture stays small (type, then width, height and bits per pixel).
-  constexpr size_t kShapeAt = files::wire::kShapeRecordBytes + 10;
+  constexpr size_t kShapeAt = files::wire::kShapeRecordBytes + 18;
   uint32_t declared[4] = {};
   if (size < kShapeAt + sizeof declared) return 0;
   std::memcpy(declared, data + kShapeAt, sizeof declared);
