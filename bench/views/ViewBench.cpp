@@ -158,7 +158,7 @@ bool ReducedCopies() {
 void Settle(CEnlargerView& view) {
   QElapsedTimer waited;
   waited.start();
-  while (!view.ReducedCopyReady() && waited.elapsed() < 20000) {
+  while (!view.DisplayReady() && waited.elapsed() < 20000) {
     QApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
   }
 }

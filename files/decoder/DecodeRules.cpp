@@ -4,6 +4,8 @@
 #include <cctype>
 #include <string>
 
+#include "views/DisplayMemory.h"
+
 namespace decoder {
 
 namespace {
@@ -66,11 +68,16 @@ uint64_t PixelBytes(FIBITMAP* bitmap) {
 
 }  // namespace
 
-bool FitsInMemory(FIBITMAP* bitmap, uint64_t memoryAvailable) {
+uint64_t MemoryToOpen(FIBITMAP* bitmap) {
   // Width and height are below 2^32 each, a pitch below 2^36: no sum wraps.
-  const uint64_t copies =
-      2 * 4 * uint64_t{FreeImage_GetWidth(bitmap)} * FreeImage_GetHeight(bitmap);
-  return PixelBytes(bitmap) + copies <= memoryAvailable;
+  const uint64_t pixels = PixelBytes(bitmap);
+  const uint64_t handedOver = 3 * pixels;
+  const uint64_t shown = pixels + views::ReducedCopiesBytes(bitmap);
+  return std::max(handedOver, shown);
+}
+
+bool FitsInMemory(FIBITMAP* bitmap, uint64_t memoryAvailable) {
+  return MemoryToOpen(bitmap) <= memoryAvailable;
 }
 
 bool DeclaredSizeFits(FREE_IMAGE_FORMAT fif, FIBITMAP* header, uint64_t fileBytes,

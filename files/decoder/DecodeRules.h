@@ -9,9 +9,15 @@
 // decoder ran out of data. Plain functions of the decoder process.
 namespace decoder {
 
-// The pixels of bitmap (loaded, or loaded without pixels), with the two
-// 32-bit copies the program makes of a source (the view's and the
-// enlargement's), fit in memoryAvailable bytes.
+// The most memory that opening and showing bitmap (loaded, or loaded without
+// pixels) takes at once: while it is handed over, the decoder's bitmap, its
+// pixels on their way to the program, and the program's own bitmap; once it
+// is shown, the program's bitmap and the view's reduced copies. An
+// enlargement's 32-bit copy of it is the resize's own, counted when one
+// starts.
+uint64_t MemoryToOpen(FIBITMAP* bitmap);
+
+// MemoryToOpen(bitmap) fits in memoryAvailable bytes.
 bool FitsInMemory(FIBITMAP* bitmap, uint64_t memoryAvailable);
 
 // The declared size of header (a bitmap loaded without pixels) fits in memory
