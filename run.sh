@@ -1,8 +1,7 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds a release build and starts Magnova.
+# Installs what is missing, builds Magnova as a user runs it and starts it.
 set -euo pipefail
 cd "$(dirname "$0")"
 scripts/install-deps.sh scripts/deps.txt
-cmake -S . -B build/release -DCMAKE_BUILD_TYPE=Release -DMAGNOVA_BUILD_BENCH=OFF
-cmake --build build/release -j"$(nproc)"
-exec build/release/bin/magnova
+scripts/build-user.sh build/user
+exec build/user/bin/magnova

@@ -97,6 +97,7 @@ intptr_t CMainFrame::OnFrameMessage(unsigned message, uintptr_t wParam, intptr_t
 
 void CMainFrame::OnCommand(int id) {
   if (m_commandObserver) m_commandObserver(id);
+  EndLoadFailureWord();
   switch (id) {
     case ids::FileExit:
       // Exit is a close request like any other, prompt included.

@@ -13,6 +13,7 @@
 #include <optional>
 #include <string>
 
+#include "files/DecoderProcess.h"
 #include "platform/CMessageLoopHooks.h"
 #include "platform/CUpdateUI.h"
 
@@ -110,6 +111,11 @@ class CMainFrame : public QMainWindow,
   // A picture dropped on the window: the unsaved-result question, then OpenFile.
   void OnFileDropped(const std::string& path);
   static void PumpMessages();
+  // The status bar's word on the last load: why it gave no picture, or that
+  // its file was incomplete.
+  void ShowLoadStatus();
+  // The word on a failed load lasts until the next command.
+  void EndLoadFailureWord();
   // Worker bodies of loading and saving; they run on the job's thread.
   void LoadWorker(platform::CJob& job);
   void SaveWorker(platform::CJob& job);
@@ -188,6 +194,9 @@ class CMainFrame : public QMainWindow,
   double m_savedRightZoom = 1.0;
   FIBITMAP* m_source = nullptr;
   bool m_sourceIncomplete = false;  // its file ended early: part of it is blank
+  // Why the last load gave no picture; the declared size when too large.
+  files::LoadFailure m_loadFailure = files::LoadFailure::None;
+  uint32_t m_loadFailureWidth = 0, m_loadFailureHeight = 0;
   // Handed to the decoder process as its fault to play; tests only.
   std::string m_decoderTestFault;
   FIBITMAP* m_result = nullptr;

@@ -2,6 +2,7 @@
 
 #include "app/CMainFrame.h"
 #include "platform/CMessageLoopHooks.h"
+#include "platform/TerminationSignals.h"
 #include "res/CommandIds.h"
 #include "res/Resources.h"
 
@@ -16,6 +17,8 @@ int main(int, char** argv) {
   QApplication::setWindowIcon(res::AppIcon(ids::IconApp));
   CMainFrame frame;
   frame.show();
+  // A termination signal is a close request like any other, prompt included.
+  platform::RouteTerminationSignals([&frame] { frame.close(); });
   platform::RunMessageLoop();
   return 0;
 }

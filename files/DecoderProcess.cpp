@@ -56,14 +56,32 @@ class Fd {
 // Only a regular file holds an image. The type is checked before opening, so
 // that a named pipe or a device is never opened, and again on the open
 // descriptor, in case the name changed hands in between; O_NONBLOCK keeps
-// even that open from waiting.
-bool OpenRegularFile(const std::string& path, Fd& file) {
+// even that open from waiting. Says why when it cannot be opened.
+LoadFailure OpenRegularFile(const std::string& path, Fd& file) {
+  const auto failureOf = [](int error) {
+    switch (error) {
+      case ENOENT:
+      case ENOTDIR:
+      case ENAMETOOLONG:
+        return LoadFailure::Missing;
+      case EACCES:
+      case EPERM:
+        return LoadFailure::NoPermission;
+      case EIO:
+        return LoadFailure::Damaged;
+      default:
+        return LoadFailure::NotAPicture;
+    }
+  };
   struct stat named {};
-  if (::stat(path.c_str(), &named) != 0 || !S_ISREG(named.st_mode)) return false;
+  if (::stat(path.c_str(), &named) != 0) return failureOf(errno);
+  if (!S_ISREG(named.st_mode)) return LoadFailure::NotAPicture;
   file.Reset(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+  if (!file.Valid()) return failureOf(errno);
   struct stat opened {};
-  return file.Valid() && ::fstat(file.Get(), &opened) == 0 && S_ISREG(opened.st_mode) &&
-         opened.st_dev == named.st_dev && opened.st_ino == named.st_ino;
+  const bool same = ::fstat(file.Get(), &opened) == 0 && S_ISREG(opened.st_mode) &&
+                    opened.st_dev == named.st_dev && opened.st_ino == named.st_ino;
+  return same ? LoadFailure::None : LoadFailure::NotAPicture;
 }
 
 // Moves fd above the standard descriptors, so that placing the child's
@@ -166,12 +184,15 @@ class Room {
   FIBITMAP* m_bitmap = nullptr;
 };
 
-// Waits for the child to end, collecting its reply. False when it had to be
-// killed: the caller stopped wanting it, it ran past its bound, or its
-// reply outgrew any description. status is waitpid's.
-bool Collect(Child& child, int stopFd, std::string& reply, int& status, Room& room) {
+enum class Ending { Finished, Stopped, Killed };
+
+// Waits for the child to end, collecting its reply. It is killed when the
+// caller stops wanting it (Stopped), or when it runs past its bound or its
+// reply outgrows any description (Killed). status is waitpid's.
+Ending Collect(Child& child, int stopFd, std::string& reply, int& status, Room& room) {
   const auto deadline = std::chrono::steady_clock::now() + kTimeBound;
   bool finished = false;
+  bool stopped = false;
   bool replyOpen = true;
   bool shapeSeen = false;
   while (!finished) {
@@ -184,7 +205,10 @@ bool Collect(Child& child, int stopFd, std::string& reply, int& status, Room& ro
     const int ready = ::poll(fds, 3, static_cast<int>(std::min<int64_t>(left.count(), INT_MAX)));
     if (ready < 0 && errno != EINTR) break;
     if (ready <= 0) continue;
-    if (fds[2].revents) break;
+    if (fds[2].revents) {
+      stopped = true;
+      break;
+    }
     if (fds[0].revents) {
       char buffer[65536];
       const ssize_t got = ::read(child.reply.Get(), buffer, sizeof buffer);
@@ -205,7 +229,7 @@ bool Collect(Child& child, int stopFd, std::string& reply, int& status, Room& ro
   }
   if (!finished) ::kill(child.pid, SIGKILL);
   status = child.Reap();
-  return finished;
+  return finished ? Ending::Finished : stopped ? Ending::Stopped : Ending::Killed;
 }
 
 bool ReadAt(int fd, char* to, uint64_t size, uint64_t offset) {
@@ -244,42 +268,76 @@ bool PlacePixels(int pixels, void* to, uint64_t size, uint64_t offset) {
          ReadAt(pixels, bytes + head + body, size - head - body, offset + head + body);
 }
 
-DecodeOutcome Decode(const DecodeRequest& request) {
+// The outcome of a load that gave no picture.
+DecodeOutcome Failed(LoadCode code, LoadFailure failure, uint32_t width = 0, uint32_t height = 0) {
   DecodeOutcome outcome;
+  outcome.code = code;
+  outcome.failure = failure;
+  outcome.width = width;
+  outcome.height = height;
+  return outcome;
+}
+
+DecodeOutcome Decode(const DecodeRequest& request) {
   Fd image;
-  if (!OpenRegularFile(request.path, image)) return outcome;
+  if (const LoadFailure failure = OpenRegularFile(request.path, image);
+      failure != LoadFailure::None) {
+    return Failed(kNotRecognised, failure);
+  }
   Fd pixels(::memfd_create("magnova-pixels", MFD_CLOEXEC));
   Child child;
-  if (!pixels.Valid() || !Spawn(request, image, pixels, child)) return outcome;
+  if (!pixels.Valid() || !Spawn(request, image, pixels, child))
+    return Failed(kNotRecognised, LoadFailure::NoDecoder);
   image.Reset();
 
   std::string reply;
   int status = 0;
   Room room;
-  if (!Collect(child, request.stopFd, reply, status, room)) return outcome;
+  const Ending ending = Collect(child, request.stopFd, reply, status, room);
+  if (ending != Ending::Finished) {
+    return Failed(kNotRecognised,
+                  ending == Ending::Stopped ? LoadFailure::Aborted : LoadFailure::Damaged);
+  }
   // A decoder that crashed or was killed by its limits recognised nothing,
-  // whatever it said before.
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return outcome;
+  // whatever it said before: it failed on what it read.
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+    return Failed(kNotRecognised, LoadFailure::Damaged);
 
   wire::Reader in(reply);
-  wire::Status said = wire::Status::NotRecognised;
+  wire::Verdict said;
   std::optional<wire::Shape> shape;
-  if (!wire::GetShape(in, shape) || !wire::GetReply(in, said, outcome.incomplete)) return outcome;
-  if (said == wire::Status::NotRecognised) return outcome;
-  outcome.code = kReadFailed;
-  if (said != wire::Status::Loaded) return outcome;
+  if (!wire::GetShape(in, shape) || !wire::GetReply(in, said))
+    return Failed(kNotRecognised, LoadFailure::Damaged);
+  switch (said.status) {
+    case wire::Status::NotRecognised:
+      return Failed(kNotRecognised, LoadFailure::NotAPicture);
+    case wire::Status::ReadFailed:
+      return Failed(kReadFailed, LoadFailure::Damaged);
+    case wire::Status::TooLarge:
+      return Failed(kReadFailed, LoadFailure::TooLarge, said.width, said.height);
+    case wire::Status::Loaded:
+      break;
+  }
   const int pixelFd = pixels.Get();
-  outcome.bitmap = wire::GetBitmap(
+  FIBITMAP* bitmap = wire::GetBitmap(
       in,
       [pixelFd](void* to, uint64_t size, uint64_t offset) {
         return PlacePixels(pixelFd, to, size, offset);
       },
       room.Take());
-  if (outcome.bitmap && !in.AtEnd()) {
-    FreeImage_Unload(outcome.bitmap);
-    outcome.bitmap = nullptr;
+  if (bitmap && !in.AtEnd()) {
+    FreeImage_Unload(bitmap);
+    return Failed(kReadFailed, LoadFailure::Damaged);
   }
-  if (outcome.bitmap) outcome.code = kLoaded;
+  // A sound reply that cannot be rebuilt here: memory ran short.
+  if (!bitmap) {
+    return Failed(kReadFailed, LoadFailure::TooLarge, shape ? shape->width : 0,
+                  shape ? shape->height : 0);
+  }
+  DecodeOutcome outcome;
+  outcome.bitmap = bitmap;
+  outcome.code = kLoaded;
+  outcome.incomplete = said.incomplete;
   return outcome;
 }
 
@@ -290,7 +348,7 @@ DecodeOutcome DecodeImageFile(const DecodeRequest& request) {
     return Decode(request);
   } catch (...) {
     // Memory for the reply ran out: nothing was made.
-    return {};
+    return Failed(kNotRecognised, LoadFailure::TooLarge);
   }
 }
 

@@ -8,6 +8,7 @@
 
 #include "app/CMainFrame.h"
 #include "files/DecoderProcess.h"
+#include "files/SaveNames.h"
 #include "frame/CMyPaneContainer.h"
 #include "platform/CJob.h"
 #include "platform/FrameMessages.h"
@@ -20,8 +21,41 @@
 
 namespace {
 
-// The status bar's word on a picture whose file ended early.
-constexpr char kIncompleteText[] = "The file is incomplete: part of the picture is missing.";
+// The status bar's word on a load: why it gave no picture (name is the
+// file's), or that its file ended early. Empty when there is nothing to say.
+QString LoadStatusText(files::LoadFailure failure, bool incomplete, const QString& name,
+                       uint32_t width, uint32_t height) {
+  using files::LoadFailure;
+  switch (failure) {
+    case LoadFailure::None:
+      return incomplete ? QStringLiteral("The file is incomplete: part of the picture is missing.")
+                        : QString();
+    case LoadFailure::Missing:
+      return QStringLiteral("Cannot open %1: the file does not exist.").arg(name);
+    case LoadFailure::NoPermission:
+      return QStringLiteral("Cannot open %1: no permission to read it.").arg(name);
+    case LoadFailure::NotAPicture:
+      return QStringLiteral("Cannot open %1: it is not a picture Magnova can read.").arg(name);
+    case LoadFailure::TooLarge:
+      if (width == 0 || height == 0)
+        return QStringLiteral("Cannot open %1: the picture is too large for the memory available.")
+            .arg(name);
+      return QStringLiteral(
+                 "Cannot open %1: the picture, %2 \u00d7 %3, is too large for the memory "
+                 "available.")
+          .arg(name)
+          .arg(width)
+          .arg(height);
+    case LoadFailure::Damaged:
+      return QStringLiteral("Cannot open %1: the file is damaged; the decoder failed on it.")
+          .arg(name);
+    case LoadFailure::Aborted:
+      return QStringLiteral("Opening %1 was aborted.").arg(name);
+    case LoadFailure::NoDecoder:
+      return QStringLiteral("Cannot open %1: Magnova's decoder could not be started.").arg(name);
+  }
+  return QString();
+}
 
 // The memory figure when /proc/meminfo tells none.
 uint64_t PhysicalMemoryBytes() {
@@ -31,6 +65,19 @@ uint64_t PhysicalMemoryBytes() {
 }  // namespace
 
 void CMainFrame::PumpMessages() { QCoreApplication::processEvents(); }
+
+void CMainFrame::ShowLoadStatus() {
+  const QString text = LoadStatusText(m_loadFailure, m_source && m_sourceIncomplete,
+                                      platform::PathText(files::FileNamePart(m_sourcePath)),
+                                      m_loadFailureWidth, m_loadFailureHeight);
+  m_readyLabel->setText(text.isEmpty() ? res::LoadString(ids::StrReady) : text);
+}
+
+void CMainFrame::EndLoadFailureWord() {
+  if (m_loadFailure == files::LoadFailure::None) return;
+  m_loadFailure = files::LoadFailure::None;
+  ShowLoadStatus();
+}
 
 void CMainFrame::OnFileOpen() {
   if (!SettleUnsavedResult()) return;
@@ -48,6 +95,8 @@ void CMainFrame::OpenFile(const std::string& path) {
   const std::shared_ptr<platform::CJob> job = StartWaitJob(&CMainFrame::LoadWorker);
   if (!job) return;
   m_sourcePath = path;
+  m_sourceIncomplete = false;
+  m_loadFailure = files::LoadFailure::None;
   m_readyLabel->setText(res::LoadString(ids::StrReady));
 
   // With nothing loaded the UI is still in its start-up state.
@@ -94,6 +143,9 @@ void CMainFrame::LoadWorker(platform::CJob& job) {
     if (!job.Commit([&] {
           m_source = outcome.bitmap;
           m_sourceIncomplete = outcome.incomplete;
+          m_loadFailure = outcome.failure;
+          m_loadFailureWidth = outcome.width;
+          m_loadFailureHeight = outcome.height;
         }) &&
         outcome.bitmap) {
       FreeImage_Unload(outcome.bitmap);
@@ -115,6 +167,8 @@ void CMainFrame::OnLoadDone(uintptr_t wParam, intptr_t lParam,
     m_source = nullptr;
   }
   UpdateImageInfo();
+  if (outcome == WaitOutcome::Aborted) m_loadFailure = files::LoadFailure::Aborted;
+  ShowLoadStatus();
   if (outcome == WaitOutcome::Aborted || lParam == 0) {
     // The captions show the marks as they now stand.
     if (!m_source) m_leftPane->m_active = false;
@@ -123,7 +177,6 @@ void CMainFrame::OnLoadDone(uintptr_t wParam, intptr_t lParam,
     return;
   }
 
-  if (m_source && m_sourceIncomplete) m_readyLabel->setText(QString::fromUtf8(kIncompleteText));
   m_leftView->SetImage(m_source);
   m_leftView->m_scrollOffset = QPoint(0, 0);
   m_leftView->UpdateScrollSize(true);

@@ -9,7 +9,7 @@ namespace files::wire {
 namespace {
 
 constexpr uint32_t kMagic = 0x564e474d;  // "MGNV"
-constexpr uint32_t kVersion = 1;
+constexpr uint32_t kVersion = 2;
 constexpr FREE_IMAGE_MDMODEL kModels[] = {
     FIMD_COMMENTS,       FIMD_EXIF_MAIN,    FIMD_EXIF_EXIF, FIMD_EXIF_GPS,
     FIMD_EXIF_MAKERNOTE, FIMD_EXIF_INTEROP, FIMD_IPTC,      FIMD_XMP,
@@ -158,11 +158,13 @@ bool GetShape(Reader& in, std::optional<Shape>& shape) {
   return true;
 }
 
-void PutReply(std::string& out, Status status, bool incomplete) {
+void PutReply(std::string& out, const Verdict& verdict) {
   Put(out, kMagic);
   Put(out, kVersion);
-  Put(out, static_cast<uint8_t>(status));
-  Put(out, static_cast<uint8_t>(incomplete ? 1 : 0));
+  Put(out, static_cast<uint8_t>(verdict.status));
+  Put(out, static_cast<uint8_t>(verdict.incomplete ? 1 : 0));
+  Put(out, verdict.width);
+  Put(out, verdict.height);
 }
 
 bool Reader::Get(void* to, size_t count) {
@@ -180,13 +182,16 @@ bool Reader::GetBytes(std::string& to) {
   return true;
 }
 
-bool GetReply(Reader& in, Status& status, bool& incomplete) {
+bool GetReply(Reader& in, Verdict& verdict) {
   uint32_t magic = 0, version = 0;
   uint8_t code = 0, cut = 0;
-  if (!in.Get(magic) || !in.Get(version) || !in.Get(code) || !in.Get(cut)) return false;
-  if (magic != kMagic || version != kVersion || code > uint8_t(Status::ReadFailed)) return false;
-  status = static_cast<Status>(code);
-  incomplete = cut != 0;
+  if (!in.Get(magic) || !in.Get(version) || !in.Get(code) || !in.Get(cut) ||
+      !in.Get(verdict.width) || !in.Get(verdict.height)) {
+    return false;
+  }
+  if (magic != kMagic || version != kVersion || code > uint8_t(Status::TooLarge)) return false;
+  verdict.status = static_cast<Status>(code);
+  verdict.incomplete = cut != 0;
   return true;
 }
 

@@ -15,7 +15,17 @@
 namespace files::wire {
 
 // How the decoder ended, as its reply says.
-enum class Status : uint8_t { NotRecognised = 0, Loaded = 1, ReadFailed = 2 };
+// TooLarge: the declared picture cannot fit in the memory available;
+// ReadFailed: the decoder failed, or the file cannot hold what it declares.
+enum class Status : uint8_t { NotRecognised = 0, Loaded = 1, ReadFailed = 2, TooLarge = 3 };
+
+// The reply's verdict: how the decoder ended, whether the file ran out of
+// data, and the declared size of a picture too large.
+struct Verdict {
+  Status status = Status::NotRecognised;
+  bool incomplete = false;
+  uint32_t width = 0, height = 0;
+};
 
 // What a bitmap is made of, sent ahead of the decoding when the header tells
 // it, so that the program can make room for the bitmap meanwhile.
@@ -36,7 +46,7 @@ void PutShape(std::string& out, const std::optional<Shape>& shape);
 // them apart.
 void PutBitmap(std::string& out, FIBITMAP* bitmap, std::optional<uint64_t> pixelOffset);
 
-void PutReply(std::string& out, Status status, bool incomplete);
+void PutReply(std::string& out, const Verdict& verdict);
 
 // A cursor over received bytes; every read is checked against the end.
 class Reader {
@@ -55,7 +65,7 @@ class Reader {
 };
 
 bool GetShape(Reader& in, std::optional<Shape>& shape);
-bool GetReply(Reader& in, Status& status, bool& incomplete);
+bool GetReply(Reader& in, Verdict& verdict);
 
 // Puts size bytes of the pixels sent apart, from offset on, at to; false when
 // they cannot be had.

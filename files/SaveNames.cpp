@@ -41,7 +41,11 @@ std::string BaseName(std::string_view path) {
 int PercentOfScale(double scale) { return static_cast<int>(std::lround(scale * 100.0)); }
 
 std::string ProposedSaveName(std::string_view sourcePath, double scale) {
-  const std::string tail = "_" + std::to_string(PercentOfScale(scale)) + "percents";
+  // Appended piece by piece: GCC 12 at -O3 warns of overlap inside
+  // operator+ on a temporary string, a false positive.
+  std::string tail = "_";
+  tail += std::to_string(PercentOfScale(scale));
+  tail += "percents";
   std::string base = BaseName(sourcePath);
   // Room for the longest extension the save appends (".jpg", ".bmp", ".tif", ".png").
   constexpr size_t kAppended = 4;

@@ -36,10 +36,9 @@ int ReducedBytesPerPixel(FIBITMAP* bitmap) {
   }
 }
 
-uint64_t ReducedCopiesBytes(FIBITMAP* bitmap) {
-  const uint64_t pixels = uint64_t{FreeImage_GetWidth(bitmap)} * FreeImage_GetHeight(bitmap);
+uint64_t ReducedCopiesBytes(uint64_t width, uint64_t height, int bytesPerPixel) {
   // Two copies of up to the whole picture, and one of a quarter of it.
-  return pixels * static_cast<uint64_t>(ReducedBytesPerPixel(bitmap)) * 9 / 4;
+  return width * height * static_cast<uint64_t>(bytesPerPixel) * 9 / 4;
 }
 
 }  // namespace views

@@ -13,10 +13,11 @@ namespace views {
 // kinds, 3 for colour, 4 for colour that may carry transparency.
 int ReducedBytesPerPixel(FIBITMAP* bitmap);
 
-// The most that a view's reduced copies of bitmap take at once: the copy
-// shown and the one being made for the next zoom, each up to just under the
-// picture's size, and the half-size copy that smaller zooms start from.
-// Everything else a view keeps is in proportion to the screen.
-uint64_t ReducedCopiesBytes(FIBITMAP* bitmap);
+// The most that a view's reduced copies of a width x height picture take at
+// once, with bytesPerPixel as ReducedBytesPerPixel says: the copy shown and
+// the one being made for the next zoom, each up to just under the picture's
+// size, and the half-size copy that smaller zooms start from. Everything
+// else a view keeps is in proportion to the screen.
+uint64_t ReducedCopiesBytes(uint64_t width, uint64_t height, int bytesPerPixel);
 
 }  // namespace views

@@ -13,6 +13,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -64,6 +66,17 @@ uint64_t AddressSpaceInUse() {
   return uint64_t{pages} * static_cast<uint64_t>(::sysconf(_SC_PAGESIZE));
 }
 
+// Lets the process take at most room bytes of address space beyond what it
+// has now; a limit only ever goes down.
+void LimitAddressSpace(uint64_t room) {
+  if (!kLimitAddressSpace) return;
+  rlimit address{};
+  ::getrlimit(RLIMIT_AS, &address);
+  const rlim_t space = std::min<rlim_t>(AddressSpaceInUse() + room, address.rlim_cur);
+  address = {space, space};
+  ::setrlimit(RLIMIT_AS, &address);
+}
+
 // No core files, a bound on processor time, on memory (the precise check of
 // the declared size comes later, for formats that can tell it up front), and
 // no new descriptors: the decoder needs none.
@@ -72,11 +85,7 @@ void ApplyLimits(uint64_t memory) {
   ::setrlimit(RLIMIT_CORE, &noCore);
   const rlimit cpu{kCpuSeconds, kCpuSeconds + 1};
   ::setrlimit(RLIMIT_CPU, &cpu);
-  if (kLimitAddressSpace) {
-    const rlim_t space = AddressSpaceInUse() + memory / 2 + kAddressSlack;
-    const rlimit address{space, space};
-    ::setrlimit(RLIMIT_AS, &address);
-  }
+  LimitAddressSpace(memory / 2 + kAddressSlack);
   const rlimit files{kPixelFd + 1, kPixelFd + 1};
   ::setrlimit(RLIMIT_NOFILE, &files);
 }
@@ -160,10 +169,10 @@ void SendShape(const std::optional<files::wire::Shape>& shape) {
   if (!g_shapeSent) std::_Exit(2);
 }
 
-[[noreturn]] void Reply(files::wire::Status status, bool incomplete, FIBITMAP* bitmap) {
+[[noreturn]] void Reply(const files::wire::Verdict& verdict, FIBITMAP* bitmap) {
   if (!g_shapeSent) SendShape(std::nullopt);
   std::string reply;
-  files::wire::PutReply(reply, status, incomplete);
+  files::wire::PutReply(reply, verdict);
   if (bitmap) {
     uint64_t offset = 0;
     if (!PutPixels(FreeImage_GetBits(bitmap),
@@ -176,35 +185,72 @@ void SendShape(const std::optional<files::wire::Shape>& shape) {
   std::_Exit(WriteAll(kReplyFd, reply.data(), reply.size()) ? 0 : 2);
 }
 
+[[noreturn]] void Refuse(files::wire::Status status, const decoder::PictureSize& size = {}) {
+  files::wire::Verdict verdict;
+  verdict.status = status;
+  verdict.width = uint32_t(std::min<uint64_t>(size.width, UINT32_MAX));
+  verdict.height = uint32_t(std::min<uint64_t>(size.height, UINT32_MAX));
+  Reply(verdict, nullptr);
+}
+
+// Refuses a declared size that cannot fit in memory or that the file cannot
+// hold.
+void RefuseUnfitSize(const decoder::SizeVerdict verdict, const decoder::PictureSize& size) {
+  if (verdict == decoder::SizeVerdict::TooLarge) Refuse(files::wire::Status::TooLarge, size);
+  if (verdict == decoder::SizeVerdict::CannotHold) Refuse(files::wire::Status::ReadFailed);
+}
+
+uint64_t FileBytes() {
+  struct stat file {};
+  return ::fstat(kImageFd, &file) == 0 ? uint64_t(file.st_size) : 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  using files::wire::Status;
   const Options options = ParseArguments(argc, argv);
   struct stat file {};
-  if (::fstat(kImageFd, &file) != 0 || !S_ISREG(file.st_mode)) {
-    Reply(files::wire::Status::NotRecognised, false, nullptr);
-  }
+  if (::fstat(kImageFd, &file) != 0 || !S_ISREG(file.st_mode)) Refuse(Status::NotRecognised);
   ApplyLimits(options.memory);
   FreeImage_Initialise(FALSE);
   FreeImage_SetOutputMessage(OnMessage);
   g_watch.stream = ::fdopen(kImageFd, "rb");
-  if (!g_watch.stream) Reply(files::wire::Status::NotRecognised, false, nullptr);
+  if (!g_watch.stream) Refuse(Status::NotRecognised);
   FreeImageIO io{ReadProc, WriteProc, SeekProc, TellProc};
 
   const FREE_IMAGE_FORMAT fif = FreeImage_GetFileTypeFromHandle(&io, &g_watch, 0);
-  if (fif == FIF_UNKNOWN || !FreeImage_FIFSupportsReading(fif)) {
-    Reply(files::wire::Status::NotRecognised, false, nullptr);
-  }
+  if (fif == FIF_UNKNOWN || !FreeImage_FIFSupportsReading(fif)) Refuse(Status::NotRecognised);
   const std::string head = Head();
+  const uint64_t fileBytes = uint64_t(file.st_size);
+  const decoder::Layout layout =
+      decoder::ReadLayout(fif, fileBytes, [](uint64_t offset, void* to, size_t count) {
+        const ssize_t got = ::pread(kImageFd, to, count, off_t(offset));
+        return got > 0 ? size_t(got) : size_t{0};
+      });
+  // Sizes before pixels: FreeImage allocates and clears the whole bitmap
+  // before it reads a pixel. Where its decoder cannot tell the size without
+  // the pixels, the size the layout declares stands in.
   if (FreeImage_FIFSupportsNoPixels(fif)) {
-    // Sizes before pixels: FreeImage allocates and clears the whole bitmap
-    // before it reads a pixel.
     FIBITMAP* header = FreeImage_LoadFromHandle(fif, &io, &g_watch, FIF_LOAD_NOPIXELS);
-    const bool fits = header && decoder::DeclaredSizeFits(fif, header, uint64_t(file.st_size),
-                                                          options.memory, head);
-    if (fits) SendShape(files::wire::ShapeOf(header));
-    if (header) FreeImage_Unload(header);
-    if (!fits) Reply(files::wire::Status::ReadFailed, false, nullptr);
+    if (!header) Refuse(Status::ReadFailed);
+    const decoder::PictureSize size = decoder::SizeOf(header);
+    const files::wire::Shape shape = files::wire::ShapeOf(header);
+    FreeImage_Unload(header);
+    const decoder::SizeVerdict verdict =
+        decoder::JudgeDeclaredSize(fif, size, fileBytes, options.memory, head, layout);
+    if (verdict == decoder::SizeVerdict::Fits) SendShape(shape);
+    RefuseUnfitSize(verdict, size);
+  } else if (layout.width > 0 && layout.height > 0) {
+    const uint64_t pitch = (uint64_t{layout.width} * layout.bpp + 31) / 32 * 4;
+    const decoder::PictureSize size{layout.width, layout.height, pitch * layout.height};
+    RefuseUnfitSize(decoder::JudgeDeclaredSize(fif, size, fileBytes, options.memory, head, layout),
+                    size);
+  } else {
+    // A size told only by decoding: the decoder may take no more than the
+    // file's bytes can make, so that a small file cannot take much memory
+    // before it is judged.
+    LimitAddressSpace(decoder::DecodingAllowance(fif, fileBytes, head));
   }
   if (!g_shapeSent) SendShape(std::nullopt);
   TestFault(options.fault);
@@ -213,12 +259,17 @@ int main(int argc, char** argv) {
   g_watch.shortRead = false;
   g_watch.dataEnded = false;
   FIBITMAP* bitmap = FreeImage_LoadFromHandle(fif, &io, &g_watch, 0);
-  if (!bitmap) Reply(files::wire::Status::ReadFailed, false, nullptr);
-  // Formats that cannot tell their size up front are checked once loaded.
-  if (!decoder::FitsInMemory(bitmap, options.memory)) {
-    Reply(files::wire::Status::ReadFailed, false, nullptr);
-  }
-  const bool incomplete =
-      g_watch.dataEnded || (g_watch.shortRead && decoder::ReadsExactly(fif, head));
-  Reply(files::wire::Status::Loaded, incomplete, bitmap);
+  if (!bitmap) Refuse(Status::ReadFailed);
+  // Formats whose size could not be told up front are judged once loaded.
+  const decoder::PictureSize loaded = decoder::SizeOf(bitmap);
+  RefuseUnfitSize(decoder::JudgeDeclaredSize(fif, loaded, fileBytes, options.memory, head, layout),
+                  loaded);
+  // The file may have shrunk while it was read.
+  const uint64_t bytesLeft = std::min(fileBytes, FileBytes());
+  files::wire::Verdict verdict;
+  verdict.status = Status::Loaded;
+  verdict.incomplete = g_watch.dataEnded ||
+                       (g_watch.shortRead && decoder::ReadsExactly(fif, head)) ||
+                       layout.neededBytes > bytesLeft;
+  Reply(verdict, bitmap);
 }

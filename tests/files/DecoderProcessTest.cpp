@@ -308,6 +308,7 @@ struct HostileCase {
   std::string (*bytes)();  // null: the case makes no file of its own
   files::LoadCode code;
   bool incomplete;
+  files::LoadFailure failure;
 };
 
 void PrintTo(const HostileCase& c, std::ostream* out) { *out << c.label; }
@@ -326,42 +327,141 @@ TEST_P(DecoderHostileTest, EndsAsExpectedWithoutHarm) {
   TempDir dir;
   const std::string path = dir.File("hostile");
   testimages::WriteAll(path, c.bytes());
-  // A billion bytes: far below what 65500 x 65500 pixels need, far above
-  // what a small picture needs.
-  files::DecodeOutcome outcome = Decode(path, uint64_t{1} << 30);
+  // Four billion bytes: far below what 30000 x 30000 pixels need, above what
+  // the declared sizes the file cannot hold need.
+  files::DecodeOutcome outcome = Decode(path, uint64_t{4} << 30);
   EXPECT_EQ(outcome.code, c.code);
   EXPECT_EQ(outcome.bitmap != nullptr, c.code == files::kLoaded);
   EXPECT_EQ(outcome.incomplete, c.incomplete);
+  EXPECT_EQ(outcome.failure, c.failure);
   if (outcome.bitmap) {
     EXPECT_EQ(FreeImage_GetWidth(outcome.bitmap), 64u);
+    // A whole file gives what FreeImage gives in this process.
+    if (!c.incomplete) {
+      FIBITMAP* oracle = FreeImage_Load(FreeImage_GetFileType(path.c_str(), 0), path.c_str(), 0);
+      EXPECT_TRUE(testimages::SamePixels(outcome.bitmap, oracle));
+      FreeImage_Unload(oracle);
+    }
     FreeImage_Unload(outcome.bitmap);
   }
 }
+
+std::string Cut(const std::string& bytes, double keep) {
+  return bytes.substr(0, static_cast<size_t>(bytes.size() * keep));
+}
+
+// A header alone, padded to a size that holds no real picture.
+std::string Padded(std::string bytes, size_t size) {
+  bytes.resize(size, '\0');
+  return bytes;
+}
+
+using files::LoadFailure;
+constexpr LoadFailure kNone = LoadFailure::None;
+constexpr LoadFailure kDamaged = LoadFailure::Damaged;
 
 INSTANTIATE_TEST_SUITE_P(
     Files, DecoderHostileTest,
     testing::Values(
         HostileCase{"BmpDeclaringHugeSize", [] { return testimages::BmpDeclaring(30000, 30000); },
-                    files::kReadFailed, false},
+                    files::kReadFailed, false, LoadFailure::TooLarge},
         HostileCase{"JpegDeclaringHugeSize", [] { return testimages::JpegDeclaring(65500, 65500); },
-                    files::kReadFailed, false},
+                    files::kReadFailed, false, LoadFailure::TooLarge},
         HostileCase{"TruncatedJpeg", [] { return testimages::TruncatedFile(FIF_JPEG, 0.5); },
-                    files::kLoaded, true},
+                    files::kLoaded, true, kNone},
         HostileCase{"TruncatedBmp", [] { return testimages::TruncatedFile(FIF_BMP, 0.5); },
-                    files::kLoaded, true},
+                    files::kLoaded, true, kNone},
         HostileCase{"TruncatedTiff", [] { return testimages::TruncatedFile(FIF_TIFF, 0.5); },
-                    files::kReadFailed, false},
+                    files::kReadFailed, false, kDamaged},
         HostileCase{"TruncatedTga", [] { return testimages::TruncatedFile(FIF_TARGA, 0.5); },
-                    files::kLoaded, true},
+                    files::kLoaded, true, kNone},
         HostileCase{"TruncatedPpm", [] { return testimages::TruncatedFile(FIF_PPMRAW, 0.5); },
-                    files::kLoaded, true},
+                    files::kLoaded, true, kNone},
         HostileCase{"TruncatedWebp", [] { return testimages::TruncatedFile(FIF_WEBP, 0.5); },
-                    files::kReadFailed, false},
+                    files::kReadFailed, false, kDamaged},
         HostileCase{"TruncatedPng", [] { return testimages::TruncatedFile(FIF_PNG, 0.5); },
-                    files::kReadFailed, false},
-        HostileCase{"Random", RandomBytes, files::kNotRecognised, false},
-        HostileCase{"Empty", [] { return std::string(); }, files::kNotRecognised, false}),
+                    files::kReadFailed, false, kDamaged},
+        HostileCase{"Random", RandomBytes, files::kNotRecognised, false, LoadFailure::NotAPicture},
+        HostileCase{"Empty", [] { return std::string(); }, files::kNotRecognised, false,
+                    LoadFailure::NotAPicture}),
     [](const testing::TestParamInfo<HostileCase>& info) { return info.param.label; });
+
+// Whole files and cut ones, in formats whose decoders fill what is missing
+// with blank or stale rows without a word: the layout tells.
+INSTANTIATE_TEST_SUITE_P(
+    Layouts, DecoderHostileTest,
+    testing::Values(
+        HostileCase{"Dds", [] { return testimages::DdsDxt1(64, 64); }, files::kLoaded, false,
+                    kNone},
+        HostileCase{"TruncatedDds", [] { return Cut(testimages::DdsDxt1(64, 64), 0.6); },
+                    files::kLoaded, true, kNone},
+        HostileCase{"TiffDirectoryFirst", [] { return testimages::TiffGrey(64, 64); },
+                    files::kLoaded, false, kNone},
+        HostileCase{"TruncatedTiffDirectoryFirst",
+                    [] { return Cut(testimages::TiffGrey(64, 64), 0.6); }, files::kLoaded, true,
+                    kNone},
+        HostileCase{"TruncatedIco", [] { return testimages::TruncatedFile(FIF_ICO, 0.9); },
+                    files::kLoaded, true, kNone},
+        HostileCase{"Pcx", [] { return testimages::PcxGrey(64, 64); }, files::kLoaded, false,
+                    kNone},
+        HostileCase{"TruncatedPcx", [] { return Cut(testimages::PcxGrey(64, 64), 0.6); },
+                    files::kLoaded, true, kNone},
+        HostileCase{"Ilbm", [] { return testimages::IlbmGrey(64, 64); }, files::kLoaded, false,
+                    kNone},
+        HostileCase{"TruncatedIlbm", [] { return Cut(testimages::IlbmGrey(64, 64), 0.6); },
+                    files::kLoaded, true, kNone},
+        HostileCase{"TruncatedExr", [] { return testimages::TruncatedFile(FIF_EXR, 0.9); },
+                    files::kLoaded, true, kNone},
+        HostileCase{"TruncatedHdr", [] { return testimages::TruncatedFile(FIF_HDR, 0.9); },
+                    files::kReadFailed, false, kDamaged},
+        HostileCase{"TargaRleWithoutFooter", testimages::TargaRleWithoutFooter, files::kLoaded,
+                    false, kNone},
+        HostileCase{"TruncatedTargaRle",
+                    [] { return Cut(testimages::TargaRleWithoutFooter(), 0.5); }, files::kLoaded,
+                    true, kNone}),
+    [](const testing::TestParamInfo<HostileCase>& info) { return info.param.label; });
+
+// Small files that declare pictures far beyond what their format's coding
+// can make of their bytes, though memory would allow them.
+INSTANTIATE_TEST_SUITE_P(
+    DeclaredSizes, DecoderHostileTest,
+    testing::Values(HostileCase{"DdsDeclaring40x1000000",
+                                [] { return Padded(testimages::DdsDxt1(40, 1000000, false), 768); },
+                                files::kReadFailed, false, kDamaged},
+                    HostileCase{"TiffStripDeclaring10000x10000",
+                                [] { return testimages::TiffGrey(10000, 10000, false); },
+                                files::kReadFailed, false, kDamaged},
+                    HostileCase{"JpegDeclaring6000x6000",
+                                [] { return testimages::JpegDeclaring(6000, 6000); },
+                                files::kReadFailed, false, kDamaged},
+                    HostileCase{"J2kDeclaring10000x10000",
+                                [] { return testimages::Jpeg2000Declaring(FIF_J2K, 10000, 10000); },
+                                files::kReadFailed, false, kDamaged},
+                    HostileCase{"Jp2Declaring10000x10000",
+                                [] { return testimages::Jpeg2000Declaring(FIF_JP2, 10000, 10000); },
+                                files::kReadFailed, false, kDamaged},
+                    HostileCase{"GifDeclaring10000x10000",
+                                [] { return testimages::GifDeclaring(10000, 10000); },
+                                files::kReadFailed, false, kDamaged}),
+    [](const testing::TestParamInfo<HostileCase>& info) { return info.param.label; });
+
+// An uncompressed TIFF cut to half while the decoder reads it: whenever
+// the cut falls before the decoder is done, part of the picture is missing.
+TEST(DecoderShrinkingFileTest, FileCutWhileReadIsIncomplete) {
+  TempDir dir;
+  const std::string path = dir.File("shrinking.tif");
+  const std::string bytes = testimages::TiffGrey(8000, 8000);
+  testimages::WriteAll(path, bytes);
+  std::thread cutter([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ASSERT_EQ(::truncate(path.c_str(), off_t(bytes.size() / 2)), 0);
+  });
+  files::DecodeOutcome outcome = Decode(path, uint64_t{4} << 30);
+  cutter.join();
+  EXPECT_EQ(outcome.code, files::kLoaded);
+  EXPECT_TRUE(outcome.incomplete);
+  FreeImage_Unload(outcome.bitmap);
+}
 
 TEST(DecoderNonFileTest, OnlyRegularFilesAreOpenedAndNothingWaits) {
   TempDir dir;
@@ -372,6 +472,9 @@ TEST(DecoderNonFileTest, OnlyRegularFilesAreOpenedAndNothingWaits) {
     files::DecodeOutcome outcome = Decode(path);
     EXPECT_EQ(outcome.code, files::kNotRecognised) << path;
     EXPECT_EQ(outcome.bitmap, nullptr) << path;
+    EXPECT_EQ(outcome.failure, path == dir.File("missing.png") ? files::LoadFailure::Missing
+                                                               : files::LoadFailure::NotAPicture)
+        << path;
   }
 }
 
@@ -390,6 +493,7 @@ TEST_F(DecoderFaultTest, CrashingDecoderRecognisesNothing) {
   files::DecodeOutcome outcome = Decode(m_path, kPlentyOfMemory, "crash");
   EXPECT_EQ(outcome.code, files::kNotRecognised);
   EXPECT_EQ(outcome.bitmap, nullptr);
+  EXPECT_EQ(outcome.failure, files::LoadFailure::Damaged);
   // The same file through a sound decoder.
   outcome = Decode(m_path);
   EXPECT_EQ(outcome.code, files::kLoaded);
@@ -407,6 +511,7 @@ TEST_F(DecoderFaultTest, EndlessDecoderIsKilledWhenTheCallerStops) {
   ::close(stop);
   EXPECT_EQ(outcome.code, files::kNotRecognised);
   EXPECT_EQ(outcome.bitmap, nullptr);
+  EXPECT_EQ(outcome.failure, files::LoadFailure::Aborted);
 }
 
 }  // namespace

@@ -43,8 +43,29 @@ std::string BmpDeclaring(int width, int height);
 // A JPEG whose frame header declares width x height, cut just after its scan
 // header: a decoder that believes it allocates everything and reads nothing.
 std::string JpegDeclaring(int width, int height);
+// A GIF whose screen and first frame declare width x height, with the
+// pixels of a 16 x 16 picture.
+std::string GifDeclaring(int width, int height);
+// A JPEG 2000 codestream (J2K) or file (JP2) of a 64 x 64 picture whose
+// headers declare width x height in one tile.
+std::string Jpeg2000Declaring(FREE_IMAGE_FORMAT fif, uint32_t width, uint32_t height);
 // The first part of a valid fif file of a 64 x 64 pattern: keep of its bytes.
 std::string TruncatedFile(FREE_IMAGE_FORMAT fif, double keep);
+
+// Pictures in formats that FreeImage reads but cannot write, byte by byte,
+// each of width x height grey levels (x / 8 + y) & 0xFF; width a multiple of
+// 16. With pixels false the header declares the picture and holds no pixels.
+// DirectDraw surface, DXT1 blocks of one grey each.
+std::string DdsDxt1(uint32_t width, uint32_t height, bool pixels = true);
+// TIFF, 8-bit grey, uncompressed, one strip after the directory.
+std::string TiffGrey(uint32_t width, uint32_t height, bool pixels = true);
+// PCX, 8 bits run-length coded, a grey palette at the end.
+std::string PcxGrey(int width, int height);
+// IFF ILBM, eight bit planes, a grey colour map, uncompressed body.
+std::string IlbmGrey(int width, int height);
+// A run-length coded Targa of a 64 x 64 pattern without the extension area
+// and footer that FreeImage writes, as many writers make them.
+std::string TargaRleWithoutFooter();
 
 // Same size, type and bits, and the same bytes in every row.
 bool SamePixels(FIBITMAP* a, FIBITMAP* b);
