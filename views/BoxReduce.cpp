@@ -104,53 +104,83 @@ MAGNOVA_WIDE void Blend3(float* acc, const uint8_t* a, float wa, const uint8_t* 
   for (int i = 0; i < n; ++i) acc[i] = wa * a[i] + wb * b[i] + wc * c[i];
 }
 
+// The source rows one band of output reads: in place, or made into scratch
+// rows, a few at a time, for a picture whose rows are made on demand.
+class SourceRows {
+ public:
+  // Scratch rows for the partly covered rows at both ends, and for a batch
+  // of fully covered ones.
+  static constexpr int kPartialSlots = 3;
+  static constexpr int kMadeBatch = 16;
+
+  explicit SourceRows(const PixelRows& in) : m_in(in) {
+    if (in.maker) {
+      m_scratch.resize(static_cast<size_t>(kPartialSlots + kMadeBatch) * in.width *
+                       in.bytesPerPixel);
+    }
+  }
+  // Full rows summed in one go; a 16-bit sum holds up to 256 of them.
+  int Batch() const { return m_in.maker ? kMadeBatch : 256; }
+  const uint8_t* Get(int y, int slot) {
+    if (!m_in.maker) return m_in.Row(y);
+    uint8_t* row = m_scratch.data() + static_cast<size_t>(slot) * m_in.width * m_in.bytesPerPixel;
+    m_in.maker->MakeRow(y, row);
+    return row;
+  }
+
+ private:
+  const PixelRows& m_in;
+  std::vector<uint8_t> m_scratch;
+};
+
 // The weighted sum of the source rows of one output row, into acc. Rows
 // covered in full all weigh the same: they are added as bytes first, up to
 // 256 of them (the most a 16-bit sum holds), and only the sums and the
 // partly covered rows at the ends are weighed.
-void SumRows(const PixelRows& in, const Taps& y, int row, float* acc, uint16_t* sum) {
+void SumRows(const PixelRows& in, SourceRows& rows, const Taps& y, int row, float* acc,
+             uint16_t* sum) {
   const int n = in.width * in.bytesPerPixel;
   const float* weight = y.Weights(row);
-  const uint8_t* partial[3] = {};
-  float partialWeight[3] = {};
+  const uint8_t* partial[SourceRows::kPartialSlots] = {};
+  float partialWeight[SourceRows::kPartialSlots] = {};
   int partials = 0;
   const uint8_t* full[256];
   int fulls = 0;
+  int summed = 0;  // rows in sum, not yet weighed
   float fullWeight = 0;
-  bool summed = false;   // sum holds rows
   bool weighed = false;  // acc holds sums already weighed
   const auto addFull = [&] {
     if (fulls == 0) return;
     int k = 0;
-    if (!summed) CopyRow(sum, full[k++], n);
+    if (summed == 0) CopyRow(sum, full[k++], n);
     for (; k + 1 < fulls; k += 2) AddRows(sum, full[k], full[k + 1], n);
     if (k < fulls) AddRow(sum, full[k], n);
-    summed = true;
+    summed += fulls;
     fulls = 0;
   };
   for (int t = 0; t < y.taps; ++t) {
     if (weight[t] == 0.0f) continue;
-    const uint8_t* source = in.Row(y.first[row] + t);
+    const int source = y.first[row] + t;
     // Between two other rows a row is covered in full; the ends may not be.
     const bool isFull = t > 0 && t + 1 < y.taps && weight[t + 1] != 0.0f && weight[t - 1] != 0.0f;
     if (!isFull) {
-      partial[partials] = source;
+      partial[partials] = rows.Get(source, partials);
       partialWeight[partials++] = weight[t];
       continue;
     }
     fullWeight = weight[t];
-    full[fulls++] = source;
-    if (fulls == 256) {
-      addFull();
+    full[fulls] = rows.Get(source, SourceRows::kPartialSlots + fulls);
+    if (++fulls == rows.Batch()) addFull();
+    if (summed == 256) {
       Scale(acc, sum, fullWeight, weighed, n);
       weighed = true;
-      summed = false;
+      summed = 0;
     }
   }
   addFull();
   if (!weighed) {
     for (int k = partials; k < 3; ++k) partial[k] = partial[0];  // weight 0: read, not counted
-    if (summed) {
+    if (summed > 0) {
       Blend(acc, sum, fullWeight, partial[0], partialWeight[0], partial[1], partialWeight[1],
             partial[2], partialWeight[2], n);
     } else if (partials <= 2) {
@@ -161,7 +191,7 @@ void SumRows(const PixelRows& in, const Taps& y, int row, float* acc, uint16_t* 
     }
     return;
   }
-  if (summed) Scale(acc, sum, fullWeight, true, n);
+  if (summed > 0) Scale(acc, sum, fullWeight, true, n);
   for (int k = 0; k < partials; ++k) AddWeighted(acc, partial[k], partialWeight[k], n);
 }
 
@@ -236,18 +266,33 @@ MAGNOVA_WIDE void ReduceRow4(const float* acc, uint8_t* out, const Taps& x) {
   ReduceRowAnyTaps<4>(acc, out, x);
 }
 
+// One grey output row: one lane per pixel.
+MAGNOVA_WIDE void ReduceRow1(const float* acc, uint8_t* out, const Taps& x) {
+  const int width = static_cast<int>(x.first.size());
+  const float* weight = x.weights.data();
+  for (int i = 0; i < width; ++i, weight += x.taps) {
+    const float* p = acc + x.first[i];
+    float sum = 0.5f;
+    for (int t = 0; t < x.taps; ++t) sum += p[t] * weight[t];
+    out[i] = static_cast<uint8_t>(std::clamp(static_cast<int>(sum), 0, 255));
+  }
+}
+
 bool ReduceRows(const PixelRows& in, const PixelRows& out, const Taps& x, const Taps& y,
                 int firstRow, int endRow, const std::atomic<bool>& cancel) {
   const size_t n = static_cast<size_t>(in.width) * in.bytesPerPixel;
   std::vector<float> acc(n + 1, 0.0f);
   std::vector<uint16_t> sum(n);
+  SourceRows rows(in);
   for (int row = firstRow; row < endRow; ++row) {
     if (cancel.load(std::memory_order_relaxed)) return false;
-    SumRows(in, y, row, acc.data(), sum.data());
+    SumRows(in, rows, y, row, acc.data(), sum.data());
     if (in.bytesPerPixel == 4) {
       ReduceRow4(acc.data(), out.Row(row), x);
-    } else {
+    } else if (in.bytesPerPixel == 3) {
       ReduceRow3(acc.data(), out.Row(row), x);
+    } else {
+      ReduceRow1(acc.data(), out.Row(row), x);
     }
   }
   return true;

@@ -18,6 +18,8 @@
 namespace {
 
 const QColor kBackground(192, 192, 192);
+// Shown until a picture's pixels have been surveyed.
+constexpr char kPreparingText[] = "Preparing view...";
 
 int ScrollCodeOfAction(int action) {
   using namespace viewmath;
@@ -45,7 +47,12 @@ int ScrollCodeOfAction(int action) {
 
 CEnlargerView::CEnlargerView(QWidget* parent)
     : QAbstractScrollArea(parent),
-      m_maker(this, [this](double zoom, const QImage& copy) { OnReducedCopy(zoom, copy); }) {
+      m_maker(
+          this,
+          [this](double zoom, CReducedCopyMaker::Picture copy) {
+            OnReducedCopy(zoom, std::move(copy));
+          },
+          [this](const views::Survey& survey) { OnSurvey(survey); }) {
   setFrameShape(QFrame::NoFrame);
   viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
   m_wheelLines = QApplication::wheelScrollLines();
@@ -65,48 +72,51 @@ CEnlargerView::~CEnlargerView() { m_maker.Stop(); }
 void CEnlargerView::SetImage(FIBITMAP* image) {
   DropDisplayCopies();
   m_image = image;
+  m_display = image ? platform::NoThrow([&] { return views::DisplayBitmap::Of(image); }) : nullptr;
+  if (m_display && !m_display->Surveyed()) m_maker.Survey(m_display);
   m_scrollOffset = QPoint(0, 0);
   m_fitPending = image && m_fitToWindow;
 }
 
 void CEnlargerView::DropDisplayCopies() {
   m_maker.Stop();
-  m_fullDrawable = QImage();
-  m_fullTried = false;
-  m_standardCopy.reset();
-  m_maker.Release(std::exchange(m_reducedImage, QImage()));
+  m_display.reset();
+  m_maker.Release(std::exchange(m_reduced, nullptr));
   m_reducedZoom = 0.0;
   m_failedZoom = 0.0;
   m_samples = QImage();
 }
 
-const QImage& CEnlargerView::FullDrawable() {
-  if (!m_fullTried && m_image) {
-    m_fullTried = true;
-    bool owned = false;
-    FIBITMAP* standard = platform::NoThrow([&] { return views::StandardBitmap(m_image, owned); });
-    if (owned && standard) m_standardCopy.reset(standard, FreeImage_Unload);
-    if (standard) m_fullDrawable = views::DrawableImage(standard);
-  }
-  return m_fullDrawable;
+bool CEnlargerView::DisplayReady() const {
+  if (!m_display) return true;  // nothing more is coming
+  if (!m_display->Surveyed()) return false;
+  return m_zoom >= 1.0 || m_reducedZoom == m_zoom || m_failedZoom == m_zoom;
+}
+
+void CEnlargerView::OnSurvey(const views::Survey& survey) {
+  if (!m_display) return;
+  m_display->Apply(survey);
+  RequestReducedCopy();
+  viewport()->update();
 }
 
 void CEnlargerView::RequestReducedCopy() {
-  if (!m_image || m_zoom >= 1.0) return;
+  if (!m_display || !m_display->Surveyed() || m_zoom >= 1.0) return;
   if (m_reducedZoom == m_zoom || m_maker.Pending() == m_zoom || m_failedZoom == m_zoom) return;
-  const QImage& full = FullDrawable();
-  if (full.isNull()) return;
-  // A converted copy is shared with the worker; m_image's own bits are read
-  // no more once DropDisplayCopies has stopped the workers.
-  m_maker.Start(full, m_standardCopy, GetImageRect().size(), m_zoom);
+  // m_image's own bits are read no more once DropDisplayCopies has stopped
+  // the workers.
+  m_maker.Start(m_display, GetImageRect().size(), m_zoom);
 }
 
-void CEnlargerView::OnReducedCopy(double zoom, const QImage& copy) {
-  if (zoom != m_zoom) return;  // the zoom has moved on meanwhile
-  if (copy.isNull()) {
+void CEnlargerView::OnReducedCopy(double zoom, CReducedCopyMaker::Picture copy) {
+  if (zoom != m_zoom) {  // the zoom has moved on meanwhile
+    m_maker.Release(std::move(copy));
+    return;
+  }
+  if (!copy) {
     m_failedZoom = zoom;
   } else {
-    m_maker.Release(std::exchange(m_reducedImage, copy));
+    m_maker.Release(std::exchange(m_reduced, std::move(copy)));
     m_reducedZoom = zoom;
   }
   viewport()->update();
@@ -141,7 +151,7 @@ void CEnlargerView::SetZoom(double zoom) {
   if (!refused) {
     m_zoom = zoom;
     if (zoom >= 1.0) {
-      m_maker.Release(std::exchange(m_reducedImage, QImage()));
+      m_maker.Release(std::exchange(m_reduced, nullptr));
       m_reducedZoom = 0.0;
     }
     RequestReducedCopy();
@@ -258,8 +268,13 @@ void CEnlargerView::MoveOffset(Qt::Orientation axis, int value) {
   (horizontal ? horizontalScrollBar() : verticalScrollBar())->setValue(value);
   m_syncingBars = false;
   // Each screen pixel shows what its place in the displayed picture shows,
-  // at any zoom: what is on screen can be shifted.
-  viewport()->scroll(horizontal ? old - value : 0, horizontal ? 0 : old - value);
+  // at any zoom: what is on screen can be shifted; the text shown while
+  // the picture is prepared stays in the middle.
+  if (m_display && !m_display->Surveyed()) {
+    viewport()->update();
+  } else {
+    viewport()->scroll(horizontal ? old - value : 0, horizontal ? 0 : old - value);
+  }
 }
 
 void CEnlargerView::OnScrollBarAction(Qt::Orientation axis, int action) {
@@ -431,9 +446,15 @@ void CEnlargerView::paintEvent(QPaintEvent* e) {
 
 void CEnlargerView::Render(QPainter& painter, const QRect& area) {
   const QRect exposed = area.intersected(QRect(QPoint(0, 0), viewport()->size()));
-  const QImage& full = FullDrawable();
-  if (!m_image || full.isNull() || exposed.isEmpty()) {
+  if (!m_display || exposed.isEmpty()) {
     painter.fillRect(exposed, kBackground);
+    return;
+  }
+  if (!m_display->Surveyed()) {
+    painter.fillRect(exposed, kBackground);
+    painter.setPen(Qt::black);
+    painter.drawText(QRect(QPoint(0, 0), viewport()->size()), Qt::AlignCenter,
+                     QString::fromUtf8(kPreparingText));
     return;
   }
   RequestReducedCopy();
@@ -442,8 +463,8 @@ void CEnlargerView::Render(QPainter& painter, const QRect& area) {
   // pixel p (counted from the displayed picture's edge) shows the source
   // pixel its centre falls on, so any part of the screen paints the same
   // wherever a paint starts, and the last pixel is always reached.
-  const bool reduced = m_zoom < 1.0 && !m_reducedImage.isNull();
-  const QImage& source = reduced ? m_reducedImage : full;
+  const bool reduced = m_zoom < 1.0 && m_reduced;
+  const views::DisplayBitmap& source = reduced ? *m_reduced : *m_display;
   const double sourceZoom = reduced ? m_reducedZoom : 1.0;
   const bool exact = sourceZoom == m_zoom;
   const QRect shown = GetImageRect();
@@ -454,19 +475,19 @@ void CEnlargerView::Render(QPainter& painter, const QRect& area) {
   };
   std::vector<int> columns, rows;
   for (int x = exposed.left(); x <= exposed.right(); ++x) {
-    const int s = map(m_scrollOffset.x() + x, shown.width(), source.width());
+    const int s = map(m_scrollOffset.x() + x, shown.width(), source.Width());
     if (s < 0) break;
     columns.push_back(s);
   }
   for (int y = exposed.top(); y <= exposed.bottom(); ++y) {
-    const int s = map(m_scrollOffset.y() + y, shown.height(), source.height());
+    const int s = map(m_scrollOffset.y() + y, shown.height(), source.Height());
     if (s < 0) break;
     rows.push_back(s);
   }
   const QRect target(exposed.topLeft(),
                      QSize(static_cast<int>(columns.size()), static_cast<int>(rows.size())));
   // What the picture leaves uncovered, or shows through, is light grey.
-  if (source.hasAlphaChannel()) {
+  if (source.Translucent()) {
     painter.fillRect(exposed, kBackground);
   } else {
     for (const QRect& strip : QRegion(exposed).subtracted(QRegion(target))) {
@@ -474,7 +495,7 @@ void CEnlargerView::Render(QPainter& painter, const QRect& area) {
     }
   }
   if (target.isEmpty()) return;
-  views::Sample(source, !reduced, columns, rows, m_samples);
+  views::Sample(source, columns, rows, m_samples);
   if (m_samples.isNull()) {
     painter.fillRect(target, kBackground);  // out of memory: nothing to draw
     return;

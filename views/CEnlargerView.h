@@ -10,13 +10,15 @@
 #include <memory>
 
 #include "views/CReducedCopyMaker.h"
+#include "views/DisplayBitmap.h"
 
 class CMainFrame;
 class QPainter;
 
 // The zoomable, scrollable view of one image. UI thread only; it borrows
-// m_image from the frame and owns only its display copies, whose reduced
-// copies are made on workers that end before the view lets go of m_image.
+// m_image from the frame and reads it in place, converting only what it
+// draws; the survey of its pixels and its reduced copies are made on workers
+// that end before the view lets go of m_image.
 class CEnlargerView : public QAbstractScrollArea {
  public:
   explicit CEnlargerView(QWidget* parent = nullptr);
@@ -30,9 +32,10 @@ class CEnlargerView : public QAbstractScrollArea {
   FIBITMAP* Image() const { return m_image; }
 
   double GetZoom() const { return m_zoom; }
-  // False while the picture is shown from an older copy, scaled, until the
-  // reduced copy for this zoom is made.
-  bool ReducedCopyReady() const { return !m_image || m_zoom >= 1.0 || m_reducedZoom == m_zoom; }
+  // False while the view shows less than its picture at this zoom: before
+  // its pixels have been surveyed, and below 100 % until the reduced copy for
+  // this zoom is made (or has failed), meanwhile showing an older one scaled.
+  bool DisplayReady() const;
   void SetZoom(double zoom);
   QRect GetImageRect() const;
   void UpdateScrollSize(bool redraw);
@@ -87,23 +90,21 @@ class CEnlargerView : public QAbstractScrollArea {
   void ResetScrollBars();
   // Starts a reduced copy for the zoom shown when one is needed.
   void RequestReducedCopy();
-  void OnReducedCopy(double zoom, const QImage& copy);
+  void OnReducedCopy(double zoom, CReducedCopyMaker::Picture copy);
+  void OnSurvey(const views::Survey& survey);
   // Ctrl + wheel: one zoom step, the picture point under at staying there.
   void ZoomAtPoint(bool in, QPoint at);
   void DropDisplayCopies();
-  const QImage& FullDrawable();
   // The zoom at which the picture fits the client area, at most 100 %.
   double FittedZoom() const;
 
   FIBITMAP* m_image = nullptr;
-  // m_image as a drawable bitmap, rows bottom-up: over m_image's own bits,
-  // or over a converted copy for formats a painter cannot draw.
-  std::shared_ptr<FIBITMAP> m_standardCopy;
-  QImage m_fullDrawable;
-  bool m_fullTried = false;
-  // The latest reduced copy, top row first, made for m_reducedZoom: while a
-  // copy for a new zoom is made, the previous one is shown scaled.
-  QImage m_reducedImage;
+  // m_image as the view reads it; null when it holds no pixels or nothing
+  // can show its kind.
+  std::shared_ptr<views::DisplayBitmap> m_display;
+  // The latest reduced copy, made for m_reducedZoom: while a copy for a new
+  // zoom is made, the previous one is shown scaled.
+  CReducedCopyMaker::Picture m_reduced;
   double m_reducedZoom = 0.0;
   double m_failedZoom = 0.0;  // a zoom whose copy could not be made
   CReducedCopyMaker m_maker;

@@ -3,6 +3,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <QMetaObject>
 #include <algorithm>
 #include <utility>
 
@@ -12,91 +13,111 @@ namespace {
 
 constexpr int kWorkerNice = 5;
 
-// A reduced copy of picture, top row first, or a null image when memory ran
-// out or the work was stopped.
-QImage Reduce(const QImage& picture, bool bottomUp, QSize size, const std::atomic<bool>& cancel) {
-  QImage copy(size, picture.format());
-  if (copy.isNull()) return copy;
-  const int bytes = picture.depth() / 8;
-  const ptrdiff_t pitch = static_cast<ptrdiff_t>(picture.bytesPerLine());
-  const views::PixelRows in{
-      const_cast<uint8_t*>(picture.constScanLine(bottomUp ? picture.height() - 1 : 0)),
-      bottomUp ? -pitch : pitch, picture.width(), picture.height(), bytes};
+using Picture = CReducedCopyMaker::Picture;
+
+// A reduced copy of picture, top row first, or null when memory ran out or
+// the work was stopped.
+Picture Reduce(const views::DisplayBitmap& picture, QSize size, const std::atomic<bool>& cancel) {
+  QImage copy(size, picture.ReducedFormat());
+  if (copy.isNull()) return nullptr;
   const views::PixelRows out{copy.bits(), static_cast<ptrdiff_t>(copy.bytesPerLine()), copy.width(),
-                             copy.height(), bytes};
+                             copy.height(), copy.depth() / 8};
   const int threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-  if (!views::BoxReduce(in, out, cancel, threads)) return {};
-  return copy;
+  if (!views::BoxReduce(picture.ReductionRows(), out, cancel, threads)) return nullptr;
+  return views::DisplayBitmap::OfCopy(std::move(copy), picture);
 }
 
-QSize HalfSize(const QImage& picture) {
-  return {std::max(1, picture.width() / 2), std::max(1, picture.height() / 2)};
+QSize HalfSize(const views::DisplayBitmap& picture) {
+  return {std::max(1, picture.Width() / 2), std::max(1, picture.Height() / 2)};
 }
 
 }  // namespace
 
-CReducedCopyMaker::CReducedCopyMaker(QObject* receiver, Done done)
-    : m_receiver(receiver), m_done(std::move(done)) {}
+CReducedCopyMaker::CReducedCopyMaker(QObject* receiver, CopyDone copyDone, SurveyDone surveyDone)
+    : m_receiver(receiver), m_copyDone(std::move(copyDone)), m_surveyDone(std::move(surveyDone)) {}
 
 CReducedCopyMaker::~CReducedCopyMaker() {
   Stop();
   for (Worker& worker : m_workers) worker.thread.join();
 }
 
-void CReducedCopyMaker::Start(const QImage& bottomUp, std::shared_ptr<const void> keepAlive,
-                              QSize size, double zoom) {
+void CReducedCopyMaker::Launch(std::function<void(const std::atomic<bool>& cancel)> work) {
   JoinEnded();
-  for (Worker& worker : m_workers) worker.cancel->store(true);
-  m_pending = zoom;
   Worker worker{
       {}, std::make_shared<std::atomic<bool>>(false), std::make_shared<std::atomic<bool>>(false)};
-  worker.thread = std::thread([this, bottomUp, keepAlive = std::move(keepAlive), size, zoom,
-                               known = m_halfLevel, generation = m_generation,
-                               cancel = worker.cancel, ended = worker.ended] {
-    // Below the UI thread, so that the window answers while copies are made;
-    // the threads the reduction starts inherit this.
-    setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), kWorkerNice);
-    // Copies of half the size or less are made from the half-size level,
-    // a quarter of the pixels to read; the level is made once, by the
-    // first of them, and a copy of just that size is the level itself.
-    const QSize half = HalfSize(bottomUp);
-    const bool fromLevel = size.width() <= half.width() && size.height() <= half.height();
-    QImage level = known;
-    if (fromLevel && level.isNull()) level = Reduce(bottomUp, true, half, *cancel);
-    QImage copy;
-    if (fromLevel && !level.isNull()) {
-      copy = size == level.size() ? level : Reduce(level, false, size, *cancel);
-    } else if (!cancel->load()) {
-      copy = Reduce(bottomUp, true, size, *cancel);
-    }
-    if (!cancel->load()) {
-      // The receiver drops the call if it is gone; it never is while a
-      // worker runs, since its maker joins them first.
-      QMetaObject::invokeMethod(
-          m_receiver,
-          [this, zoom, copy, level, generation] {
-            // A copy of a picture given up by Stop() is of no use.
-            if (generation != m_generation) return;
-            if (m_halfLevel.isNull()) m_halfLevel = level;
-            if (m_pending == zoom) m_pending = 0.0;
-            m_done(zoom, copy);
-          },
-          Qt::QueuedConnection);
-    }
-    ended->store(true);
-  });
+  worker.thread =
+      std::thread([work = std::move(work), cancel = worker.cancel, ended = worker.ended] {
+        // Below the UI thread, so that the window answers while the work runs;
+        // the threads a reduction starts inherit this.
+        setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), kWorkerNice);
+        work(*cancel);
+        ended->store(true);
+      });
   m_workers.push_back(std::move(worker));
 }
 
-void CReducedCopyMaker::Release(QImage copy) {
-  if (copy.isNull()) return;
+void CReducedCopyMaker::Survey(Picture picture) {
+  Launch([this, picture = std::move(picture),
+          generation = m_generation](const std::atomic<bool>& cancel) {
+    const std::optional<views::Survey> survey = picture->RunSurvey(cancel);
+    if (!survey || cancel.load()) return;
+    // The receiver drops the call if it is gone; it never is while a worker
+    // runs, since its maker joins them first.
+    QMetaObject::invokeMethod(
+        m_receiver,
+        [this, survey = *survey, generation] {
+          if (generation == m_generation) m_surveyDone(survey);
+        },
+        Qt::QueuedConnection);
+  });
+}
+
+void CReducedCopyMaker::Start(Picture picture, QSize size, double zoom) {
+  for (Worker& worker : m_workers) worker.cancel->store(true);
+  m_pending = zoom;
+  Launch([this, picture = std::move(picture), size, zoom, known = m_halfLevel,
+          generation = m_generation](const std::atomic<bool>& cancel) {
+    // Copies of half the size or less are made from the half-size level,
+    // a quarter of the pixels to read; the level is made once, by the
+    // first of them, and a copy of just that size is the level itself.
+    const QSize half = HalfSize(*picture);
+    const bool fromLevel = size.width() <= half.width() && size.height() <= half.height();
+    Picture level = known;
+    if (fromLevel && !level) level = Reduce(*picture, half, cancel);
+    Picture copy;
+    if (fromLevel && level) {
+      copy = size == half ? level : Reduce(*level, size, cancel);
+    } else if (!cancel.load()) {
+      copy = Reduce(*picture, size, cancel);
+    }
+    if (cancel.load()) return;
+    QMetaObject::invokeMethod(
+        m_receiver,
+        [this, zoom, copy = std::move(copy), level = std::move(level), generation]() mutable {
+          // A copy of a picture given up by Stop() is of no use.
+          if (generation != m_generation) {
+            Release(std::move(copy));
+            Release(std::move(level));
+            return;
+          }
+          if (!m_halfLevel) m_halfLevel = std::move(level);
+          if (level != m_halfLevel) Release(std::move(level));
+          if (m_pending == zoom) m_pending = 0.0;
+          m_copyDone(zoom, std::move(copy));
+        },
+        Qt::QueuedConnection);
+  });
+}
+
+void CReducedCopyMaker::Release(Picture copy) {
+  if (!copy) return;
   JoinEnded();
   Worker worker{{},
                 std::make_shared<std::atomic<bool>>(false),
                 std::make_shared<std::atomic<bool>>(false),
                 false};
   worker.thread = std::thread([copy = std::move(copy), ended = worker.ended]() mutable {
-    copy = QImage();
+    copy.reset();
     ended->store(true);
   });
   m_workers.push_back(std::move(worker));
@@ -111,7 +132,7 @@ void CReducedCopyMaker::Stop() {
   });
   m_pending = 0.0;
   ++m_generation;
-  Release(std::exchange(m_halfLevel, QImage()));
+  Release(std::exchange(m_halfLevel, nullptr));
 }
 
 void CReducedCopyMaker::JoinEnded() {

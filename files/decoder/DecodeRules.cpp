@@ -4,6 +4,8 @@
 #include <cctype>
 #include <string>
 
+#include "views/DisplayMemory.h"
+
 namespace decoder {
 
 namespace {
@@ -103,17 +105,24 @@ constexpr uint64_t kRawLimit = 4;           // how far a layout may outgrow its 
 
 PictureSize SizeOf(FIBITMAP* bitmap) {
   return {FreeImage_GetWidth(bitmap), FreeImage_GetHeight(bitmap),
-          uint64_t{FreeImage_GetPitch(bitmap)} * FreeImage_GetHeight(bitmap)};
+          uint64_t{FreeImage_GetPitch(bitmap)} * FreeImage_GetHeight(bitmap),
+          views::ReducedBytesPerPixel(bitmap)};
 }
 
 bool FitsInMemory(FIBITMAP* bitmap, uint64_t memoryAvailable) {
   return FitsInMemory(SizeOf(bitmap), memoryAvailable);
 }
 
-bool FitsInMemory(const PictureSize& size, uint64_t memoryAvailable) {
+uint64_t MemoryToOpen(const PictureSize& size) {
   // Width and height are below 2^32 each, a pitch below 2^36: no sum wraps.
-  const uint64_t copies = 2 * 4 * size.width * size.height;
-  return size.pixelBytes + copies <= memoryAvailable;
+  const uint64_t handedOver = 3 * size.pixelBytes;
+  const uint64_t shown =
+      size.pixelBytes + views::ReducedCopiesBytes(size.width, size.height, size.reducedBytes);
+  return std::max(handedOver, shown);
+}
+
+bool FitsInMemory(const PictureSize& size, uint64_t memoryAvailable) {
+  return MemoryToOpen(size) <= memoryAvailable;
 }
 
 SizeVerdict JudgeDeclaredSize(FREE_IMAGE_FORMAT fif, const PictureSize& size, uint64_t fileBytes,

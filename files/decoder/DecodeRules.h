@@ -11,15 +11,23 @@
 // decoder ran out of data. Plain functions of the decoder process.
 namespace decoder {
 
-// A picture's size, and its bitmap's bytes (pitch x height).
+// A picture's size, its bitmap's bytes (pitch x height), and the bytes per
+// pixel of the reduced copies a view makes of it (4, the most, when only the
+// file's layout tells the size).
 struct PictureSize {
   uint64_t width = 0, height = 0, pixelBytes = 0;
+  int reducedBytes = 4;
 };
 PictureSize SizeOf(FIBITMAP* bitmap);
 
-// The pixels of bitmap (loaded, or loaded without pixels), with the two
-// 32-bit copies the program makes of a source (the view's and the
-// enlargement's), fit in memoryAvailable bytes.
+// The most memory that opening and showing a picture takes at once: while it
+// is handed over, the decoder's bitmap, its pixels on their way to the
+// program, and the program's own bitmap; once it is shown, the program's
+// bitmap and the view's reduced copies. An enlargement's 32-bit copy of it
+// is the resize's own, counted when one starts.
+uint64_t MemoryToOpen(const PictureSize& size);
+
+// MemoryToOpen fits in memoryAvailable bytes.
 bool FitsInMemory(FIBITMAP* bitmap, uint64_t memoryAvailable);
 bool FitsInMemory(const PictureSize& size, uint64_t memoryAvailable);
 

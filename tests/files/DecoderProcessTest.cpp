@@ -230,6 +230,60 @@ TEST(DecoderBigBitmapTest, GivesWhatFreeImageLoadGives) {
   FreeImage_Unload(outcome.bitmap);
 }
 
+// The memory an open needs, worked out by hand: the larger of the hand-over
+// (the decoder's bitmap, the pixels between the processes and the program's
+// bitmap: 3 x the pixel bytes) and what showing it keeps (the bitmap and the
+// view's reduced copies: 9/4 x pixels x 1 byte for grey, 3 for colour).
+// Exactly that much opens; a byte less is refused before any pixel is read.
+struct MemoryCase {
+  const char* label;
+  FIBITMAP* (*make)();
+  FREE_IMAGE_FORMAT fif;
+  uint64_t needed;
+};
+
+FIBITMAP* ColourPalette8() {
+  FIBITMAP* bitmap = testimages::MakePattern(1000, 800, 8);
+  RGBQUAD* palette = FreeImage_GetPalette(bitmap);
+  for (int i = 0; i < 256; ++i) palette[i].rgbRed = static_cast<BYTE>(255 - i);
+  return bitmap;
+}
+
+class DecoderMemoryTest : public testing::TestWithParam<MemoryCase> {};
+
+TEST_P(DecoderMemoryTest, OpensWhatFitsToTheByte) {
+  const MemoryCase& c = GetParam();
+  TempDir dir;
+  FIBITMAP* written = c.make();
+  ASSERT_TRUE(testimages::Write(written, c.fif, dir.File("picture")));
+  FreeImage_Unload(written);
+  files::DecodeOutcome fits = Decode(dir.File("picture"), c.needed);
+  EXPECT_EQ(fits.code, files::kLoaded);
+  if (fits.bitmap) FreeImage_Unload(fits.bitmap);
+  files::DecodeOutcome oneShort = Decode(dir.File("picture"), c.needed - 1);
+  EXPECT_EQ(oneShort.code, files::kReadFailed);
+  EXPECT_EQ(oneShort.bitmap, nullptr);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Kinds, DecoderMemoryTest,
+    testing::Values(
+        // 800,000 bytes of pixels; shown: 800,000 + 1,800,000.
+        MemoryCase{"Grey8Png", [] { return testimages::MakePattern(1000, 800, 8); }, FIF_PNG,
+                   2'600'000},
+        // Rows of 128 bytes: 102,400 bytes; shown: 102,400 + 1,800,000.
+        MemoryCase{"BlackAndWhitePng", [] { return testimages::MakePattern(1000, 800, 1); },
+                   FIF_PNG, 1'902'400},
+        // 800,000 bytes; shown: 800,000 + 5,400,000.
+        MemoryCase{"ColourPalettePng", ColourPalette8, FIF_PNG, 6'200'000},
+        // 2,400,000 bytes; shown: 2,400,000 + 5,400,000.
+        MemoryCase{"Rgb24Bmp", [] { return testimages::MakePattern(1000, 800, 24); }, FIF_BMP,
+                   7'800'000},
+        // 1,200,000 bytes; the hand-over, 3,600,000, is more than shown (2,550,000).
+        MemoryCase{"Rgb48Tiff", [] { return testimages::MakePatternOfType(FIT_RGB16, 500, 400); },
+                   FIF_TIFF, 3'600'000}),
+    [](const testing::TestParamInfo<MemoryCase>& info) { return info.param.label; });
+
 // The metadata a user would look for, by hand, beside the oracle's word.
 TEST(DecoderMetadataTest, ExifIccAndTextSurvive) {
   TempDir dir;

@@ -11,9 +11,10 @@ namespace {
 
 struct ReduceCase {
   int width, height, toWidth, toHeight, bytes, threads;
+  bool made = false;  // rows made on demand rather than read in place
   friend void PrintTo(const ReduceCase& c, std::ostream* os) {
     *os << c.width << "x" << c.height << " -> " << c.toWidth << "x" << c.toHeight << ", " << c.bytes
-        << " bytes, " << c.threads << " threads";
+        << " bytes, " << c.threads << " threads" << (c.made ? ", made" : "");
   }
 };
 
@@ -35,6 +36,20 @@ double AreaMean(double x0, double x1, double y0, double y1, int channel) {
   return sum / ((x1 - x0) * (y1 - y0));
 }
 
+// Rows of Sample, made as they are asked for.
+class SampleRows : public views::RowMaker {
+ public:
+  SampleRows(int width, int bytes) : m_width(width), m_bytes(bytes) {}
+  void MakeRow(int y, uint8_t* out) const override {
+    for (int x = 0; x < m_width; ++x) {
+      for (int k = 0; k < m_bytes; ++k) *out++ = Sample(x, y, k);
+    }
+  }
+
+ private:
+  int m_width, m_bytes;
+};
+
 class BoxReduceTable : public testing::TestWithParam<ReduceCase> {};
 
 TEST_P(BoxReduceTable, EachPixelIsTheMeanOfTheAreaItCovers) {
@@ -50,8 +65,9 @@ TEST_P(BoxReduceTable, EachPixelIsTheMeanOfTheAreaItCovers) {
     }
   }
   const ptrdiff_t pitch = static_cast<ptrdiff_t>(c.width) * c.bytes;
-  const views::PixelRows in{source.data() + (c.height - 1) * pitch, -pitch, c.width, c.height,
-                            c.bytes};
+  views::PixelRows in{source.data() + (c.height - 1) * pitch, -pitch, c.width, c.height, c.bytes};
+  const SampleRows maker(c.width, c.bytes);
+  if (c.made) in = {nullptr, 0, c.width, c.height, c.bytes, &maker};
   std::vector<uint8_t> reduced(static_cast<size_t>(c.toWidth) * c.toHeight * c.bytes + 1, 7);
   const views::PixelRows out{reduced.data(), static_cast<ptrdiff_t>(c.toWidth) * c.bytes, c.toWidth,
                              c.toHeight, c.bytes};
@@ -83,12 +99,16 @@ INSTANTIATE_TEST_SUITE_P(
                     ReduceCase{7, 5, 1, 1, 3, 1}, ReduceCase{1000, 3, 100, 1, 3, 2},
                     ReduceCase{37, 41, 37, 41, 3, 2}, ReduceCase{300, 200, 111, 74, 3, 4},
                     ReduceCase{123, 97, 12, 9, 4, 3}, ReduceCase{5, 600, 1, 1, 3, 1},
-                    ReduceCase{700, 520, 2, 1, 4, 2}),
+                    ReduceCase{700, 520, 2, 1, 4, 2}, ReduceCase{101, 53, 50, 26, 1, 3},
+                    ReduceCase{300, 200, 111, 74, 1, 2}, ReduceCase{37, 41, 37, 41, 1, 1},
+                    ReduceCase{101, 53, 50, 26, 3, 2, true}, ReduceCase{40, 30, 4, 3, 4, 1, true},
+                    ReduceCase{5, 600, 1, 1, 3, 1, true}, ReduceCase{700, 520, 2, 1, 1, 2, true}),
     [](const auto& info) {
       const ReduceCase& c = info.param;
       return std::to_string(c.width) + "x" + std::to_string(c.height) + "_to_" +
              std::to_string(c.toWidth) + "x" + std::to_string(c.toHeight) + "_" +
-             std::to_string(c.bytes) + "bytes_" + std::to_string(c.threads) + "threads";
+             std::to_string(c.bytes) + "bytes_" + std::to_string(c.threads) + "threads" +
+             (c.made ? "_made" : "");
     });
 
 TEST(BoxReduceCancel, AReductionToldToStopSaysSo) {

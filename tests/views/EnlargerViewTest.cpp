@@ -65,6 +65,7 @@ TEST_P(PaintsEveryBitmap, QuadrantsLandWhereTheyBelong) {
   ViewFixture f;
   f.view.SetImage(image.get());
   f.view.SetZoom(c.zoom);
+  for (int i = 0; i < 400 && !f.view.DisplayReady(); ++i) QTest::qWait(25);
   Settle();
   ASSERT_EQ(f.view.viewport()->size(), QSize(200, 160));
   const QRect shown = f.view.GetImageRect();
@@ -226,9 +227,9 @@ TEST(ViewPainting, ReducedCopyFollowsTheScrollOffset) {
 
 // Waits, with the view answering, until the reduced copy for its zoom is shown.
 bool WaitForReducedCopy(CEnlargerView& view) {
-  for (int i = 0; i < 400 && !view.ReducedCopyReady(); ++i) QTest::qWait(25);
+  for (int i = 0; i < 400 && !view.DisplayReady(); ++i) QTest::qWait(25);
   Settle();
-  return view.ReducedCopyReady();
+  return view.DisplayReady();
 }
 
 // A picture of single black and white pixels: any area average over whole
