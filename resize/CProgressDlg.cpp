@@ -2,6 +2,7 @@
 
 #include <QCloseEvent>
 #include <QEventLoop>
+#include <QKeyEvent>
 #include <QProgressBar>
 #include <QPushButton>
 #include <algorithm>
@@ -27,6 +28,7 @@ CProgressDlg::CProgressDlg(QWidget* owner) : QDialog(owner) {
   connect(Button(kAbort), &QPushButton::clicked, this, &CProgressDlg::OnAbort);
   connect(Button(kWorkInBackground), &QPushButton::clicked, this,
           &CProgressDlg::OnWorkInBackground);
+  for (int id : {kPauseResume, kAbort, kWorkInBackground}) Button(id)->installEventFilter(this);
 }
 
 QPushButton* CProgressDlg::Button(int id) const {
@@ -41,6 +43,10 @@ int CProgressDlg::DoModal() {
   m_result = 0;
   OnInitDialog();
   setWindowModality(Qt::ApplicationModal);
+  // A window manager minimises the dialog with its owner ("Work in
+  // background"). Closed while minimised, it would open minimised the next
+  // time and take its owner down with it.
+  setWindowState(windowState() & ~Qt::WindowMinimized);
   show();
   platform::CentreOverOwner(*this);
   Button(kWorkInBackground)->setFocus();
@@ -85,7 +91,25 @@ void CProgressDlg::OnClosed() {
 
 void CProgressDlg::closeEvent(QCloseEvent* event) { event->ignore(); }
 
+namespace {
+
+// Enter held down in the percent box opens the dialog with its first press;
+// its repeats would press the focused button or the default one, "Work in
+// background".
+bool IsRepeatedEnter(const QEvent* event) {
+  if (event->type() != QEvent::KeyPress) return false;
+  const auto* key = static_cast<const QKeyEvent*>(event);
+  return key->isAutoRepeat() && (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter);
+}
+
+}  // namespace
+
+void CProgressDlg::keyPressEvent(QKeyEvent* event) {
+  if (!IsRepeatedEnter(event)) QDialog::keyPressEvent(event);
+}
+
 bool CProgressDlg::eventFilter(QObject* watched, QEvent* event) {
+  if (watched != m_watched && IsRepeatedEnter(event)) return true;
   if (watched == m_watched && event->type() == QEvent::WindowStateChange && m_inBackground &&
       !m_watched->isMinimized()) {
     m_inBackground = false;

@@ -52,6 +52,7 @@ class CProgressDlg : public QDialog, private resize::ProgressBars {
   void reject() override {}
   void closeEvent(QCloseEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
 
  private:
   void OnInitDialog();
