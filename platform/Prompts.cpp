@@ -3,6 +3,9 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QHeaderView>
+#include <QScreen>
+#include <QTreeView>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <algorithm>
@@ -140,8 +143,25 @@ class CSaveDialog : public QFileDialog {
   QString m_chosen;
 };
 
+// The detail list's Size, Type and Date columns take the width their texts
+// need and the name the rest, in a dialog wide enough for all four.
+void ShowColumnsWhole(QFileDialog& dialog) {
+  QSize size(860, 500);
+  if (const QScreen* screen = dialog.screen())
+    size = size.boundedTo(screen->availableGeometry().size() * 9 / 10);
+  dialog.resize(size.expandedTo(dialog.size()));
+  auto* tree = dialog.findChild<QTreeView*>(QStringLiteral("treeView"));
+  if (!tree) return;
+  QHeaderView* header = tree->header();
+  header->setStretchLastSection(false);
+  header->setSectionResizeMode(0, QHeaderView::Stretch);
+  for (int column = 1; column < header->count(); ++column)
+    header->setSectionResizeMode(column, QHeaderView::ResizeToContents);
+}
+
 void PrepareDialog(QFileDialog& dialog, const QStringList& nameFilters, int selectedFilter) {
   dialog.setOption(QFileDialog::DontUseNativeDialog);
+  ShowColumnsWhole(dialog);
   dialog.setOption(QFileDialog::HideNameFilterDetails);
   dialog.setNameFilters(nameFilters);
   if (!nameFilters.isEmpty())

@@ -129,7 +129,11 @@ double SaveThroughProgram(CMainFrame& frame, const std::string& target, int inde
   const auto start = std::chrono::steady_clock::now();
   frame.OnSaveResizedAs();
   if (!job) return Seconds(start);
-  while (!job->HasEnded()) std::this_thread::sleep_for(std::chrono::microseconds(200));
+  // Abort's done message abandons the job once the frame handles it.
+  while (!job->HasEnded()) {
+    QCoreApplication::processEvents();
+    std::this_thread::sleep_for(std::chrono::microseconds(200));
+  }
   return Seconds(pressed);
 }
 
