@@ -28,6 +28,7 @@ CProgressDlg::CProgressDlg(QWidget* owner) : QDialog(owner) {
   connect(Button(kAbort), &QPushButton::clicked, this, &CProgressDlg::OnAbort);
   connect(Button(kWorkInBackground), &QPushButton::clicked, this,
           &CProgressDlg::OnWorkInBackground);
+  installEventFilter(this);
   for (int id : {kPauseResume, kAbort, kWorkInBackground}) Button(id)->installEventFilter(this);
 }
 
@@ -75,6 +76,7 @@ void CProgressDlg::OnInitDialog() {
   m_running = true;
   Button(kPauseResume)->setText(QStringLiteral("Pause"));
   m_inBackground = false;
+  m_enterReleasedAt.reset();
   // Restoring the minimised owner brings the dialog back.
   m_watched = m_notifyWnd;
   if (m_watched) m_watched->installEventFilter(this);
@@ -91,21 +93,19 @@ void CProgressDlg::OnClosed() {
 
 void CProgressDlg::closeEvent(QCloseEvent* event) { event->ignore(); }
 
-namespace {
-
 // Enter held down in the percent box opens the dialog with its first press;
 // its repeats would press the focused button or the default one, "Work in
-// background".
-bool IsRepeatedEnter(const QEvent* event) {
-  if (event->type() != QEvent::KeyPress) return false;
+// background". A repeat comes as a press flagged so, or as a release and a
+// press of the same moment, the way a virtual X server's repeats come.
+bool CProgressDlg::IsRepeatedEnter(QEvent* event) {
+  if (event->type() != QEvent::KeyPress && event->type() != QEvent::KeyRelease) return false;
   const auto* key = static_cast<const QKeyEvent*>(event);
-  return key->isAutoRepeat() && (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter);
-}
-
-}  // namespace
-
-void CProgressDlg::keyPressEvent(QKeyEvent* event) {
-  if (!IsRepeatedEnter(event)) QDialog::keyPressEvent(event);
+  if (key->key() != Qt::Key_Return && key->key() != Qt::Key_Enter) return false;
+  if (event->type() == QEvent::KeyRelease) {
+    m_enterReleasedAt = key->timestamp();
+    return false;
+  }
+  return key->isAutoRepeat() || m_enterReleasedAt == key->timestamp();
 }
 
 bool CProgressDlg::eventFilter(QObject* watched, QEvent* event) {

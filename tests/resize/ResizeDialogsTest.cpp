@@ -194,11 +194,19 @@ TEST_F(ProgressDlgTest, RepeatsOfTheEnterThatStartedTheJobPressNothing) {
     QWidget* focus = dialog->focusWidget();
     EXPECT_EQ(focus, dialog->Button(1005));
     if (!focus) focus = dialog->Button(1005);
-    // To the focused button, and to the dialog itself when nothing has the focus.
+    // To the focused button, and to the dialog itself when nothing has the
+    // focus: repeats flagged as such, and a release and a press of the same
+    // moment, as a virtual X server repeats a key.
     for (QWidget* target : {focus, static_cast<QWidget*>(dialog)})
       for (Qt::Key key : {Qt::Key_Return, Qt::Key_Enter}) {
         QKeyEvent repeat(QEvent::KeyPress, key, Qt::NoModifier, QString(), true);
         QApplication::sendEvent(target, &repeat);
+        QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier);
+        QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
+        release.setTimestamp(4922273);
+        press.setTimestamp(4922273);
+        QApplication::sendEvent(target, &release);
+        QApplication::sendEvent(target, &press);
       }
     QTest::qWait(150);  // a default button's press completes after 100 ms
     QApplication::processEvents();
