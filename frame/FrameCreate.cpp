@@ -162,6 +162,8 @@ void CMainFrame::CreatePercentBox() {
                             QStringLiteral("Other...")});
   // The drop-down list is as wide as its longest entry, scroll bar included,
   // even where that is wider than the box.
+  // The whole list opens at once, "Other..." included.
+  m_percentCombo->setMaxVisibleItems(m_percentCombo->count());
   QAbstractItemView* list = m_percentCombo->view();
   list->setFont(small);
   list->setTextElideMode(Qt::ElideNone);

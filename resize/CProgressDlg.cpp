@@ -2,6 +2,7 @@
 
 #include <QCloseEvent>
 #include <QEventLoop>
+#include <QKeyEvent>
 #include <QProgressBar>
 #include <QPushButton>
 #include <algorithm>
@@ -27,6 +28,8 @@ CProgressDlg::CProgressDlg(QWidget* owner) : QDialog(owner) {
   connect(Button(kAbort), &QPushButton::clicked, this, &CProgressDlg::OnAbort);
   connect(Button(kWorkInBackground), &QPushButton::clicked, this,
           &CProgressDlg::OnWorkInBackground);
+  installEventFilter(this);
+  for (int id : {kPauseResume, kAbort, kWorkInBackground}) Button(id)->installEventFilter(this);
 }
 
 QPushButton* CProgressDlg::Button(int id) const {
@@ -41,6 +44,10 @@ int CProgressDlg::DoModal() {
   m_result = 0;
   OnInitDialog();
   setWindowModality(Qt::ApplicationModal);
+  // A window manager minimises the dialog with its owner ("Work in
+  // background"). Closed while minimised, it would open minimised the next
+  // time and take its owner down with it.
+  setWindowState(windowState() & ~Qt::WindowMinimized);
   show();
   platform::CentreOverOwner(*this);
   Button(kWorkInBackground)->setFocus();
@@ -69,6 +76,7 @@ void CProgressDlg::OnInitDialog() {
   m_running = true;
   Button(kPauseResume)->setText(QStringLiteral("Pause"));
   m_inBackground = false;
+  m_enterReleasedAt.reset();
   // Restoring the minimised owner brings the dialog back.
   m_watched = m_notifyWnd;
   if (m_watched) m_watched->installEventFilter(this);
@@ -85,7 +93,23 @@ void CProgressDlg::OnClosed() {
 
 void CProgressDlg::closeEvent(QCloseEvent* event) { event->ignore(); }
 
+// Enter held down in the percent box opens the dialog with its first press;
+// its repeats would press the focused button or the default one, "Work in
+// background". A repeat comes as a press flagged so, or as a release and a
+// press of the same moment, the way a virtual X server's repeats come.
+bool CProgressDlg::IsRepeatedEnter(QEvent* event) {
+  if (event->type() != QEvent::KeyPress && event->type() != QEvent::KeyRelease) return false;
+  const auto* key = static_cast<const QKeyEvent*>(event);
+  if (key->key() != Qt::Key_Return && key->key() != Qt::Key_Enter) return false;
+  if (event->type() == QEvent::KeyRelease) {
+    m_enterReleasedAt = key->timestamp();
+    return false;
+  }
+  return key->isAutoRepeat() || m_enterReleasedAt == key->timestamp();
+}
+
 bool CProgressDlg::eventFilter(QObject* watched, QEvent* event) {
+  if (watched != m_watched && IsRepeatedEnter(event)) return true;
   if (watched == m_watched && event->type() == QEvent::WindowStateChange && m_inBackground &&
       !m_watched->isMinimized()) {
     m_inBackground = false;

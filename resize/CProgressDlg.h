@@ -3,6 +3,7 @@
 #include <QDialog>
 #include <QHash>
 #include <memory>
+#include <optional>
 
 #include "resize/ProgressStages.h"
 
@@ -59,6 +60,7 @@ class CProgressDlg : public QDialog, private resize::ProgressBars {
   void OnAbort();
   void OnWorkInBackground();
   void OnClosed();
+  bool IsRepeatedEnter(QEvent* event);
 
   // ProgressBars
   bool HasBars() const override;
@@ -71,5 +73,6 @@ class CProgressDlg : public QDialog, private resize::ProgressBars {
   QEventLoop* m_loop = nullptr;
   QWidget* m_watched = nullptr;
   bool m_inBackground = false;
+  std::optional<quint64> m_enterReleasedAt;  // of the last Enter released
   int m_result = 0;
 };

@@ -101,6 +101,8 @@ TEST_F(FrameStartupTest, ThePercentBoxIsEmptyDisabledAndHoldsFifteenChoices) {
     EXPECT_GE(std::min(cell.right(), list->viewport()->width()) - cell.left(),
               metrics.horizontalAdvance(box->itemText(i)))
         << box->itemText(i).toStdString();
+    // The whole list is open: "Other..." is reached without scrolling.
+    EXPECT_TRUE(list->viewport()->rect().contains(cell)) << box->itemText(i).toStdString();
   }
   box->hidePopup();
   edit->clear();

@@ -5,6 +5,9 @@
 #include <QDir>
 #include <QApplication>
 #include <QFileDialog>
+#include <QFile>
+#include <QHeaderView>
+#include <QTreeView>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QTemporaryDir>
@@ -154,6 +157,56 @@ TEST(PromptsTest, TheOpenDialogAcceptsANameThatDoesNotExist) {
 
   WhenModal([](QWidget* modal) { static_cast<QDialog*>(modal)->reject(); });
   EXPECT_FALSE(GetOpenFileName(nullptr, {{"All Supported Files", "*.jpg"}}));
+}
+
+// The detail list's Size, Type and Date columns are as wide as their texts
+// ("623.1 KiB", "PNG image", the date), in the open and in the save dialog.
+TEST(PromptsTest, FileDialogsShowTheDetailColumnsWhole) {
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  // Sizes of one to six digits before the unit, as a folder of pictures has.
+  for (int i = 0; i < 12; ++i) {
+    QFile file(dir.filePath(QStringLiteral("shot%1.png").arg(i)));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(QByteArray(1000 + 63803 * i, 'x'));
+  }
+  for (bool save : {false, true}) {
+    SCOPED_TRACE(save ? "save" : "open");
+    std::vector<std::pair<int, int>> widthAndNeed;  // columns 1..3
+    WhenModal([&](QWidget* modal) {
+      auto* dialog = qobject_cast<QFileDialog*>(modal);
+      ASSERT_NE(dialog, nullptr);
+      dialog->setDirectory(dir.path());
+      auto* tree = dialog->findChild<QTreeView*>("treeView");
+      ASSERT_NE(tree, nullptr);
+      // As the dialog's state saved by another run may leave them.
+      for (int column = 1; column <= 3; ++column) tree->header()->resizeSection(column, 30);
+      auto* poll = new QTimer(dialog);
+      poll->setInterval(20);
+      QObject::connect(poll, &QTimer::timeout, [&, dialog, tree, poll] {
+        const QAbstractItemModel* model = tree->model();
+        const QModelIndex last = model->index(11, 0, tree->rootIndex());
+        if (!last.isValid() || tree->visualRect(last).isEmpty()) return;
+        poll->stop();
+        // What a column needs: the widest of its cells, text and margins.
+        for (int column = 1; column <= 3; ++column) {
+          int need = 0;
+          for (int row = 0; row < 12; ++row)
+            need = std::max(
+                need, tree->sizeHintForIndex(model->index(row, column, tree->rootIndex())).width());
+          widthAndNeed.emplace_back(tree->header()->sectionSize(column), need);
+        }
+        static_cast<QDialog*>(dialog)->reject();
+      });
+      poll->start();
+    });
+    if (save)
+      GetSaveFileName(nullptr, kSaveFilters, "photo_200percents", dir.path(), 4);
+    else
+      GetOpenFileName(nullptr, {{"All Supported Files", "*.png"}});
+    ASSERT_EQ(widthAndNeed.size(), 3u);
+    for (const auto& [width, need] : widthAndNeed) EXPECT_GE(width, need);
+  }
 }
 
 TEST(PromptsTest, TheSaveDialogOffersFourTypesAndConfirmsOverwriting) {

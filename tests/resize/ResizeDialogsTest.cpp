@@ -186,6 +186,53 @@ TEST_F(ProgressDlgTest, WorkInBackgroundMinimisesAndRestoringBringsItBack) {
   });
 }
 
+// Enter held down in the percent box starts the job and then repeats: the
+// repeats must not press "Work in background" of the dialog that the first
+// press opened. A fresh press does.
+TEST_F(ProgressDlgTest, RepeatsOfTheEnterThatStartedTheJobPressNothing) {
+  RunModal([this] {
+    QWidget* focus = dialog->focusWidget();
+    EXPECT_EQ(focus, dialog->Button(1005));
+    if (!focus) focus = dialog->Button(1005);
+    // To the focused button, and to the dialog itself when nothing has the
+    // focus: repeats flagged as such, and a release and a press of the same
+    // moment, as a virtual X server repeats a key.
+    for (QWidget* target : {focus, static_cast<QWidget*>(dialog)})
+      for (Qt::Key key : {Qt::Key_Return, Qt::Key_Enter}) {
+        QKeyEvent repeat(QEvent::KeyPress, key, Qt::NoModifier, QString(), true);
+        QApplication::sendEvent(target, &repeat);
+        QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier);
+        QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
+        release.setTimestamp(4922273);
+        press.setTimestamp(4922273);
+        QApplication::sendEvent(target, &release);
+        QApplication::sendEvent(target, &press);
+      }
+    QTest::qWait(150);  // a default button's press completes after 100 ms
+    QApplication::processEvents();
+    EXPECT_FALSE(window.isMinimized());
+    QTest::keyClick(focus, Qt::Key_Return);
+    QApplication::processEvents();
+    EXPECT_TRUE(window.isMinimized());
+    window.showNormal();
+    dialog->EndDialog(0);
+  });
+}
+
+// The window manager minimises the dialog with its owner; a job that ends
+// then leaves it closed while minimised. The next job opens it in front.
+TEST_F(ProgressDlgTest, ADialogClosedWhileMinimisedOpensNormally) {
+  RunModal([this] {
+    dialog->setWindowState(dialog->windowState() | Qt::WindowMinimized);
+    dialog->EndDialog(0);
+  });
+  RunModal([this] {
+    EXPECT_FALSE(dialog->windowState() & Qt::WindowMinimized);
+    EXPECT_TRUE(dialog->isVisible());
+    dialog->EndDialog(0);
+  });
+}
+
 TEST_F(ProgressDlgTest, ClosingTheMainWindowEndsTheDialog) {
   RunModal([this] { window.hide(); });
   EXPECT_FALSE(dialog->IsWindow());
