@@ -264,9 +264,16 @@ DecodeOutcome Decode(const DecodeRequest& request) {
   wire::Reader in(reply);
   wire::Status said = wire::Status::NotRecognised;
   std::optional<wire::Shape> shape;
-  if (!wire::GetShape(in, shape) || !wire::GetReply(in, said, outcome.incomplete)) return outcome;
+  wire::FileFacts facts;
+  if (!wire::GetShape(in, shape) || !wire::GetReply(in, said, outcome.incomplete) ||
+      !wire::GetFacts(in, facts))
+    return outcome;
   if (said == wire::Status::NotRecognised) return outcome;
   outcome.code = kReadFailed;
+  outcome.tooLarge = said == wire::Status::TooLarge;
+  outcome.format = static_cast<FREE_IMAGE_FORMAT>(facts.format);
+  outcome.declaredWidth = facts.width;
+  outcome.declaredHeight = facts.height;
   if (said != wire::Status::Loaded) return outcome;
   const int pixelFd = pixels.Get();
   outcome.bitmap = wire::GetBitmap(

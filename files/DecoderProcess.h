@@ -25,6 +25,13 @@ struct DecodeOutcome {
   FIBITMAP* bitmap = nullptr;  // owned by the caller; null unless code is kLoaded
   LoadCode code = kNotRecognised;
   bool incomplete = false;  // the decoder ran out of data; the rest of the bitmap is blank
+  // A failed read of a picture whose pixels do not fit in memory.
+  bool tooLarge = false;
+  // The format of the file's contents and the picture's size as the file
+  // declares it, as far as the decoder found them out.
+  FREE_IMAGE_FORMAT format = FIF_UNKNOWN;
+  uint32_t declaredWidth = 0;
+  uint32_t declaredHeight = 0;
 };
 
 // Reads the image at path, its type found from the file's contents. Only a

@@ -71,12 +71,12 @@ long DLL_CALLCONV TellProc(fi_handle handle) {
   return std::ftell(static_cast<StreamHandle*>(handle)->stream);
 }
 
-bool EncodeToMemory(FIBITMAP* bitmap, FREE_IMAGE_FORMAT fif, std::vector<uint8_t>& out) {
+bool EncodeToMemory(FIBITMAP* bitmap, FREE_IMAGE_FORMAT fif, int flags, std::vector<uint8_t>& out) {
   FIMEMORY* memory = FreeImage_OpenMemory();
   if (!memory) return false;
   BYTE* data = nullptr;
   DWORD size = 0;
-  const bool encoded = FreeImage_SaveToMemory(fif, bitmap, memory, 0) &&
+  const bool encoded = FreeImage_SaveToMemory(fif, bitmap, memory, flags) &&
                        FreeImage_AcquireMemory(memory, &data, &size) && data;
   if (encoded) out.assign(data, data + size);
   FreeImage_CloseMemory(memory);
@@ -115,7 +115,7 @@ std::string RandomToken() {
 }  // namespace
 
 bool WriteImage(FIBITMAP* bitmap, FREE_IMAGE_FORMAT fif, std::FILE* stream,
-                const StopRequested& stop) {
+                const StopRequested& stop, int flags) {
   if (!bitmap || !stream) return false;
   FIBITMAP* exportable = ExportableBitmap(bitmap, fif);
   if (!exportable) return false;
@@ -125,7 +125,7 @@ bool WriteImage(FIBITMAP* bitmap, FREE_IMAGE_FORMAT fif, std::FILE* stream,
   if (!exif.empty() && (fif == FIF_PNG || fif == FIF_TIFF)) {
     // The writer leaves the EXIF out: the file is made in memory and given it.
     std::vector<uint8_t> bytes;
-    if (EncodeToMemory(exportable, fif, bytes)) {
+    if (EncodeToMemory(exportable, fif, flags, bytes)) {
       if (fif == FIF_PNG)
         AddExifToPng(bytes, exif);
       else
@@ -135,7 +135,7 @@ bool WriteImage(FIBITMAP* bitmap, FREE_IMAGE_FORMAT fif, std::FILE* stream,
     }
   } else {
     FreeImageIO io = StreamIO();
-    written = FreeImage_SaveToHandle(fif, exportable, &io, &handle, 0) != FALSE;
+    written = FreeImage_SaveToHandle(fif, exportable, &io, &handle, flags) != FALSE;
   }
   if (exportable != bitmap) FreeImage_Unload(exportable);
   return written && !std::ferror(stream) && !(stop && stop());

@@ -165,6 +165,8 @@ void PutReply(std::string& out, Status status, bool incomplete) {
   Put(out, static_cast<uint8_t>(incomplete ? 1 : 0));
 }
 
+void PutFacts(std::string& out, const FileFacts& facts) { Put(out, facts); }
+
 bool Reader::Get(void* to, size_t count) {
   if (m_rest.size() < count) return false;
   std::memcpy(to, m_rest.data(), count);
@@ -184,11 +186,13 @@ bool GetReply(Reader& in, Status& status, bool& incomplete) {
   uint32_t magic = 0, version = 0;
   uint8_t code = 0, cut = 0;
   if (!in.Get(magic) || !in.Get(version) || !in.Get(code) || !in.Get(cut)) return false;
-  if (magic != kMagic || version != kVersion || code > uint8_t(Status::ReadFailed)) return false;
+  if (magic != kMagic || version != kVersion || code > uint8_t(Status::TooLarge)) return false;
   status = static_cast<Status>(code);
   incomplete = cut != 0;
   return true;
 }
+
+bool GetFacts(Reader& in, FileFacts& facts) { return in.Get(facts); }
 
 FIBITMAP* GetBitmap(Reader& in, const PixelSource& outOfLine, FIBITMAP* room) {
   Bitmap given(room);

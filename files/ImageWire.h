@@ -15,7 +15,17 @@
 namespace files::wire {
 
 // How the decoder ended, as its reply says.
-enum class Status : uint8_t { NotRecognised = 0, Loaded = 1, ReadFailed = 2 };
+// TooLarge: the picture is of a known type, but its pixels do not fit in memory.
+enum class Status : uint8_t { NotRecognised = 0, Loaded = 1, ReadFailed = 2, TooLarge = 3 };
+
+// What the decoder learnt of the file, whatever became of the decoding: the
+// format of its contents (FIF_UNKNOWN when none) and the picture's size as
+// the file declares it (0 x 0 when not known). Follows the reply record.
+struct FileFacts {
+  int32_t format = -1;
+  uint32_t width = 0, height = 0;
+};
+void PutFacts(std::string& out, const FileFacts& facts);
 
 // What a bitmap is made of, sent ahead of the decoding when the header tells
 // it, so that the program can make room for the bitmap meanwhile.
@@ -56,6 +66,7 @@ class Reader {
 
 bool GetShape(Reader& in, std::optional<Shape>& shape);
 bool GetReply(Reader& in, Status& status, bool& incomplete);
+bool GetFacts(Reader& in, FileFacts& facts);
 
 // Puts size bytes of the pixels sent apart, from offset on, at to; false when
 // they cannot be had.

@@ -43,6 +43,25 @@ Size64 TargetSize(uint64_t sourceWidth, uint64_t sourceHeight, double scale) {
           TruncatedSide(static_cast<double>(sourceHeight) * scale)};
 }
 
+Size64 TargetFor(uint64_t sourceWidth, uint64_t sourceHeight, const TargetRequest& request) {
+  const bool byWidth = request.width > 0;
+  const bool byHeight = request.height > 0;
+  if (!byWidth && !byHeight) return TargetSize(sourceWidth, sourceHeight, request.percent / 100.0);
+  if (byWidth && byHeight) return {request.width, request.height};
+  // The side that follows: asked x other source side / source side, in
+  // 128 bits so that no product of 64-bit sides wraps.
+  const auto follow = [](int64_t asked, uint64_t along, uint64_t across) -> int64_t {
+    if (along == 0) return 0;
+    const unsigned __int128 scaled = static_cast<unsigned __int128>(asked) * across;
+    const unsigned __int128 rounded =
+        (2 * scaled + along) / (2 * static_cast<unsigned __int128>(along));
+    const unsigned __int128 limit = std::numeric_limits<int64_t>::max();
+    return static_cast<int64_t>(std::clamp<unsigned __int128>(rounded, 1, limit));
+  };
+  if (byWidth) return {request.width, follow(request.width, sourceWidth, sourceHeight)};
+  return {follow(request.height, sourceHeight, sourceWidth), request.height};
+}
+
 uint64_t EnlargementPeakBytes(Size64 target, uint64_t regionWidth, uint64_t regionHeight) {
   const std::optional<uint64_t> dest = DestBufferBytes(target, regionWidth, regionHeight);
   if (!dest) return kMax64;

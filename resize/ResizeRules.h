@@ -27,6 +27,20 @@ struct Size64 {
 // Source size times scale, each side truncated toward zero.
 Size64 TargetSize(uint64_t sourceWidth, uint64_t sourceHeight, double scale);
 
+// What a resize is asked to make: a whole percent of the source, or exact
+// sides. A side of 0 is not asked for.
+struct TargetRequest {
+  int percent = 100;
+  int64_t width = 0;
+  int64_t height = 0;
+};
+
+// The size a request makes. Both sides asked for: exactly those. One side:
+// exactly that one, and the other from the source's aspect ratio, rounded to
+// the nearest pixel (halves up) and at least 1. Neither: the percent, each
+// side truncated as TargetSize does.
+Size64 TargetFor(uint64_t sourceWidth, uint64_t sourceHeight, const TargetRequest& request);
+
 // Bytes an enlargement of a regionWidth x regionHeight part of the source to
 // target holds at its peak: the engine's destination buffer, its working
 // plane (one float a target pixel), the 24-bit result made from the buffer

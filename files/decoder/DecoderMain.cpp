@@ -151,6 +151,12 @@ bool PutPixels(const void* bits, uint64_t bytes, uint64_t& offset) {
 }
 
 bool g_shapeSent = false;
+files::wire::FileFacts g_facts;
+
+void LearnSize(FIBITMAP* bitmap) {
+  g_facts.width = FreeImage_GetWidth(bitmap);
+  g_facts.height = FreeImage_GetHeight(bitmap);
+}
 
 // Opens the reply with the bitmap's shape, or with word that it is unknown.
 void SendShape(const std::optional<files::wire::Shape>& shape) {
@@ -164,6 +170,7 @@ void SendShape(const std::optional<files::wire::Shape>& shape) {
   if (!g_shapeSent) SendShape(std::nullopt);
   std::string reply;
   files::wire::PutReply(reply, status, incomplete);
+  files::wire::PutFacts(reply, g_facts);
   if (bitmap) {
     uint64_t offset = 0;
     if (!PutPixels(FreeImage_GetBits(bitmap),
@@ -195,6 +202,7 @@ int main(int argc, char** argv) {
   if (fif == FIF_UNKNOWN || !FreeImage_FIFSupportsReading(fif)) {
     Reply(files::wire::Status::NotRecognised, false, nullptr);
   }
+  g_facts.format = fif;
   const std::string head = Head();
   if (FreeImage_FIFSupportsNoPixels(fif)) {
     // Sizes before pixels: FreeImage allocates and clears the whole bitmap
@@ -202,9 +210,13 @@ int main(int argc, char** argv) {
     FIBITMAP* header = FreeImage_LoadFromHandle(fif, &io, &g_watch, FIF_LOAD_NOPIXELS);
     const bool fits = header && decoder::DeclaredSizeFits(fif, header, uint64_t(file.st_size),
                                                           options.memory, head);
+    if (header) LearnSize(header);
     if (fits) SendShape(files::wire::ShapeOf(header));
+    const bool tooLarge = header && !decoder::FitsInMemory(header, options.memory);
     if (header) FreeImage_Unload(header);
-    if (!fits) Reply(files::wire::Status::ReadFailed, false, nullptr);
+    if (!fits)
+      Reply(tooLarge ? files::wire::Status::TooLarge : files::wire::Status::ReadFailed, false,
+            nullptr);
   }
   if (!g_shapeSent) SendShape(std::nullopt);
   TestFault(options.fault);
@@ -215,8 +227,9 @@ int main(int argc, char** argv) {
   FIBITMAP* bitmap = FreeImage_LoadFromHandle(fif, &io, &g_watch, 0);
   if (!bitmap) Reply(files::wire::Status::ReadFailed, false, nullptr);
   // Formats that cannot tell their size up front are checked once loaded.
+  LearnSize(bitmap);
   if (!decoder::FitsInMemory(bitmap, options.memory)) {
-    Reply(files::wire::Status::ReadFailed, false, nullptr);
+    Reply(files::wire::Status::TooLarge, false, nullptr);
   }
   const bool incomplete =
       g_watch.dataEnded || (g_watch.shortRead && decoder::ReadsExactly(fif, head));
