@@ -146,6 +146,10 @@ class CMainFrame : public QMainWindow,
   std::optional<uint64_t> AvailableMemory() const;
   // The percent box's text before "Other..." replaced it.
   QString m_percentTextShown;
+  // A side typed in the resize-parameters dialog (0: none), made exactly by
+  // the resize that its OK starts; any other start of Resize forgets it.
+  int m_typedWidth = 0;
+  int m_typedHeight = 0;
 
   // --- views/: zoom and synchronisation ---
   void ActivateView(int index);

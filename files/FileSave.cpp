@@ -1,7 +1,5 @@
 // Saving the result: the unsaved-result prompt, the Save Resized As
 // command, its worker and its done message.
-#include <sys/stat.h>
-
 #include <mutex>
 
 #include "app/CMainFrame.h"
@@ -13,15 +11,6 @@
 #include "platform/PathBytes.h"
 #include "platform/Prompts.h"
 #include "res/CommandIds.h"
-
-namespace {
-
-bool PathExists(const std::string& path) {
-  struct stat info {};
-  return ::lstat(path.c_str(), &info) == 0;
-}
-
-}  // namespace
 
 bool CMainFrame::SettleUnsavedResult() {
   EndWorker();
@@ -45,24 +34,17 @@ void CMainFrame::OnSaveResizedAs() {
   for (const files::SaveFormat& format : files::SaveFormats()) {
     filters.push_back({QString::fromUtf8(format.description), QString::fromUtf8(format.patterns)});
   }
-  // The dialog starts beside the source, with the type chosen last in this run.
-  std::optional<platform::FileChoice> choice =
-      platform::GetSaveFileName(DialogOwner(), filters, platform::PathText(m_savePath),
-                                platform::PathText(files::FolderPart(m_sourcePath)), m_saveFormat);
+  // The dialog starts beside the source, with the type chosen last in this
+  // run. It settles the name the type's extension makes before it asks
+  // about replacing a file, so that the file asked about is the one written.
+  const std::optional<platform::FileChoice> choice = platform::GetSaveFileName(
+      DialogOwner(), filters, platform::PathText(m_savePath),
+      platform::PathText(files::FolderPart(m_sourcePath)), m_saveFormat,
+      [](const QString& typed, int index) {
+        return platform::PathText(files::FinalSaveName(platform::PathBytes(typed), index));
+      });
   if (!choice) return;
-  std::string chosen = platform::PathBytes(choice->path);
-
-  // The dialog asked about the name as typed; a name the extension makes
-  // is asked about here.
-  std::string final = files::FinalSaveName(chosen, choice->filterIndex);
-  if (final != chosen && PathExists(final)) {
-    QString text = QStringLiteral("%1 already exists.\nDo you want to replace it?")
-                       .arg(platform::PathText(files::FileNamePart(final)));
-    if (platform::MessageBox(this, text, QStringLiteral("Confirm"), platform::MbIcon::Warning,
-                             platform::MbButtons::YesNo) != ids::IdYes) {
-      return;
-    }
-  }
+  const std::string chosen = platform::PathBytes(choice->path);
 
   const std::shared_ptr<platform::CJob> job = StartWaitJob(&CMainFrame::SaveWorker);
   if (!job) return;

@@ -25,6 +25,10 @@ namespace {
 struct StreamHandle {
   std::FILE* stream;
   const StopRequested* stop;
+  FREE_IMAGE_FORMAT fif = FIF_UNKNOWN;  // the writer that calls, when writing
+  bool stopped = false;                 // a stop was seen: nothing more is written
+  bool thrown = false;
+  unsigned writes = 0;
 };
 
 bool Stopped(const StreamHandle& h) { return *h.stop && (*h.stop)(); }
@@ -32,6 +36,20 @@ bool Stopped(const StreamHandle& h) { return *h.stop && (*h.stop)(); }
 // Large requests (an uncompressed strip can be the whole image) are served in
 // pieces so that a stop request is seen between them.
 constexpr size_t kPiece = size_t{1} << 20;
+
+// What ends FreeImage's PNG and TIFF writers early. Both carry on after a
+// failed write to the last row, but catch a C string thrown from inside
+// their encoding, free their encoder and fail (FreeImage's own PNG reader
+// throws one the same way). JPEG needs none: a failed write ends its
+// encoder through libjpeg's error exit.
+const char* const kStopped = "saving stopped";
+
+bool StopsByThrow(const StreamHandle& h) {
+  if (h.fif == FIF_PNG) return true;
+  // TIFF's first write is its header, made while FreeImage opens the file,
+  // outside the writer's catch; failing it fails the opening instead.
+  return h.fif == FIF_TIFF && h.writes > 1;
+}
 
 unsigned DLL_CALLCONV ReadProc(void* buffer, unsigned size, unsigned count, fi_handle handle) {
   auto& h = *static_cast<StreamHandle*>(handle);
@@ -48,17 +66,30 @@ unsigned DLL_CALLCONV ReadProc(void* buffer, unsigned size, unsigned count, fi_h
   return static_cast<unsigned>(done / size);
 }
 
-unsigned DLL_CALLCONV WriteProc(void* buffer, unsigned size, unsigned count, fi_handle handle) {
-  auto& h = *static_cast<StreamHandle*>(handle);
-  if (size == 0) return 0;
-  const size_t total = size_t{size} * count;
+// Writes in pieces; once a stop is seen, nothing more reaches the stream.
+size_t PutBytes(StreamHandle& h, const void* buffer, size_t total) {
   const auto* in = static_cast<const unsigned char*>(buffer);
   size_t done = 0;
-  while (done < total) {
-    if (Stopped(h)) break;
+  while (done < total && !h.stopped) {
+    if (Stopped(h)) {
+      h.stopped = true;
+      break;
+    }
     size_t put = std::fwrite(in + done, 1, std::min(kPiece, total - done), h.stream);
     done += put;
     if (put == 0) break;
+  }
+  return done;
+}
+
+unsigned DLL_CALLCONV WriteProc(void* buffer, unsigned size, unsigned count, fi_handle handle) {
+  auto& h = *static_cast<StreamHandle*>(handle);
+  ++h.writes;
+  if (size == 0) return 0;
+  const size_t done = PutBytes(h, buffer, size_t{size} * count);
+  if (h.stopped && !h.thrown && StopsByThrow(h)) {
+    h.thrown = true;
+    throw kStopped;
   }
   return static_cast<unsigned>(done / size);
 }
@@ -71,19 +102,37 @@ long DLL_CALLCONV TellProc(fi_handle handle) {
   return std::ftell(static_cast<StreamHandle*>(handle)->stream);
 }
 
-bool EncodeToMemory(FIBITMAP* bitmap, FREE_IMAGE_FORMAT fif, int flags, std::vector<uint8_t>& out) {
-  FIMEMORY* memory = FreeImage_OpenMemory();
-  if (!memory) return false;
-  BYTE* data = nullptr;
-  DWORD size = 0;
-  const bool encoded = FreeImage_SaveToMemory(fif, bitmap, memory, flags) &&
-                       FreeImage_AcquireMemory(memory, &data, &size) && data;
-  if (encoded) out.assign(data, data + size);
-  FreeImage_CloseMemory(memory);
-  return encoded;
+FreeImageIO StreamIO() { return FreeImageIO{ReadProc, WriteProc, SeekProc, TellProc}; }
+
+// Encodes bitmap as fif to stream through the stopping write procedure. A
+// stop that ends the encoder early is caught here, should the writer let it
+// pass.
+bool EncodeWithStop(FIBITMAP* bitmap, FREE_IMAGE_FORMAT fif, std::FILE* stream,
+                    const StopRequested& stop, int flags) {
+  StreamHandle handle{stream, &stop, fif};
+  FreeImageIO io = StreamIO();
+  bool encoded = false;
+  try {
+    encoded = FreeImage_SaveToHandle(fif, bitmap, &io, &handle, flags) != FALSE;
+  } catch (const char*) {
+    encoded = false;
+  }
+  return encoded && !handle.stopped && !std::ferror(stream);
 }
 
-FreeImageIO StreamIO() { return FreeImageIO{ReadProc, WriteProc, SeekProc, TellProc}; }
+// Encodes into memory, stopping as Encode does.
+bool EncodeToMemory(FIBITMAP* bitmap, FREE_IMAGE_FORMAT fif, const StopRequested& stop, int flags,
+                    std::vector<uint8_t>& out) {
+  char* data = nullptr;
+  size_t size = 0;
+  std::FILE* memory = ::open_memstream(&data, &size);
+  if (!memory) return false;
+  const bool encoded = EncodeWithStop(bitmap, fif, memory, stop, flags);
+  const bool closed = std::fclose(memory) == 0;
+  if (encoded && closed && data) out.assign(data, data + size);
+  std::free(data);
+  return encoded && closed && data;
+}
 
 // The file a path names, its symbolic links followed, so that replacing it
 // keeps the links; a link to nothing names the file it would point at.
@@ -116,26 +165,24 @@ std::string RandomToken() {
 
 bool WriteImage(FIBITMAP* bitmap, FREE_IMAGE_FORMAT fif, std::FILE* stream,
                 const StopRequested& stop, int flags) {
-  if (!bitmap || !stream) return false;
+  if (!bitmap || !stream || (stop && stop())) return false;
   FIBITMAP* exportable = ExportableBitmap(bitmap, fif);
   if (!exportable) return false;
-  StreamHandle handle{stream, &stop};
   const std::vector<uint8_t> exif = CarriedExif(exportable);
   bool written = false;
   if (!exif.empty() && (fif == FIF_PNG || fif == FIF_TIFF)) {
     // The writer leaves the EXIF out: the file is made in memory and given it.
     std::vector<uint8_t> bytes;
-    if (EncodeToMemory(exportable, fif, flags, bytes)) {
+    if (EncodeToMemory(exportable, fif, stop, flags, bytes)) {
       if (fif == FIF_PNG)
         AddExifToPng(bytes, exif);
       else
         AddExifToTiff(bytes, exif);
-      written =
-          WriteProc(bytes.data(), 1, static_cast<unsigned>(bytes.size()), &handle) == bytes.size();
+      StreamHandle handle{stream, &stop};
+      written = PutBytes(handle, bytes.data(), bytes.size()) == bytes.size();
     }
   } else {
-    FreeImageIO io = StreamIO();
-    written = FreeImage_SaveToHandle(fif, exportable, &io, &handle, flags) != FALSE;
+    written = EncodeWithStop(exportable, fif, stream, stop, flags);
   }
   if (exportable != bitmap) FreeImage_Unload(exportable);
   return written && !std::ferror(stream) && !(stop && stop());

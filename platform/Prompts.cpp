@@ -58,12 +58,39 @@ QString NameAfterTypeChange(const QString& name, const QString& pattern) {
   return name.left(name.size() - suffix.size()) + extension;
 }
 
+// The path a typed name is written under.
+QString FinalPath(const FinalName& finalName, const QString& typed, int filterIndex) {
+  return finalName ? finalName(typed, filterIndex) : typed;
+}
+
+// The question before a file is replaced; true to go on.
+bool MayReplace(QWidget* owner, const QString& path) {
+  const QFileInfo info(path);
+  if (!info.exists() && !info.isSymLink()) return true;
+  return MessageBox(
+             owner,
+             QStringLiteral("%1 already exists.\nDo you want to replace it?").arg(info.fileName()),
+             QStringLiteral("Confirm"), MbIcon::Warning, MbButtons::YesNo) == ids::IdYes;
+}
+
+int SelectedIndex(const QFileDialog& dialog, const std::vector<FileFilter>& filters,
+                  const QStringList& nameFilters) {
+  // With the details hidden the dialog may name the filter by its description alone.
+  const QString selected = dialog.selectedNameFilter();
+  int index = 1;
+  for (size_t i = 0; i < filters.size(); ++i)
+    if (selected == nameFilters[static_cast<qsizetype>(i)] || selected == filters[i].description)
+      index = static_cast<int>(i) + 1;
+  return index;
+}
+
 // A save dialog whose name is the user's: a change of type puts back the
 // name Qt rewrote, and the name is taken whole as typed (Qt would read
 // quotes as a list of names).
 class CSaveDialog : public QFileDialog {
  public:
-  CSaveDialog(QWidget* owner, const std::vector<FileFilter>& filters) : QFileDialog(owner) {
+  CSaveDialog(QWidget* owner, const std::vector<FileFilter>& filters, FinalName finalName)
+      : QFileDialog(owner), m_filters(filters), m_finalName(std::move(finalName)) {
     setAcceptMode(QFileDialog::AcceptSave);
     setFileMode(QFileDialog::AnyFile);
     setOption(QFileDialog::DontUseNativeDialog);
@@ -96,33 +123,22 @@ class CSaveDialog : public QFileDialog {
       m_edit->clear();
       return;
     }
-    if (info.exists() &&
-        QMessageBox::warning(
-            this, windowTitle(),
-            QStringLiteral("%1 already exists.\nDo you want to replace it?").arg(info.fileName()),
-            QMessageBox::Yes | QMessageBox::No, QMessageBox::No) != QMessageBox::Yes)
-      return;
+    // The question is about the file that will be written.
+    const QString final =
+        FinalPath(m_finalName, path, SelectedIndex(*this, m_filters, nameFilters()));
+    if (!MayReplace(this, final)) return;
     m_chosen = path;
     QDialog::accept();
   }
 
  private:
+  std::vector<FileFilter> m_filters;
+  FinalName m_finalName;
   QLineEdit* m_edit = nullptr;
   QString m_before;
   QString m_now;
   QString m_chosen;
 };
-
-int SelectedIndex(const QFileDialog& dialog, const std::vector<FileFilter>& filters,
-                  const QStringList& nameFilters) {
-  // With the details hidden the dialog may name the filter by its description alone.
-  const QString selected = dialog.selectedNameFilter();
-  int index = 1;
-  for (size_t i = 0; i < filters.size(); ++i)
-    if (selected == nameFilters[static_cast<qsizetype>(i)] || selected == filters[i].description)
-      index = static_cast<int>(i) + 1;
-  return index;
-}
 
 void PrepareDialog(QFileDialog& dialog, const QStringList& nameFilters, int selectedFilter) {
   dialog.setOption(QFileDialog::DontUseNativeDialog);
@@ -189,21 +205,32 @@ std::optional<FileChoice> GetOpenFileName(QWidget* owner, const std::vector<File
 
 std::optional<FileChoice> GetSaveFileName(QWidget* owner, const std::vector<FileFilter>& filters,
                                           const QString& proposedName, const QString& folder,
-                                          int selectedFilter) {
+                                          int selectedFilter, const FinalName& finalName) {
   if (const PromptResponder& responder = CurrentResponder()) {
     PromptRecord record{PromptRecord::SaveFile, owner,         proposedName, {},
                         MbIcon::None,           MbButtons::Ok, filters,      folder,
                         selectedFilter};
-    return responder(record).file;
+    // As the dialog does: No to the question shows it again with the name,
+    // folder and type that were chosen.
+    for (;;) {
+      std::optional<FileChoice> choice = responder(record).file;
+      if (!choice) return std::nullopt;
+      const QString final = FinalPath(finalName, choice->path, choice->filterIndex);
+      if (MayReplace(owner, final)) return choice;
+      const QFileInfo typed(choice->path);
+      record.text = typed.fileName();
+      record.folder = typed.path();
+      record.filterIndex = choice->filterIndex;
+    }
   }
   const QStringList nameFilters = NameFilters(filters);
-  CSaveDialog dialog(owner, filters);
+  CSaveDialog dialog(owner, filters, finalName);
   PrepareDialog(dialog, nameFilters, selectedFilter);
   if (!folder.isEmpty()) dialog.setDirectory(folder);
   // Set as text, not selected as a file: a name is never read as a list.
   if (auto* edit = dialog.findChild<QLineEdit*>(QStringLiteral("fileNameEdit")))
     edit->setText(proposedName);
-  // Overwriting an existing file is confirmed by the dialog itself.
+  // Replacing an existing file is confirmed by the dialog itself.
   if (dialog.exec() != QDialog::Accepted || dialog.Chosen().isEmpty()) return std::nullopt;
   return FileChoice{dialog.Chosen(), SelectedIndex(dialog, filters, nameFilters)};
 }

@@ -30,12 +30,19 @@ struct FileChoice {
 
 // The open dialog: the typed file need not exist.
 std::optional<FileChoice> GetOpenFileName(QWidget* owner, const std::vector<FileFilter>& filters);
+// The name a file is written under, from the path as typed and the 1-based
+// filter chosen (an extension the type needs, say).
+using FinalName = std::function<QString(const QString& typed, int filterIndex)>;
+
 // The save dialog, in folder (empty: the platform's default) with the
-// 1-based filter selected; it asks before overwriting. The name is the
-// user's as typed, quotes included: choosing another type leaves it alone.
+// 1-based filter selected. The name is the user's as typed, quotes
+// included: choosing another type leaves it alone, and the path given back
+// is the one typed. The file asked about before it is replaced is the one
+// finalName makes of that path (the typed one without it); No leaves the
+// user in the dialog.
 std::optional<FileChoice> GetSaveFileName(QWidget* owner, const std::vector<FileFilter>& filters,
                                           const QString& proposedName, const QString& folder = {},
-                                          int selectedFilter = 1);
+                                          int selectedFilter = 1, const FinalName& finalName = {});
 
 // What a test sees of a prompt, and how it answers.
 struct PromptRecord {

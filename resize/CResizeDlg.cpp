@@ -55,6 +55,7 @@ void CResizeDlg::OnInitDialog() {
   WriteBox(kPercentBox, m_percent);
   WriteBox(kWidthBox, m_width);
   WriteBox(kHeightBox, m_height);
+  m_typed = Typed::Percent;
   platform::CentreOverOwner(*this);
   UpDown()->SetBuddy(Box(kPercentBox));
   Box(kPercentBox)->selectAll();
@@ -94,6 +95,7 @@ void CResizeDlg::UpdateOk() { OkButton()->setEnabled(resize::AcceptsPercent(m_pe
 
 void CResizeDlg::OnPercentChange() {
   if (m_updating) return;
+  m_typed = Typed::Percent;
   ReadBox(kPercentBox, m_percent, resize::kMaxPercent);
   m_width = resize::SideForPercent(m_percent, m_srcWidth);
   m_height = resize::SideForPercent(m_percent, m_srcHeight);
@@ -103,6 +105,7 @@ void CResizeDlg::OnPercentChange() {
 
 void CResizeDlg::OnWidthChange() {
   if (m_updating) return;
+  m_typed = Typed::Width;
   ReadBox(kWidthBox, m_width, m_maxWidth);
   m_percent = resize::PercentForSide(m_width, m_srcWidth);
   m_height = resize::SideForPercent(m_percent, m_srcHeight);
@@ -112,6 +115,7 @@ void CResizeDlg::OnWidthChange() {
 
 void CResizeDlg::OnHeightChange() {
   if (m_updating) return;
+  m_typed = Typed::Height;
   ReadBox(kHeightBox, m_height, m_maxHeight);
   m_percent = resize::PercentForSide(m_height, m_srcHeight);
   m_width = resize::SideForPercent(m_percent, m_srcWidth);

@@ -32,6 +32,10 @@ class CResizeDlg : public QDialog {
   int m_srcWidth = 0;
   int m_srcHeight = 0;
   bool m_updating = false;
+  // The box the user typed in last: a typed width or height is what the job
+  // makes exactly, the whole percent only approaches it.
+  enum class Typed { Percent, Width, Height };
+  Typed m_typed = Typed::Percent;
 
   // OK reads the boxes and ends with 1; Cancel ends with 2.
   void accept() override;

@@ -5,6 +5,7 @@
 #include <QLineEdit>
 #include <algorithm>
 #include <climits>
+#include <utility>
 
 #include "app/CMainFrame.h"
 #include "frame/CMyPaneContainer.h"
@@ -31,6 +32,8 @@ int StoredSide(int64_t side) { return static_cast<int>(std::min<int64_t>(side, I
 }  // namespace
 
 void CMainFrame::OnResize() {
+  const int typedWidth = std::exchange(m_typedWidth, 0);
+  const int typedHeight = std::exchange(m_typedHeight, 0);
   if (!m_source) return;
   // A given-up job may still read the source; the new one waits for it.
   EndWorker();
@@ -44,8 +47,11 @@ void CMainFrame::OnResize() {
     return;
   }
   const double scale = *percent / 100.0;
+  // The whole percent names the job (title, save name, the source's zoom
+  // beside the result); a typed side is made exactly.
   const resize::Size64 target =
-      resize::TargetSize(FreeImage_GetWidth(m_source), FreeImage_GetHeight(m_source), scale);
+      resize::TargetFor(FreeImage_GetWidth(m_source), FreeImage_GetHeight(m_source),
+                        {*percent, typedWidth, typedHeight});
   m_resultHeight = StoredSide(target.height);
   m_resultWidth = StoredSide(target.width);
 
@@ -204,6 +210,8 @@ void CMainFrame::OnPercentComboCommand(int notifyCode, int index) {
   intptr_t commit = 0;
   if (dialog.DoModal() == ids::IdOk) {
     m_percentText = QString::asprintf("%d%%", dialog.m_percent);
+    m_typedWidth = dialog.m_typed == CResizeDlg::Typed::Width ? dialog.m_width : 0;
+    m_typedHeight = dialog.m_typed == CResizeDlg::Typed::Height ? dialog.m_height : 0;
     commit = 1;
   }
   // Posted, so that the combo box has finished with the selection before its

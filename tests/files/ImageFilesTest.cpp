@@ -79,6 +79,45 @@ TEST_F(ReplacingFileTest, StoppedWriteLeavesTargetAsItWas) {
   ExpectTargetAlone();
 }
 
+struct StopCase {
+  const char* name;
+  FREE_IMAGE_FORMAT fif;
+  bool exif;  // carried EXIF: PNG and TIFF are made in memory first
+};
+
+class StopWhileEncodingTest : public ReplacingFileTest,
+                              public testing::WithParamInterface<StopCase> {};
+
+// The stop is asked for before each piece written; the encoder must end at
+// the first "stop", not encode the rest of the picture and ask again for
+// every piece it would write.
+TEST_P(StopWhileEncodingTest, EncoderEndsAtTheFirstStop) {
+  FIBITMAP* picture = testimages::MakePattern(1200, 900, 24);
+  if (GetParam().exif) {
+    const char block[] = "Exif\0\0MM\0*\0\0\0\x08\0\0";
+    testimages::SetTag(picture, FIMD_EXIF_RAW, "ExifRaw", FIDT_BYTE, block, sizeof block - 1);
+  }
+  constexpr int kStopAt = 4;
+  int asked = 0;
+  {
+    files::CReplacingFile file(m_target);
+    EXPECT_FALSE(files::WriteImage(picture, GetParam().fif, file.Stream(),
+                                   [&] { return ++asked >= kStopAt; }));
+  }
+  FreeImage_Unload(picture);
+  EXPECT_EQ(asked, kStopAt);
+  EXPECT_EQ(testimages::ReadAll(m_target), "the file that was there");
+  ExpectTargetAlone();
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, StopWhileEncodingTest,
+                         testing::Values(StopCase{"Png", FIF_PNG, false},
+                                         StopCase{"Tiff", FIF_TIFF, false},
+                                         StopCase{"Jpeg", FIF_JPEG, false},
+                                         StopCase{"PngWithExif", FIF_PNG, true},
+                                         StopCase{"TiffWithExif", FIF_TIFF, true}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 TEST_F(ReplacingFileTest, MissingFolderGivesNoStreamAndNoFile) {
   files::CReplacingFile file(m_dir.File("no-such-folder/out.png"));
   EXPECT_EQ(file.Stream(), nullptr);

@@ -1,6 +1,7 @@
 // Saving through the running frame: the proposal, the file types, the
 // extension rule, the replace question, failures and Abort.
 #include <QLabel>
+#include <cstdio>
 #include <QPushButton>
 #include <QTimer>
 
@@ -129,30 +130,66 @@ INSTANTIATE_TEST_SUITE_P(
                     WrittenCase{"PngKept", "p.png", 4, "p.png", FIF_PNG}),
     [](const testing::TestParamInfo<WrittenCase>& info) { return info.param.label; });
 
-TEST_F(SaveFrameTest, AppendedNameOfAnExistingFileIsAskedAbout) {
-  std::string existing = m_dir.File("out.jpg");
-  testimages::WriteAll(existing, "keep me");
+// The question names the file that the type's extension makes, which is
+// the one written; No goes back to the save dialog with what was chosen.
+TEST_F(SaveFrameTest, TheFileAskedAboutIsTheFileWritten) {
+  const std::string png = m_dir.File("soft_200.png");
+  const std::string jpg = m_dir.File("soft_200.png.jpg");
+  testimages::WriteAll(png, "the png");
+  testimages::WriteAll(jpg, "the jpg");
+  auto run = [&] {
+    ASSERT_TRUE(harness::RunBounded(*m_frame, [&] { m_frame->OnSaveResizedAs(); }));
+  };
+  auto expectQuestionAbout = [&](size_t at, const QString& name) {
+    ASSERT_GT(m_prompts.shown.size(), at);
+    const PromptRecord& question = m_prompts.shown[at];
+    EXPECT_EQ(question.kind, PromptRecord::Message);
+    EXPECT_EQ(question.caption, "Confirm");
+    EXPECT_EQ(question.buttons, platform::MbButtons::YesNo);
+    EXPECT_EQ(question.text, name + " already exists.\nDo you want to replace it?");
+  };
 
-  Save(m_dir.File("out"), 1, ids::IdNo);
-  ASSERT_EQ(m_prompts.shown.size(), 2u);
-  const PromptRecord& question = m_prompts.shown[1];
-  EXPECT_EQ(question.kind, PromptRecord::Message);
-  EXPECT_EQ(question.caption, "Confirm");
-  EXPECT_EQ(question.buttons, platform::MbButtons::YesNo);
-  EXPECT_TRUE(question.text.contains("out.jpg"));
-  // No is a cancelled save.
-  EXPECT_EQ(testimages::ReadAll(existing), "keep me");
+  // soft_200.png typed with the JPEG type: asked about soft_200.png.jpg; No
+  // shows the dialog again, in the same folder with the same name and type.
+  m_prompts.File(png, 1);
+  m_prompts.Button(ids::IdNo);
+  m_prompts.CancelDialog();
+  run();
+  ASSERT_EQ(m_prompts.shown.size(), 3u);
+  expectQuestionAbout(1, "soft_200.png.jpg");
+  EXPECT_EQ(m_prompts.shown[2].kind, PromptRecord::SaveFile);
+  EXPECT_EQ(m_prompts.shown[2].text, "soft_200.png");
+  EXPECT_EQ(m_prompts.shown[2].folder, QString::fromStdString(m_dir.Path()));
+  EXPECT_EQ(m_prompts.shown[2].filterIndex, 1);
+  EXPECT_EQ(testimages::ReadAll(jpg), "the jpg");
   EXPECT_FALSE(m_frame->m_resultSaved);
-  EXPECT_EQ(testimages::CountEntries(m_dir.Path()), 1);
 
-  Save(m_dir.File("out"), 1, ids::IdYes);
-  EXPECT_TRUE(m_frame->m_resultSaved);
-  EXPECT_EQ(FreeImage_GetFileType(existing.c_str(), 0), FIF_JPEG);
-
-  // A name the user typed in full was asked about by the save dialog itself.
+  // Yes replaces exactly that file.
   m_prompts.shown.clear();
-  Save(existing, 1);
+  m_prompts.File(png, 1);
+  m_prompts.Button(ids::IdYes);
+  run();
+  expectQuestionAbout(1, "soft_200.png.jpg");
+  EXPECT_EQ(FreeImage_GetFileType(jpg.c_str(), 0), FIF_JPEG);
+  EXPECT_EQ(testimages::ReadAll(png), "the png");
+  EXPECT_TRUE(m_frame->m_resultSaved);
+
+  // A name that already ends in the type's extension is asked about too.
+  m_prompts.shown.clear();
+  m_prompts.File(png, 4);
+  m_prompts.Button(ids::IdYes);
+  run();
+  ASSERT_EQ(m_prompts.shown.size(), 2u);
+  expectQuestionAbout(1, "soft_200.png");
+  EXPECT_EQ(FreeImage_GetFileType(png.c_str(), 0), FIF_PNG);
+
+  // Only an existing file is asked about.
+  std::remove(jpg.c_str());
+  m_prompts.shown.clear();
+  m_prompts.File(png, 1);
+  run();
   EXPECT_EQ(m_prompts.Count(PromptRecord::Message), 0);
+  EXPECT_EQ(FreeImage_GetFileType(jpg.c_str(), 0), FIF_JPEG);
 }
 
 TEST_F(SaveFrameTest, FailedSaveLeavesTheOldFileAndAsksAgainLater) {
@@ -160,9 +197,10 @@ TEST_F(SaveFrameTest, FailedSaveLeavesTheOldFileAndAsksAgainLater) {
   testimages::WriteAll(existing, "the old picture");
   // Complex samples have no picture that JPEG could hold.
   GiveResult(FreeImage_AllocateT(FIT_COMPLEX, 12, 9));
-  Save(existing, 1);
+  Save(existing, 1, ids::IdYes);
 
-  ASSERT_EQ(m_prompts.Count(PromptRecord::Message), 1);
+  // The replace question, then the failure.
+  ASSERT_EQ(m_prompts.Count(PromptRecord::Message), 2);
   const PromptRecord& error = m_prompts.shown.back();
   EXPECT_EQ(error.text, "Can't save image.");
   EXPECT_EQ(error.caption, "Error");
@@ -211,7 +249,7 @@ TEST_F(SaveFrameTest, AbortWritesNothingAndSaysNothing) {
       holder.Watch(job);
       m_frame->m_waitDlg->AbortButton()->click();
     });
-    Save(existing, 4);
+    Save(existing, 4, ids::IdYes);
     ASSERT_TRUE(job);
     // The given-up worker is kept until it has ended.
     EXPECT_EQ(m_frame->m_worker, job);
@@ -220,7 +258,8 @@ TEST_F(SaveFrameTest, AbortWritesNothingAndSaysNothing) {
     EXPECT_EQ(m_frame->m_worker, nullptr);
   }
   harness::PumpUntil([] { return false; }, 100);
-  EXPECT_EQ(m_prompts.Count(PromptRecord::Message), 0);
+  // Only the replace question: no failure is reported.
+  EXPECT_EQ(m_prompts.Count(PromptRecord::Message), 1);
   EXPECT_FALSE(m_frame->m_resultSaved);
   EXPECT_EQ(testimages::ReadAll(existing), "the old picture");
   EXPECT_EQ(testimages::CountEntries(m_dir.Path()), 1);

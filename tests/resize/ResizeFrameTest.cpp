@@ -424,6 +424,44 @@ TEST_F(ResizeFrameTest, OtherInThePercentBoxCommitsOrRestores) {
   EXPECT_EQ(frame.m_percentEdit->text(), shown);
 }
 
+TEST_F(ResizeFrameTest, TypedSideInOtherIsMadeExactlyAndThePercentKeepsItsName) {
+  Load(MakePicture(64, 48));
+  frame.m_percentCombo->setEnabled(true);
+  const int other = frame.m_percentCombo->count() - 1;
+  // Sides by hand: 100 x 48 / 64 = 75; 64 x 100 / 48 = 133.3. The whole
+  // percents (156, 208) alone would give 99 x 74 and 133 x 99.
+  struct Case {
+    int box;
+    const char* typed;
+    const char* percentText;
+    double scale;
+    unsigned width, height;
+  };
+  for (const Case& c :
+       {Case{1000, "100", "156%", 1.56, 100, 75}, Case{1001, "100", "208%", 2.08, 133, 100}}) {
+    frame.m_percentCombo->setCurrentIndex(other);
+    QTimer::singleShot(0, &frame, [this, c] {
+      for (QDialog* child : frame.findChildren<QDialog*>())
+        if (auto* d = dynamic_cast<CResizeDlg*>(child); d && d->isVisible()) {
+          d->Box(c.box)->setText(c.typed);
+          d->OkButton()->click();
+        }
+    });
+    frame.OnPercentComboCommand(1, other);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(frame.m_percentEdit->text(), c.percentText);
+    EXPECT_DOUBLE_EQ(frame.m_scale, c.scale);
+    ASSERT_NE(frame.m_result, nullptr);
+    EXPECT_EQ(FreeImage_GetWidth(frame.m_result), c.width) << c.box;
+    EXPECT_EQ(FreeImage_GetHeight(frame.m_result), c.height) << c.box;
+  }
+  // Resize started from the box again makes the whole percent.
+  Resize("208%");
+  ASSERT_NE(frame.m_result, nullptr);
+  EXPECT_EQ(FreeImage_GetWidth(frame.m_result), 133u);
+  EXPECT_EQ(FreeImage_GetHeight(frame.m_result), 99u);
+}
+
 // Last: closing the main window ends the application's event loops for
 // the rest of the process.
 TEST_F(ResizeFrameTest, ClosingTheWindowDuringAJobEndsQuietly) {

@@ -59,6 +59,40 @@ INSTANTIATE_TEST_SUITE_P(
                     TargetCase{"Huge", 100000, 60000, 2000, 2000000, 1200000}),
     [](const auto& info) { return std::string(info.param.name); });
 
+struct RequestCase {
+  const char* name;
+  uint64_t w, h;
+  TargetRequest request;
+  int64_t tw, th;
+};
+
+class TargetForTest : public testing::TestWithParam<RequestCase> {};
+
+TEST_P(TargetForTest, MakesTheAskedSidesExactly) {
+  const RequestCase& c = GetParam();
+  const Size64 size = TargetFor(c.w, c.h, c.request);
+  EXPECT_EQ(size.width, c.tw);
+  EXPECT_EQ(size.height, c.th);
+}
+
+// Sides worked out by hand: the other side is asked x other / asked's source
+// side, rounded, halves up.
+INSTANTIATE_TEST_SUITE_P(
+    Requests, TargetForTest,
+    testing::Values(RequestCase{"PercentTruncates", 640, 480, {156, 0, 0}, 998, 748},
+                    RequestCase{"Width1000", 640, 480, {156, 1000, 0}, 1000, 750},
+                    RequestCase{"Height1000", 640, 480, {208, 0, 1000}, 1333, 1000},
+                    RequestCase{"HeightRoundsUp", 640, 480, {156, 0, 749}, 999, 749},
+                    RequestCase{"HalfRoundsUp", 4, 3, {50, 2, 0}, 2, 2},
+                    RequestCase{"TwoThirdsRoundsUp", 3, 2, {133, 4, 0}, 4, 3},
+                    RequestCase{"BothAsked", 640, 480, {150, 1000, 900}, 1000, 900},
+                    RequestCase{"NeverBelowOne", 10000, 1, {2, 200, 0}, 200, 1},
+                    RequestCase{"Reduction", 641, 481, {50, 0, 240}, 320, 240},
+                    RequestCase{"NoWidthNoDivision", 0, 480, {150, 10, 0}, 10, 0},
+                    // 2000000 x 1200000 = 2.4e12 pixels: no 64-bit product wraps.
+                    RequestCase{"Huge", 100000, 60000, {2000, 2000000, 0}, 2000000, 1200000}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 // Peak bytes counted by hand: destination buffer, working plane, 24-bit
 // result, 32-bit region copy. 1000 x 800 at 200 %: 12.8 + 12.8 + 9.6 + 3.2 MB.
 TEST(MemoryBudget, PeakCountsEverythingTheJobHolds) {
