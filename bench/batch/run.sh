@@ -8,7 +8,9 @@
 #      against the budget the tool's planner states (goal: within it);
 #   4. how long Ctrl+C takes to stop a large enlargement.
 # The photographs are made from python3-skimage's (tiled to size, JPEG 90);
-# nothing is kept. Usage: bench/batch/run.sh [work folder]
+# nothing is kept unless a work folder is given, where photographs already
+# made are used again. PARTS chooses what runs (default "200 50 memory stop").
+# Usage: [PARTS="50 memory"] bench/batch/run.sh [work folder]
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 scripts/install-deps.sh <(printf 'python3-skimage\nimagemagick\n')
@@ -21,6 +23,8 @@ work=${1:-$(mktemp -d)}
 mkdir -p "$work"
 [ -z "${1:-}" ] && trap 'rm -rf "$work"' EXIT
 cores=$(nproc)
+parts=${PARTS:-200 50 memory stop}
+wanted() { [[ " $parts " == *" $1 "* ]]; }
 data=/usr/lib/python3/dist-packages/skimage/data
 photos=("$data"/{astronaut,chelsea,coffee,motorcycle_left,ihc,grass}.png)
 
@@ -29,6 +33,7 @@ make() {
   local folder=$1 count=$2 low=$3 high=$4
   mkdir -p "$folder"
   for ((i = 0; i < count; i++)); do
+    [ -f "$folder/photo$(printf %02d "$i").jpg" ] && continue
     local size
     size=$(python3 -c "import math; mp=$low+($high-$low)*$i/max(1,$count-1); w=round(math.sqrt(mp*1e6*1.5)); print(f'{w}x{round(w/1.5)}')")
     local photo=${photos[$((i % ${#photos[@]}))]}
@@ -59,19 +64,25 @@ compare() {
 echo "Making 40 photographs of 1 to 12 megapixels in $work/photos ..."
 make "$work/photos" 40 1 12
 echo "Cores: $cores"
-compare 200
-compare 50
+if wanted 200; then compare 200; fi
+if wanted 50; then compare 50; fi
 
-echo "Making twenty 24-megapixel photographs ..."
-make "$work/big" 20 24 24
-rm -rf "$work/big_out" && mkdir -p "$work/big_out"
-m=$(nice -n 10 "$measure" peak -- "$tool" -v --jobs 2 --percent 200 --format png -o "$work/big_out" "$work"/big/*.jpg 2>"$work/big.log")
-budget=$(sed -n 's/.*memory budget .*(\([0-9]*\) bytes).*/\1/p' "$work/big.log")
-peak=$(sed 's/.*peak=\([0-9]*\).*/\1/' <<<"$m")
-printf 'Memory, --jobs 2, twenty 24 MP at 200 %%: peak %.2f GB, budget %.2f GB (%s); %s\n' \
-  "$(awk "BEGIN{print $peak / 2^30}")" "$(awk "BEGIN{print $budget / 2^30}")" \
-  "$(awk "BEGIN{print ($peak <= $budget) ? \"within\" : \"OVER\"}")" "$(tail -1 "$work/big.log")"
-
-rm -rf "$work/stop_out" && mkdir -p "$work/stop_out"
-s=$("$measure" stop 3 -- "$tool" --percent 400 -o "$work/stop_out" "$work/big/photo00.jpg")
-printf 'Ctrl+C 3 s into a 24 MP enlargement to 400 %%: %s; files left: %s\n' "$s" "$(ls -A "$work/stop_out" | wc -l)"
+if wanted memory || wanted stop; then
+  echo "Making twenty 24-megapixel photographs ..."
+  make "$work/big" 20 24 24
+fi
+if wanted memory; then
+  rm -rf "$work/big_out" && mkdir -p "$work/big_out"
+  m=$(nice -n 10 "$measure" peak -- "$tool" -v --jobs 2 --percent 200 --format png -o "$work/big_out" "$work"/big/*.jpg 2>"$work/big.log")
+  budget=$(sed -n 's/.*memory budget .*(\([0-9]*\) bytes).*/\1/p' "$work/big.log")
+  peak=$(sed 's/.*peak=\([0-9]*\).*/\1/' <<<"$m")
+  printf 'Memory, --jobs 2, twenty 24 MP at 200 %%: peak %.2f GB, budget %.2f GB (%s), %s s; %s\n' \
+    "$(awk "BEGIN{print $peak / 2^30}")" "$(awk "BEGIN{print $budget / 2^30}")" \
+    "$(awk "BEGIN{print ($peak <= $budget) ? \"within\" : \"OVER\"}")" \
+    "$(sed 's/.*wall=\([0-9.]*\).*/\1/' <<<"$m")" "$(tail -1 "$work/big.log")"
+fi
+if wanted stop; then
+  rm -rf "$work/stop_out" && mkdir -p "$work/stop_out"
+  s=$("$measure" stop 3 -- "$tool" --percent 400 -o "$work/stop_out" "$work/big/photo00.jpg")
+  printf 'Ctrl+C 3 s into a 24 MP enlargement to 400 %%: %s; files left: %s\n' "$s" "$(ls -A "$work/stop_out" | wc -l)"
+fi
