@@ -77,6 +77,11 @@ FREE_IMAGE_FORMAT OutputFormat(const Options& options, FREE_IMAGE_FORMAT source)
 // Decoding through the decoder process with memory bytes at hand.
 files::DecodeOutcome Decode(const Input& input, const Batch& batch, uint64_t memory) {
   const CStepClock clock(batch.times.decodeNs);
+  ++batch.times.decoding;
+  struct Done {
+    std::atomic<int>& count;
+    ~Done() { --count; }
+  } done{batch.times.decoding};
   files::DecodeRequest request;
   request.path = input.source;
   request.memoryAvailable = memory;

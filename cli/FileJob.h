@@ -19,6 +19,8 @@ struct StepTimes {
   std::atomic<int64_t> decodeNs{0};
   std::atomic<int64_t> resizeNs{0};
   std::atomic<int64_t> saveNs{0};
+  // Jobs whose decoder process runs: Ctrl+C waits for them to kill it.
+  std::atomic<int> decoding{0};
 };
 
 // What the jobs of one run share.

@@ -10,7 +10,7 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <condition_variable>
+#include <chrono>
 #include <cstdio>
 #include <mutex>
 #include <new>
@@ -29,8 +29,8 @@ constexpr char kProgram[] = "magnova-resize";
 constexpr int kExitFailures = 1;
 constexpr int kExitUsage = 2;
 constexpr int kExitInterrupted = 130;
-// How long the jobs get to stop by themselves after Ctrl+C; the whole stop
-// stays within a tenth of a second.
+// How long decoding jobs get to kill their decoder processes after Ctrl+C;
+// the whole stop stays within a tenth of a second.
 constexpr auto kStopGrace = std::chrono::milliseconds(60);
 constexpr int kRedrawMs = 200;
 
@@ -101,11 +101,6 @@ class CRun {
     std::lock_guard lock(m_mutex);
     return m_ended == m_threads.size();
   }
-  // True when every job ended within bound.
-  bool WaitForEnd(std::chrono::milliseconds bound) {
-    std::unique_lock lock(m_mutex);
-    return m_changed.wait_for(lock, bound, [&] { return m_ended == m_threads.size(); });
-  }
   void Join() {
     for (std::thread& t : m_threads) t.join();
   }
@@ -136,11 +131,8 @@ class CRun {
       if (outcome.end == cli::FileEnd::Skipped) ++m_counts.skipped;
       if (outcome.end == cli::FileEnd::Failed) ++m_counts.failed;
     }
-    {
-      std::lock_guard lock(m_mutex);
-      ++m_ended;
-    }
-    m_changed.notify_all();
+    std::lock_guard lock(m_mutex);
+    ++m_ended;
   }
 
   void Tell(const cli::Input& input, const cli::FileOutcome& outcome) {
@@ -166,7 +158,6 @@ class CRun {
   std::atomic<size_t> m_next{0};
   std::vector<std::thread> m_threads;
   std::mutex m_mutex;
-  std::condition_variable m_changed;
   size_t m_ended = 0;
   Counts m_counts;
   std::vector<cli::FileOutcome> m_outcomes;
@@ -232,7 +223,12 @@ int main(int argc, char** argv) {
   }
   if (g_stop) {
     gate.Stop();
-    const bool ended = run.WaitForEnd(kStopGrace);
+    // A decoding job kills its decoder process as soon as it sees the
+    // stop; every other job's work ends with the process.
+    const auto grace = std::chrono::steady_clock::now() + kStopGrace;
+    while (times.decoding > 0 && std::chrono::steady_clock::now() < grace)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    const bool ended = run.AllEnded();
     // Whatever a job is still doing, its temporary file goes and no file
     // is made or renamed after this.
     outputs.End();
