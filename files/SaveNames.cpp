@@ -42,7 +42,10 @@ std::string BaseName(std::string_view path) {
 int PercentOfScale(double scale) { return static_cast<int>(std::lround(scale * 100.0)); }
 
 std::string ProposedSaveName(std::string_view sourcePath, double scale) {
-  return SaveNameWithTail(sourcePath, "_" + std::to_string(PercentOfScale(scale)) + "percents");
+  std::string tail = "_";
+  tail += std::to_string(PercentOfScale(scale));
+  tail += "percents";
+  return SaveNameWithTail(sourcePath, tail);
 }
 
 std::string SaveNameWithTail(std::string_view sourcePath, std::string_view tail) {
