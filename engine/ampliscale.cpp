@@ -10,7 +10,8 @@
 
 namespace {
 
-// The job under way; DllInit starts afresh. One job at a time per process.
+// The job under way on the calling thread; DllInit starts afresh. Jobs on
+// different threads run at once, each with its own state.
 struct Job {
   AmpliscaleWindow* window = nullptr;
   const std::uint8_t* source = nullptr;
@@ -22,7 +23,7 @@ struct Job {
   bool finished = false;  // done or abandoned: later calls return at once
 };
 
-Job g_job;
+thread_local Job g_job;
 
 int Threads() {
   const unsigned cores = std::thread::hardware_concurrency();

@@ -46,8 +46,8 @@
    to 8192 pixels wide). The work is spread over the machine's cores; the
    result is the same, byte for byte, whatever the number of threads.
 
-   The job's state is global to the process: one job runs at a time, and
-   DllInit resets it. */
+   The job's state belongs to the calling thread: one job at a time on a
+   thread, and DllInit resets it; jobs on different threads run at once. */
 #ifndef AMPLISCALE_H
 #define AMPLISCALE_H
 

@@ -338,6 +338,7 @@ DecodeOutcome Decode(const DecodeRequest& request) {
   outcome.bitmap = bitmap;
   outcome.code = kLoaded;
   outcome.incomplete = said.incomplete;
+  outcome.format = static_cast<FREE_IMAGE_FORMAT>(said.format);
   return outcome;
 }
 

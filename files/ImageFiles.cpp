@@ -109,12 +109,12 @@ FreeImageIO StreamIO() { return FreeImageIO{ReadProc, WriteProc, SeekProc, TellP
 // stop that ends the encoder early is caught here, should the writer let it
 // pass.
 bool EncodeWithStop(FIBITMAP* bitmap, FREE_IMAGE_FORMAT fif, std::FILE* stream,
-                    const StopRequested& stop) {
+                    const StopRequested& stop, int flags) {
   StreamHandle handle{stream, &stop, fif};
   FreeImageIO io = StreamIO();
   bool encoded = false;
   try {
-    encoded = FreeImage_SaveToHandle(fif, bitmap, &io, &handle, 0) != FALSE;
+    encoded = FreeImage_SaveToHandle(fif, bitmap, &io, &handle, flags) != FALSE;
   } catch (const char*) {
     encoded = false;
   }
@@ -124,11 +124,11 @@ bool EncodeWithStop(FIBITMAP* bitmap, FREE_IMAGE_FORMAT fif, std::FILE* stream,
 // Encodes into memory, stopping as EncodeWithStop does. The encoder writes
 // to a scratch file, not a memory stream: the TIFF writer reads back what it
 // has written, which a memory stream cannot give.
-bool EncodeToMemory(FIBITMAP* bitmap, FREE_IMAGE_FORMAT fif, const StopRequested& stop,
+bool EncodeToMemory(FIBITMAP* bitmap, FREE_IMAGE_FORMAT fif, const StopRequested& stop, int flags,
                     std::vector<uint8_t>& out) {
   std::FILE* scratch = std::tmpfile();
   if (!scratch) return false;
-  bool encoded = EncodeWithStop(bitmap, fif, scratch, stop);
+  bool encoded = EncodeWithStop(bitmap, fif, scratch, stop, flags);
   const long size = encoded && std::fseek(scratch, 0, SEEK_END) == 0 ? std::ftell(scratch) : -1;
   encoded = size >= 0 && std::fseek(scratch, 0, SEEK_SET) == 0;
   if (encoded) {
@@ -186,7 +186,7 @@ std::string RandomToken() {
 }  // namespace
 
 bool WriteImage(FIBITMAP* bitmap, FREE_IMAGE_FORMAT fif, std::FILE* stream,
-                const StopRequested& stop, std::string* notice) {
+                const StopRequested& stop, std::string* notice, int flags) {
   if (!bitmap || !stream || (stop && stop())) return false;
   FIBITMAP* exportable = ExportableBitmap(bitmap, fif);
   if (!exportable) return false;
@@ -211,7 +211,7 @@ bool WriteImage(FIBITMAP* bitmap, FREE_IMAGE_FORMAT fif, std::FILE* stream,
   if (!exif.empty() && (fif == FIF_PNG || fif == FIF_TIFF)) {
     // The writer leaves the EXIF out: the file is made in memory and given it.
     std::vector<uint8_t> bytes;
-    if (EncodeToMemory(exportable, fif, stop, bytes)) {
+    if (EncodeToMemory(exportable, fif, stop, flags, bytes)) {
       if (fif == FIF_PNG) {
         AddExifToPng(bytes, exif);
       } else {
@@ -225,13 +225,13 @@ bool WriteImage(FIBITMAP* bitmap, FREE_IMAGE_FORMAT fif, std::FILE* stream,
       written = PutBytes(handle, bytes.data(), bytes.size()) == bytes.size();
     }
   } else {
-    written = EncodeWithStop(exportable, fif, stream, stop);
+    written = EncodeWithStop(exportable, fif, stream, stop, flags);
   }
   if (!heldProfile.empty()) {
-    const WORD flags = FreeImage_GetICCProfile(exportable)->flags;
+    const WORD profileFlags = FreeImage_GetICCProfile(exportable)->flags;
     FreeImage_CreateICCProfile(exportable, heldProfile.data(),
                                static_cast<long>(heldProfile.size()));
-    FreeImage_GetICCProfile(exportable)->flags = flags;
+    FreeImage_GetICCProfile(exportable)->flags = profileFlags;
   }
   if (exportable != bitmap) FreeImage_Unload(exportable);
   if (notice) *notice = leftOut;

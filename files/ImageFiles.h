@@ -15,12 +15,13 @@ namespace files {
 // True once the caller no longer wants the outcome; checked between writes.
 using StopRequested = std::function<bool()>;
 
-// Writes bitmap as fif to stream; false when the format cannot take the
-// bitmap, a write fails or stop was requested. Metadata the format cannot
-// take is left out of the file, never the picture: notice, when given,
-// receives the status bar's word on it (empty when all was written).
+// Writes bitmap as fif to stream with FreeImage's save flags (0: the
+// library's defaults); false when the format cannot take the bitmap, a write
+// fails or stop was requested. Metadata the format cannot take is left out of
+// the file, never the picture: notice, when given, receives the status bar's
+// word on it (empty when all was written).
 bool WriteImage(FIBITMAP* bitmap, FREE_IMAGE_FORMAT fif, std::FILE* stream,
-                const StopRequested& stop, std::string* notice = nullptr);
+                const StopRequested& stop, std::string* notice = nullptr, int flags = 0);
 
 // Used by one thread at a time. A file that replaces its target only once it
 // is complete: it is written under a temporary name in the target's folder

@@ -1,5 +1,6 @@
 #include "files/SaveNames.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace files {
@@ -46,17 +47,21 @@ std::string ProposedSaveName(std::string_view sourcePath, double scale) {
   std::string tail = "_";
   tail += std::to_string(PercentOfScale(scale));
   tail += "percents";
+  return SaveNameWithTail(sourcePath, tail);
+}
+
+std::string SaveNameWithTail(std::string_view sourcePath, std::string_view tail) {
   std::string base = BaseName(sourcePath);
   // Room for the longest extension the save appends (".jpg", ".bmp", ".tif", ".png").
   constexpr size_t kAppended = 4;
-  const size_t room = kMaxNameBytes - kAppended - tail.size();
+  const size_t room = kMaxNameBytes - kAppended - std::min(tail.size(), kMaxNameBytes - kAppended);
   if (base.size() > room) {
     size_t cut = room;
     // Back to the start of a character: continuation bytes are 10xxxxxx.
     while (cut > 0 && (static_cast<unsigned char>(base[cut]) & 0xC0) == 0x80) --cut;
     base.resize(cut);
   }
-  return base + tail;
+  return base + std::string(tail);
 }
 
 const std::vector<SaveFormat>& SaveFormats() {

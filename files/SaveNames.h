@@ -29,6 +29,9 @@ constexpr size_t kMaxNameBytes = 255;
 // "_<percent>percents" tail stays whole.
 std::string ProposedSaveName(std::string_view sourcePath, double scale);
 
+// The same with another tail than "_<percent>percents" after the base name.
+std::string SaveNameWithTail(std::string_view sourcePath, std::string_view tail);
+
 // One file type of the save dialog.
 struct SaveFormat {
   const char* description;                 // "JPEGs (*.jpg, *.jpeg)"

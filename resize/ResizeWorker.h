@@ -2,25 +2,15 @@
 
 #include <FreeImage.h>
 
-#include <cstdint>
 #include <mutex>
 #include <string>
+
+#include "resize/ResizeCore.h"
 
 class QObject;
 namespace platform {
 class CJob;
 }
-
-// What a resize job works on, taken by value when the job starts so that a
-// later job never changes an earlier one's inputs.
-struct ResizeRequest {
-  FIBITMAP* source = nullptr;  // read only, under the image lock
-  double scale = 1.0;          // percent / 100
-  int width = 0;               // target size
-  int height = 0;
-  bool cropToBudget = false;  // memory is short: enlarge a centred part only
-  uint64_t pixelBudget = 0;   // pixels the job may produce while cropping
-};
 
 // The resize job's thread routine. Runs on the worker thread and holds
 // imageLock for the whole job; sends WM_RESIZE_PROGRESS to frame and posts

@@ -152,7 +152,7 @@ int Wire(const uint8_t* data, size_t size) {
   if (!files::wire::GetShape(in, shape) || !files::wire::GetReply(in, verdict)) return 0;
   // The decoder declares only pictures that fit in memory: a fuzzer's
   // picture stays small (type, then width, height and bits per pixel).
-  constexpr size_t kShapeAt = files::wire::kShapeRecordBytes + 18;
+  constexpr size_t kShapeAt = files::wire::kShapeRecordBytes + 22;
   uint32_t declared[4] = {};
   if (size < kShapeAt + sizeof declared) return 0;
   std::memcpy(declared, data + kShapeAt, sizeof declared);

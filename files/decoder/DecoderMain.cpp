@@ -191,6 +191,8 @@ bool PutPixels(const void* bits, uint64_t bytes, uint64_t& offset) {
 }
 
 bool g_shapeSent = false;
+// The format of the file's contents, told with every reply.
+FREE_IMAGE_FORMAT g_format = FIF_UNKNOWN;
 
 // The shape the bitmap will have once turned upright, so that the room the
 // program makes for it fits.
@@ -210,9 +212,10 @@ void SendShape(const std::optional<files::wire::Shape>& shape) {
   if (!g_shapeSent) std::_Exit(2);
 }
 
-[[noreturn]] void Reply(const files::wire::Verdict& verdict, FIBITMAP* bitmap) {
+[[noreturn]] void Reply(files::wire::Verdict verdict, FIBITMAP* bitmap) {
   if (!g_shapeSent) SendShape(std::nullopt);
   std::string reply;
+  verdict.format = g_format;
   files::wire::PutReply(reply, verdict);
   if (bitmap) {
     uint64_t offset = 0;
@@ -262,6 +265,7 @@ int main(int argc, char** argv) {
 
   const FREE_IMAGE_FORMAT fif = FreeImage_GetFileTypeFromHandle(&io, &g_watch, 0);
   if (fif == FIF_UNKNOWN || !FreeImage_FIFSupportsReading(fif)) Refuse(Status::NotRecognised);
+  g_format = fif;
   const std::string head = Head();
   const uint64_t fileBytes = uint64_t(file.st_size);
   const decoder::Layout layout =
