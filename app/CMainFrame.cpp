@@ -69,7 +69,8 @@ intptr_t CMainFrame::OnFrameMessage(unsigned message, uintptr_t wParam, intptr_t
                                     const std::shared_ptr<platform::CJob>& job) {
   switch (message) {
     case WM_HELP:
-      OnHelp(0);
+      // 0, the contents, or the help context of the dialog where F1 was pressed.
+      OnHelp(static_cast<int>(wParam));
       return 1;
     case WM_TIMER:
       OnJobTimer(static_cast<int>(wParam));

@@ -38,7 +38,7 @@ struct DecodeOutcome {
   LoadCode code = kNotRecognised;
   bool incomplete = false;  // the decoder ran out of data; the rest of the bitmap is blank
   LoadFailure failure = LoadFailure::None;
-  uint32_t width = 0, height = 0;  // the declared size when failure is TooLarge
+  uint32_t width = 0, height = 0;          // the declared size when failure is TooLarge
   FREE_IMAGE_FORMAT format = FIF_UNKNOWN;  // of the file's contents, when a picture came
 };
 

@@ -29,8 +29,8 @@ bool WriteImage(FIBITMAP* bitmap, FREE_IMAGE_FORMAT fif, std::FILE* stream,
 // the temporary file is removed when the object goes without Replace having
 // succeeded. A symbolic link is followed and the file it names replaced. A
 // target in a folder that takes no new file, or one with other hard links or
-// another owner, is written in place by Replace, from memory, and keeps its
-// owner, mode and links.
+// another owner, is written in place by Replace, from an unnamed scratch
+// file, and keeps its owner, mode and links.
 class CReplacingFile {
  public:
   explicit CReplacingFile(std::string target);
@@ -41,7 +41,8 @@ class CReplacingFile {
   // Null when the temporary file could not be created.
   std::FILE* Stream() const { return m_stream; }
   const std::string& TemporaryPath() const { return m_temporary; }
-  // Flushes and closes the stream; false when anything failed to reach the file.
+  // Flushes and closes the stream; false when anything failed to reach the
+  // file. A file written in place is written by Replace, not here.
   bool Close();
   // Closes if needed, then renames the temporary file over the target (or
   // writes the target in place).
@@ -58,8 +59,6 @@ class CReplacingFile {
   bool m_writeFailed = false;
   bool m_replaced = false;
   bool m_inPlace = false;
-  char* m_buffer = nullptr;  // the picture written in place, made in memory
-  size_t m_bufferSize = 0;
 };
 
 }  // namespace files

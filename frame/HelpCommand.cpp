@@ -20,6 +20,8 @@ std::string_view TopicFor(int id) {
       return "_GettingStarted.html";
     case ids::HelpTechSupport:
       return "_TechSupp.html";
+    case ids::HelpResizing:
+      return "resizing.html";
     default:
       return {};
   }

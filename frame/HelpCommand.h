@@ -12,8 +12,8 @@ namespace help {
 // The viewer's name: the first word of every help command line.
 inline constexpr std::string_view kViewerName = "hh";
 
-// The topic that a help command opens: empty for Contents, F1 (id 0) and any
-// id that is not a help command.
+// The topic that a help command or a dialog's help context opens: empty for
+// Contents, F1 outside such a dialog (id 0) and any other id.
 std::string_view TopicFor(int id);
 
 // True when the path's attributes can be read, whatever it names.

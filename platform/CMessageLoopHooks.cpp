@@ -64,7 +64,10 @@ bool SendHelpRequest(QObject* target) {
     popup->close();
     if (QApplication::activePopupWidget() == popup) break;
   }
-  FrameMessageEvent help(WM_HELP, 0, 0);
+  // A window may name the help page about itself (wParam); 0 is the contents.
+  const auto* window = qobject_cast<QWidget*>(target)->window();
+  const int context = window->property(kHelpContextProperty).toInt();
+  FrameMessageEvent help(WM_HELP, static_cast<uintptr_t>(context), 0);
   QCoreApplication::sendEvent(owner, &help);
   return true;
 }

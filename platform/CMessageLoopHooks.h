@@ -24,7 +24,9 @@ class CIdleHandler {
 // running application, replacing earlier ones; unregister them before they
 // are destroyed (a filter that is no longer registered is left alone). While
 // they are registered, F1 anywhere, menus and dialogs included, reaches the
-// owning window as WM_HELP.
+// owning window as WM_HELP, with wParam the help context of the window where
+// it was pressed: its int property kHelpContextProperty, 0 when it has none.
+inline constexpr char kHelpContextProperty[] = "helpContext";
 void RegisterMessageLoopHooks(CMessageFilter* filter, CIdleHandler* idle);
 void UnregisterMessageLoopHooks(CMessageFilter* filter);
 

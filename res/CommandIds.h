@@ -23,6 +23,9 @@ constexpr int ViewStatusBar = 59393;
 constexpr int HelpContents = 32834;
 constexpr int HelpGettingStarted = 32840;
 constexpr int HelpTechSupport = 32841;
+// The help context of the resize-parameters dialog: F1 in it opens the page
+// on resizing. Not a menu command.
+constexpr int HelpResizing = 32842;
 constexpr int AppAbout = 57664;
 
 // The commands that need an image: disabled at start-up and whenever the

@@ -6,6 +6,7 @@
 #include <QTimer>
 
 #include "platform/CDialogBuilder.h"
+#include "platform/CMessageLoopHooks.h"
 #include "platform/CUpDown.h"
 #include "res/CommandIds.h"
 #include "res/Resources.h"
@@ -21,6 +22,8 @@ constexpr int kUpDown = 1006;
 
 CResizeDlg::CResizeDlg(QWidget* owner) : QDialog(owner) {
   m_controls = platform::BuildDialog(*this, res::Dialog(ids::DlgResize));
+  // F1 here opens the help's page on resizing.
+  setProperty(platform::kHelpContextProperty, ids::HelpResizing);
   connect(Box(kPercentBox), &QLineEdit::textChanged, this, &CResizeDlg::OnPercentChange);
   connect(Box(kWidthBox), &QLineEdit::textChanged, this, &CResizeDlg::OnWidthChange);
   connect(Box(kHeightBox), &QLineEdit::textChanged, this, &CResizeDlg::OnHeightChange);

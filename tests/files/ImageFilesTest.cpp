@@ -136,16 +136,18 @@ enum class Target { SymbolicLink, HardLink, ReadOnlyFolder };
 struct ReplaceCase {
   const char* name;
   Target target;
+  FREE_IMAGE_FORMAT fif = FIF_PNG;
 };
 
 class ReplaceLikeADesktopTest : public testing::TestWithParam<ReplaceCase> {
  protected:
   // Writes a picture over path; in a child process of user nobody when
   // asked, since the superuser writes into any folder.
-  static bool Save(FIBITMAP* bitmap, const std::string& path, bool asNobody) {
+  static bool Save(FIBITMAP* bitmap, FREE_IMAGE_FORMAT fif, const std::string& path,
+                   bool asNobody) {
     auto save = [&] {
       files::CReplacingFile file(path);
-      return files::WriteImage(bitmap, FIF_PNG, file.Stream(), kNeverStop) && file.Replace();
+      return files::WriteImage(bitmap, fif, file.Stream(), kNeverStop) && file.Replace();
     };
     if (!asNobody) return save();
     const pid_t child = ::fork();
@@ -182,11 +184,11 @@ TEST_P(ReplaceLikeADesktopTest, TargetIsReplacedAndKeepsWhatMakesItThatFile) {
   if (readOnly) ::chmod(folder.c_str(), 0555);
 
   FIBITMAP* bitmap = testimages::MakePattern(12, 7, 24);
-  EXPECT_TRUE(Save(bitmap, target, readOnly && ::geteuid() == 0));
+  EXPECT_TRUE(Save(bitmap, c.fif, target, readOnly && ::geteuid() == 0));
   ::chmod(folder.c_str(), 0755);
 
   // The file the target named now holds the picture, whichever name reads it.
-  FIBITMAP* reread = FreeImage_Load(FIF_PNG, real.c_str(), 0);
+  FIBITMAP* reread = FreeImage_Load(c.fif, real.c_str(), 0);
   EXPECT_TRUE(testimages::SamePixels(bitmap, reread));
   if (reread) FreeImage_Unload(reread);
   struct stat after {};
@@ -205,7 +207,9 @@ TEST_P(ReplaceLikeADesktopTest, TargetIsReplacedAndKeepsWhatMakesItThatFile) {
 INSTANTIATE_TEST_SUITE_P(Targets, ReplaceLikeADesktopTest,
                          testing::Values(ReplaceCase{"SymbolicLink", Target::SymbolicLink},
                                          ReplaceCase{"HardLink", Target::HardLink},
-                                         ReplaceCase{"ReadOnlyFolder", Target::ReadOnlyFolder}),
+                                         ReplaceCase{"ReadOnlyFolder", Target::ReadOnlyFolder},
+                                         // The TIFF writer reads back what it wrote.
+                                         ReplaceCase{"HardLinkTiff", Target::HardLink, FIF_TIFF}),
                          [](const testing::TestParamInfo<ReplaceCase>& info) {
                            return std::string(info.param.name);
                          });

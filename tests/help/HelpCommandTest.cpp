@@ -58,6 +58,14 @@ TEST(HelpCommandLine, QuotesThePathAndTopicAsOneArgument) {
             "hh \"/opt/My Apps/help.chm::/_GettingStarted.html\"");
 }
 
+// The resize-parameters dialog's F1 opens the page on resizing, which the
+// help sources hold.
+TEST(HelpTopic, ResizeDialogContextOpensTheResizingPage) {
+  EXPECT_EQ(help::TopicFor(ids::HelpResizing), "resizing.html");
+  EXPECT_TRUE(fs::exists(fs::path(MAGNOVA_SOURCE_DIR) / "res/help/resizing.html"));
+  EXPECT_EQ(help::TopicFor(0), "");
+}
+
 struct SplitCase {
   const char* name;
   std::string line;

@@ -7,8 +7,10 @@
 #include <QMouseEvent>
 #include <QTimer>
 #include <QWidget>
+#include <vector>
 
 #include "platform/CMessageLoopHooks.h"
+#include "platform/FrameMessages.h"
 
 using namespace platform;
 
@@ -127,4 +129,41 @@ TEST(MessageLoopHooksTest, UnregisteringAnotherFilterLeavesTheRegisteredOne) {
   EXPECT_EQ(first.keys, 0);
   EXPECT_EQ(second.keys, 1);
   UnregisterMessageLoopHooks(&second);
+}
+
+namespace {
+
+// An owner window that keeps the wParam of each help request it receives.
+class HelpOwner : public QWidget {
+ public:
+  std::vector<uintptr_t> requests;
+
+ protected:
+  bool event(QEvent* e) override {
+    if (e->type() == FrameMessageEvent::kType &&
+        static_cast<FrameMessageEvent*>(e)->message == WM_HELP) {
+      requests.push_back(static_cast<FrameMessageEvent*>(e)->wParam);
+      return true;
+    }
+    return QWidget::event(e);
+  }
+};
+
+}  // namespace
+
+// F1 in a dialog that names its help page asks the owner for that page; in
+// one that names none, for the contents.
+TEST(MessageLoopHooksTest, FOneInADialogAsksForTheDialogsOwnHelpPage) {
+  Hooks hooks;
+  RegisterMessageLoopHooks(&hooks, &hooks);
+  HelpOwner owner;
+  QDialog withPage(&owner);
+  withPage.setProperty(kHelpContextProperty, 32842);
+  QDialog withoutPage(&owner);
+  for (QDialog* dialog : {&withPage, &withoutPage}) {
+    QKeyEvent f1(QEvent::KeyPress, Qt::Key_F1, Qt::NoModifier);
+    QApplication::sendEvent(dialog, &f1);
+  }
+  UnregisterMessageLoopHooks(&hooks);
+  EXPECT_EQ(owner.requests, (std::vector<uintptr_t>{32842, 0}));
 }
