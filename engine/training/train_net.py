@@ -143,13 +143,14 @@ def examples(paths, first, rng):
                 truth = train.luma(turned)[:base.shape[0], :base.shape[1]]
                 padded = np.pad(y, HALO, mode="edge")
                 lh, lw = y.shape
+                # Copies, not views: a view would keep its whole plane until the end.
                 for _ in range(PATCHES):
                     r = int(rng.integers(0, lh - PATCH + 1))
                     c = int(rng.integers(0, lw - PATCH + 1))
-                    inputs.append(padded[r:r + PATCH + 2 * HALO, c:c + PATCH + 2 * HALO])
+                    inputs.append(padded[r:r + PATCH + 2 * HALO, c:c + PATCH + 2 * HALO].copy())
                     measures.append(d)
-                    bases.append(base[2 * r:2 * r + 2 * PATCH, 2 * c:2 * c + 2 * PATCH])
-                    truths.append(truth[2 * r:2 * r + 2 * PATCH, 2 * c:2 * c + 2 * PATCH])
+                    bases.append(base[2 * r:2 * r + 2 * PATCH, 2 * c:2 * c + 2 * PATCH].copy())
+                    truths.append(truth[2 * r:2 * r + 2 * PATCH, 2 * c:2 * c + 2 * PATCH].copy())
         print(f"  {os.path.basename(path)}: {len(inputs)} patches", flush=True)
     return (torch.from_numpy(np.stack(inputs)), torch.tensor(measures, dtype=torch.float32),
             torch.from_numpy(np.stack(bases)), torch.from_numpy(np.stack(truths)))
