@@ -33,6 +33,7 @@ Usage:
 
 import argparse
 import datetime
+import glob
 import hashlib
 import os
 import signal
@@ -198,6 +199,9 @@ def make_pool(index, cache):
         os.makedirs(cache, exist_ok=True)
         torch.save({"key": key, "data": data}, file + ".tmp")
         os.replace(file + ".tmp", file)
+        for old in glob.glob(os.path.join(cache, "pool*.pt")):
+            if old != file:
+                os.remove(old)  # a run never goes back to an earlier pool
     return data
 
 
