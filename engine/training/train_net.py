@@ -10,10 +10,12 @@ DegradationMeter), which enters it as a constant input plane and so costs
 nothing at run time: it folds into the first layer's bias.
 
 Photographs only, from Debian's wallpaper packages (plasma-workspace-wallpapers,
-mate-backgrounds, ukui-wallpapers); none from the packages the quality bench
-measures on. Their low-resolution inputs are made as train.py makes them:
-reduced with one of several filters, sometimes noisy, mostly a JPEG of random
-quality 50 to 95; a quarter of them are first defocused a little.
+mate-backgrounds, ukui-wallpapers, lomiri-wallpapers-16.04) and palapeli-data's
+puzzles; none from the packages the quality bench measures on. A few of them
+are held out for the staged training's validation (train_staged.py). Their
+low-resolution inputs are made as train.py makes them: reduced with one of
+several filters, sometimes noisy, mostly a JPEG of random quality 50 to 95; a
+quarter of them are first defocused a little.
 
 Usage: /usr/bin/python3 engine/training/train_net.py [--steps N] [--out engine/NetWeights.h]
 """
@@ -49,15 +51,48 @@ PATCHES = 48  # patches cut from each input
 # sigma 0.5 to 3 pixels), as parts of photographs are: so that the network
 # learns to keep soft edges and smooth ramps soft rather than sharpen everything.
 DEFOCUS_SHARE = 0.25
+# A working size is used only where it reduces the photograph at least this
+# much: at or near its own scale a truth carries the file's grain and JPEG
+# traces, and above it an enlargement's blur.
+LEAST_REDUCTION = 1.25
 SEED = 29
 
 
+# The photographs of lomiri-wallpapers-16.04 and of palapeli-data's puzzles; their
+# drawn or rendered pictures (umang, the puzzle table's backgrounds) are left out.
+LOMIRI_PHOTOGRAPHS = ("Bridge_by_Sander_Klootwijk", "Dragonfly_by_Bolly", "Picture_0B_by_freespace",
+                      "Picture_1A_by_freespace", "Wine_by_Jakkub_Mede", "aitzgorri_by_Aitzol_Berasategi",
+                      "analogpattern_by_Peter_Nerlich", "free_by_Peter_Nerlich",
+                      "friends_by_Aitzol_Berasategi", "greentock_by_Peter_Nerlich",
+                      "life_by_Aitzol_Berasategi", "picosdeeuropa_by_Aitzol_Berasategi",
+                      "seeding_by_Clements_Engelhardt", "sunset_by_Aitzol_Berasategi")
+PALAPELI_PHOTOGRAPHS = ("castle-maintenon", "cincinnati-bridge", "citrus-fruits", "european-honey-bee",
+                        "panther-chameleon-female")
+# Never trained on: the staged training's validation measures on these.
+HELD_OUT = ("Picture_0B_by_freespace", "friends_by_Aitzol_Berasategi", "life_by_Aitzol_Berasategi",
+            "cincinnati-bridge")
+
+
 def photographs():
-    """The photographed wallpapers; the drawn ones of these packages are left out."""
+    """The photographs of the allowed packages; their drawn pictures are left out."""
     paths = train.wallpapers()
     paths += sorted(glob.glob("/usr/share/backgrounds/mate/nature/*.jpg"))
-    paths += glob.glob("/usr/share/backgrounds/Kleiber_by_Lukas_Baubkus.jpg")
-    return paths
+    paths += glob.glob("/usr/share/backgrounds/Kleiber_by_Lukas_Baubkus.jpg")  # older ukui-wallpapers
+    paths += [f"/usr/share/backgrounds/{name}.jpg" for name in LOMIRI_PHOTOGRAPHS]
+    paths += [f"/usr/share/palapeli/collection/{name}.jpg" for name in PALAPELI_PHOTOGRAPHS]
+    return [p for p in paths if os.path.exists(p)]
+
+
+def is_held_out(path):
+    return os.path.splitext(os.path.basename(path))[0] in HELD_OUT
+
+
+def training_photographs():
+    return [p for p in photographs() if not is_held_out(p)]
+
+
+def held_out_photographs():
+    return [p for p in photographs() if is_held_out(p)]
 
 
 def header_arrays(header):
@@ -90,6 +125,8 @@ def examples(paths, first, rng):
         img = np.asarray(Image.open(path).convert("RGB"))
         for size in WORKING_SIZES:
             h, w = img.shape[:2]
+            if size * LEAST_REDUCTION > max(h, w):
+                continue
             k = size / max(h, w)
             hr = np.asarray(Image.fromarray(img).resize((round(w * k), round(h * k)), Image.LANCZOS))
             hr = hr[:hr.shape[0] // 2 * 2, :hr.shape[1] // 2 * 2]
@@ -106,22 +143,31 @@ def examples(paths, first, rng):
                 truth = train.luma(turned)[:base.shape[0], :base.shape[1]]
                 padded = np.pad(y, HALO, mode="edge")
                 lh, lw = y.shape
+                # Copies, not views: a view would keep its whole plane until the end.
                 for _ in range(PATCHES):
                     r = int(rng.integers(0, lh - PATCH + 1))
                     c = int(rng.integers(0, lw - PATCH + 1))
-                    inputs.append(padded[r:r + PATCH + 2 * HALO, c:c + PATCH + 2 * HALO])
+                    inputs.append(padded[r:r + PATCH + 2 * HALO, c:c + PATCH + 2 * HALO].copy())
                     measures.append(d)
-                    bases.append(base[2 * r:2 * r + 2 * PATCH, 2 * c:2 * c + 2 * PATCH])
-                    truths.append(truth[2 * r:2 * r + 2 * PATCH, 2 * c:2 * c + 2 * PATCH])
+                    bases.append(base[2 * r:2 * r + 2 * PATCH, 2 * c:2 * c + 2 * PATCH].copy())
+                    truths.append(truth[2 * r:2 * r + 2 * PATCH, 2 * c:2 * c + 2 * PATCH].copy())
         print(f"  {os.path.basename(path)}: {len(inputs)} patches", flush=True)
     return (torch.from_numpy(np.stack(inputs)), torch.tensor(measures, dtype=torch.float32),
             torch.from_numpy(np.stack(bases)), torch.from_numpy(np.stack(truths)))
 
 
+def layers(width, first_kernel, middle):
+    """A network's shape: the first layer reads luma and the measure, the last
+    makes the four corrections."""
+    return ((2, width, first_kernel),) + ((width, width, 3),) * middle + ((width, 4, 3),)
+
+
 class Net(torch.nn.Module):
-    def __init__(self):
+    def __init__(self, shape=LAYERS):
         super().__init__()
-        self.convs = torch.nn.ModuleList(torch.nn.Conv2d(i, o, k) for i, o, k in LAYERS)
+        self.convs = torch.nn.ModuleList(torch.nn.Conv2d(i, o, k) for i, o, k in shape)
+        self.halo = sum(k // 2 for _, _, k in shape)
+        assert self.halo <= HALO, "the patches' margin is HALO"
         last = self.convs[-1]
         torch.nn.init.zeros_(last.weight)  # starts as the engine's doubling
         torch.nn.init.zeros_(last.bias)
@@ -136,6 +182,17 @@ class Net(torch.nn.Module):
         return torch.nn.functional.pixel_shuffle(x, 2)[:, 0] * 16.0
 
 
+def corrected_errors(net, inputs, measures, bases, truths):
+    """Squared errors of the doubling as the network corrects it, each pixel
+    held to the doubling's range around it as the engine holds it."""
+    core = inputs[:, HALO - 1:HALO + PATCH + 1, HALO - 1:HALO + PATCH + 1]
+    lo, hi = (torch.from_numpy(v) for v in train.neighbour_range(core.numpy()))
+    cut = HALO - net.halo
+    luma = inputs[:, cut:inputs.shape[1] - cut, cut:inputs.shape[2] - cut]
+    out = torch.maximum(torch.minimum(bases + net(luma, measures), hi), lo)
+    return (out - truths) ** 2
+
+
 def fit(data, steps, batch, rng):
     inputs, measures, bases, truths = data
     net = Net()
@@ -146,10 +203,7 @@ def fit(data, steps, batch, rng):
     start = time.time()
     for step in range(steps):
         idx = torch.randint(0, n, (batch,), generator=gen)
-        core = inputs[idx][:, HALO - 1:HALO + PATCH + 1, HALO - 1:HALO + PATCH + 1]
-        lo, hi = (torch.from_numpy(v) for v in train.neighbour_range(core.numpy()))
-        out = torch.maximum(torch.minimum(bases[idx] + net(inputs[idx], measures[idx]), hi), lo)
-        loss = torch.mean((out - truths[idx]) ** 2)
+        loss = corrected_errors(net, inputs[idx], measures[idx], bases[idx], truths[idx]).mean()
         opt.zero_grad()
         loss.backward()
         opt.step()
@@ -253,10 +307,11 @@ def main():
     if args.export:
         net = Net()
         net.load_state_dict(torch.load(args.export))
-        write_weights(net, args.out, float(open(args.export + ".seconds").read()), len(photographs()))
+        write_weights(net, args.out, float(open(args.export + ".seconds").read()),
+                      len(training_photographs()))
         write_reference(net, args.reference)
         return
-    paths = photographs()
+    paths = training_photographs()
     if args.limit:
         paths = paths[:args.limit]
     if args.cache and os.path.exists(args.cache):
