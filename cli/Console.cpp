@@ -128,7 +128,13 @@ void CConsole::Draw() {
   double doneWeight = static_cast<double>(m_doneWeight);
   for (const Running& r : m_running) doneWeight += r.share * static_cast<double>(r.weight);
   const double share = m_totalWeight ? doneWeight / static_cast<double>(m_totalWeight) : 0.0;
-  std::string line = "[" + std::to_string(m_done) + "/" + std::to_string(m_files) + "]";
+  // Appended piece by piece: GCC 12 at -O3 warns of overlap inside
+  // operator+ on a temporary string, a false positive.
+  std::string line = "[";
+  line += std::to_string(m_done);
+  line += "/";
+  line += std::to_string(m_files);
+  line += "]";
   if (!m_running.empty()) {
     const Running& first = m_running.front();
     line += " " + first.name + " " + std::to_string(static_cast<int>(first.share * 100)) + "%";
