@@ -31,19 +31,6 @@ void CopyModel(FREE_IMAGE_MDMODEL model, FIBITMAP* from, FIBITMAP* to) {
   FreeImage_FindCloseMetadata(search);
 }
 
-void SetBytesTag(FREE_IMAGE_MDMODEL model, FIBITMAP* bitmap, const char* key,
-                 FREE_IMAGE_MDTYPE type, const void* data, size_t size) {
-  FITAG* tag = FreeImage_CreateTag();
-  if (!tag) return;
-  FreeImage_SetTagKey(tag, key);
-  FreeImage_SetTagType(tag, type);
-  FreeImage_SetTagCount(tag, static_cast<DWORD>(size));
-  FreeImage_SetTagLength(tag, static_cast<DWORD>(size));
-  FreeImage_SetTagValue(tag, data);
-  FreeImage_SetMetadata(model, bitmap, key, tag);
-  FreeImage_DeleteTag(tag);
-}
-
 // The parsed EXIF models, for sources whose reader keeps no raw block (TIFF).
 void FromModel(FREE_IMAGE_MDMODEL model, FIBITMAP* source, ExifDirectory& out) {
   if (FreeImage_GetMetadataCount(model, source) == 0) return;
@@ -104,6 +91,19 @@ void CarryXmp(FIBITMAP* source, FIBITMAP* result, std::string& notice) {
 }
 
 }  // namespace
+
+void SetBytesTag(FREE_IMAGE_MDMODEL model, FIBITMAP* bitmap, const char* key,
+                 FREE_IMAGE_MDTYPE type, const void* data, size_t size) {
+  FITAG* tag = FreeImage_CreateTag();
+  if (!tag) return;
+  FreeImage_SetTagKey(tag, key);
+  FreeImage_SetTagType(tag, type);
+  FreeImage_SetTagCount(tag, static_cast<DWORD>(size));
+  FreeImage_SetTagLength(tag, static_cast<DWORD>(size));
+  FreeImage_SetTagValue(tag, data);
+  FreeImage_SetMetadata(model, bitmap, key, tag);
+  FreeImage_DeleteTag(tag);
+}
 
 std::string CarryMetadata(FIBITMAP* source, FIBITMAP* result, double factorX, double factorY) {
   std::string notice;

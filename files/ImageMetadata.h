@@ -24,6 +24,10 @@ std::string CarryMetadata(FIBITMAP* source, FIBITMAP* result, double factorX, do
 // made for saving).
 void CopyCarriedMetadata(FIBITMAP* from, FIBITMAP* to);
 
+// Puts a tag of size bytes at data on bitmap in model, under key.
+void SetBytesTag(FREE_IMAGE_MDMODEL model, FIBITMAP* bitmap, const char* key,
+                 FREE_IMAGE_MDTYPE type, const void* data, size_t size);
+
 // The EXIF block a bitmap carries, without its "Exif\0\0" mark; empty when none.
 std::vector<uint8_t> CarriedExif(FIBITMAP* bitmap);
 

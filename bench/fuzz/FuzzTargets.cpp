@@ -26,18 +26,6 @@ void Require(bool holds) {
   if (!holds) std::abort();
 }
 
-void SetTag(FIBITMAP* bitmap, FREE_IMAGE_MDMODEL model, const char* key, FREE_IMAGE_MDTYPE type,
-            const void* data, size_t size) {
-  FITAG* tag = FreeImage_CreateTag();
-  FreeImage_SetTagKey(tag, key);
-  FreeImage_SetTagType(tag, type);
-  FreeImage_SetTagCount(tag, static_cast<DWORD>(size));
-  FreeImage_SetTagLength(tag, static_cast<DWORD>(size));
-  FreeImage_SetTagValue(tag, data);
-  FreeImage_SetMetadata(model, bitmap, key, tag);
-  FreeImage_DeleteTag(tag);
-}
-
 // A small file of fif, made once, for the writers that add to one.
 const std::vector<uint8_t>& Encoded(FREE_IMAGE_FORMAT fif) {
   static std::vector<uint8_t> files[2];
@@ -101,9 +89,9 @@ void TiffLookup(const uint8_t* data, size_t size) {
 void CarryAndSave(const uint8_t* data, size_t size) {
   FIBITMAP* source = FreeImage_Allocate(6, 4, 24);
   FreeImage_CreateICCProfile(source, const_cast<uint8_t*>(data), static_cast<long>(size));
-  SetTag(source, FIMD_EXIF_RAW, "ExifRaw", FIDT_BYTE, data, size);
+  files::SetBytesTag(FIMD_EXIF_RAW, source, "ExifRaw", FIDT_BYTE, data, size);
   const std::string text(reinterpret_cast<const char*>(data), size);
-  SetTag(source, FIMD_XMP, "XMLPacket", FIDT_ASCII, text.c_str(), text.size() + 1);
+  files::SetBytesTag(FIMD_XMP, source, "XMLPacket", FIDT_ASCII, text.c_str(), text.size() + 1);
   FIBITMAP* result = FreeImage_Allocate(12, 8, 24);
   files::CarryMetadata(source, result, 2.0, 2.0);
   for (FREE_IMAGE_FORMAT fif : {FIF_JPEG, FIF_BMP, FIF_TIFF, FIF_PNG}) {
