@@ -19,21 +19,9 @@ namespace {
 
 const files::StopRequested kNeverStop = [] { return false; };
 
-// What a command writes to its standard output.
-std::string Output(const std::string& command) {
-  std::string out;
-  if (std::FILE* pipe = ::popen(command.c_str(), "r")) {
-    char buffer[4096];
-    size_t got = 0;
-    while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, got);
-    ::pclose(pipe);
-  }
-  return out;
-}
-
 // ImageMagick's reading of a file, through the format string of identify.
 std::string Identify(const std::string& format, const std::string& path) {
-  return Output("identify -format '" + format + "' '" + path + "' 2>/dev/null");
+  return testimages::CommandOutput("identify -format '" + format + "' '" + path + "' 2>/dev/null");
 }
 
 // Byte order of the EXIF written by hand: cameras use both.
@@ -141,11 +129,12 @@ TEST_P(KeepMetadataTest, ProfileAndExifSurviveAndTellTheNewSize) {
   std::fclose(stream);
 
   // FreeImage's readers lose or alter some profiles: ImageMagick reads it.
-  EXPECT_EQ(Output("convert '" + path + "' icc:- 2>/dev/null"),
+  EXPECT_EQ(testimages::CommandOutput("convert '" + path + "' icc:- 2>/dev/null"),
             std::string(icc.begin(), icc.end()));
   // FreeImage's TIFF reader frees the profile before copying it when the
   // file also has EXIF, so ImageMagick reads the resolution too.
-  const std::string dpi = Output("identify -units PixelsPerInch -format '%x' '" + path + "'");
+  const std::string dpi =
+      testimages::CommandOutput("identify -units PixelsPerInch -format '%x' '" + path + "'");
   EXPECT_NEAR(std::stod(dpi), 300, 0.1);
 
   EXPECT_EQ(Identify(c.make, path), "Camerax 1");

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -361,6 +362,17 @@ void SetTag(FIBITMAP* bitmap, FREE_IMAGE_MDMODEL model, const char* key, FREE_IM
   FreeImage_SetTagValue(tag, data);
   FreeImage_SetMetadata(model, bitmap, key, tag);
   FreeImage_DeleteTag(tag);
+}
+
+std::string CommandOutput(const std::string& command) {
+  std::string out;
+  if (std::FILE* pipe = ::popen(command.c_str(), "r")) {
+    char buffer[4096];
+    size_t got = 0;
+    while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, got);
+    ::pclose(pipe);
+  }
+  return out;
 }
 
 }  // namespace testimages

@@ -35,6 +35,8 @@ bool Write(FIBITMAP* bitmap, FREE_IMAGE_FORMAT fif, const std::string& path);
 
 std::string ReadAll(const std::string& path);
 void WriteAll(const std::string& path, const std::string& bytes);
+// What a shell command writes to its standard output.
+std::string CommandOutput(const std::string& command);
 bool Exists(const std::string& path);
 // Names in a folder, "." and ".." left out.
 int CountEntries(const std::string& folder);
