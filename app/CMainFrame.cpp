@@ -70,7 +70,7 @@ intptr_t CMainFrame::OnFrameMessage(unsigned message, uintptr_t wParam, intptr_t
   switch (message) {
     case WM_HELP:
       // 0, the contents, or the help context of the dialog where F1 was pressed.
-      OnHelp(static_cast<int>(wParam));
+      OnHelp(static_cast<int>(wParam), reinterpret_cast<QWidget*>(lParam));
       return 1;
     case WM_TIMER:
       OnJobTimer(static_cast<int>(wParam));

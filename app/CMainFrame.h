@@ -86,7 +86,8 @@ class CMainFrame : public QMainWindow,
   bool OnIdle() override;
   void OnViewToolBar();
   void OnViewStatusBar();
-  void OnHelp(int id);
+  // asking: the window the request came from, when not this one.
+  void OnHelp(int id, QWidget* asking = nullptr);
   void OnAbout();
   // Grays or enables the View menu's "Zoom To ..." submenu as a whole.
   void EnableZoomToMenu(bool enable);

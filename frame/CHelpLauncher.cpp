@@ -3,6 +3,8 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include <QWidget>
+
 #include "frame/HelpCommand.h"
 #include "platform/PathBytes.h"
 #include "platform/Prompts.h"
@@ -11,6 +13,24 @@ namespace {
 // Where the viewer is searched after the program's folder when PATH is unset,
 // as the C library's own program search does.
 constexpr const char* kDefaultSearchPath = "/bin:/usr/bin";
+
+// Tells the viewer the window that asked for help, so that it opens beside it
+// rather than over it: the page explains a dialog the user still needs to see.
+std::vector<std::string> KeepVisibleSettings(const QWidget* owner) {
+  if (!owner || !owner->isVisible()) return {};
+  const QRect frame = owner->frameGeometry();
+  const QRect inner = owner->geometry();
+  const QString value = QStringLiteral("%1,%2,%3,%4,%5,%6,%7,%8")
+                            .arg(frame.x())
+                            .arg(frame.y())
+                            .arg(frame.width())
+                            .arg(frame.height())
+                            .arg(inner.left() - frame.left())
+                            .arg(inner.top() - frame.top())
+                            .arg(frame.right() - inner.right())
+                            .arg(frame.bottom() - inner.bottom());
+  return {std::string(help::kKeepVisibleVariable) + '=' + value.toStdString()};
+}
 }  // namespace
 
 CHelpLauncher::CHelpLauncher(QString helpPath, QString viewerFolder)
@@ -34,7 +54,8 @@ void CHelpLauncher::Open(QWidget* owner, int id) const {
   const char* searchPath = std::getenv("PATH");
   const std::string program = help::FindProgram(args.front(), platform::PathBytes(m_viewerFolder),
                                                 searchPath ? searchPath : kDefaultSearchPath);
-  const int error = program.empty() ? ENOENT : help::StartDetached(program, args);
+  const int error =
+      program.empty() ? ENOENT : help::StartDetached(program, args, KeepVisibleSettings(owner));
   if (error != 0) {
     platform::MessageBox(owner, QString::fromLocal8Bit(help::ErrorText(error)),
                          QStringLiteral("Error"), platform::MbIcon::Error, platform::MbButtons::Ok);

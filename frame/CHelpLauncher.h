@@ -18,7 +18,8 @@ class CHelpLauncher {
   // command with a topic.
   QString CommandLine(int id) const;
 
-  // Handles one help request; message boxes are owned by owner.
+  // Handles one help request from the window owner, which the viewer opens
+  // beside and which owns the message boxes.
   void Open(QWidget* owner, int id) const;
 
  private:

@@ -7,9 +7,11 @@
 #include "platform/ExecutableFolder.h"
 #include "platform/PathBytes.h"
 
-void CMainFrame::OnHelp(int id) {
+void CMainFrame::OnHelp(int id, QWidget* asking) {
   // The viewer is looked for beside the executable first, as the help file is.
-  CHelpLauncher(m_helpPath, platform::PathText(platform::ExecutableFolder())).Open(this, id);
+  // F1 in a dialog asks from the dialog, which the viewer then leaves visible.
+  CHelpLauncher(m_helpPath, platform::PathText(platform::ExecutableFolder()))
+      .Open(asking ? asking : this, id);
 }
 
 void CMainFrame::OnAbout() {

@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -140,10 +141,23 @@ void WriteError(int fd, int error) {
 }
 }  // namespace
 
-int StartDetached(const std::string& program, const std::vector<std::string>& args) {
+int StartDetached(const std::string& program, const std::vector<std::string>& args,
+                  const std::vector<std::string>& settings) {
   std::vector<char*> argv;
   for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
+  // Built before the fork: the child may not allocate.
+  std::vector<char*> envp;
+  for (char** entry = environ; *entry; ++entry) {
+    const std::string_view current(*entry);
+    const bool replaced = std::any_of(settings.begin(), settings.end(), [&](const std::string& s) {
+      const size_t name = s.find('=');
+      return current.substr(0, name + 1) == std::string_view(s).substr(0, name + 1);
+    });
+    if (!replaced) envp.push_back(*entry);
+  }
+  for (const std::string& s : settings) envp.push_back(const_cast<char*>(s.c_str()));
+  envp.push_back(nullptr);
 
   // The grandchild reports a failed exec through the pipe; a successful exec
   // closes it, so an empty read means the program runs.
@@ -167,7 +181,7 @@ int StartDetached(const std::string& program, const std::vector<std::string>& ar
       ::setsid();
       if (devNull >= 0)
         for (int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) ::dup2(devNull, fd);
-      ::execve(program.c_str(), argv.data(), environ);
+      ::execve(program.c_str(), argv.data(), envp.data());
       WriteError(pipeFds[1], errno);
       ::_exit(127);
     }

@@ -38,10 +38,18 @@ std::vector<std::string> SplitCommandLine(std::string_view commandLine);
 std::string FindProgram(std::string_view name, std::string_view firstFolder,
                         std::string_view searchPath);
 
+// The environment variable through which the viewer learns which window it
+// should leave visible: "x,y,width,height,left,top,right,bottom", that
+// window's frame on the screen and the window manager's margins around its
+// contents. The command line keeps its one format.
+inline constexpr std::string_view kKeepVisibleVariable = "MAGNOVA_HELP_KEEP_VISIBLE";
+
 // Starts program with args (args[0] is the name it sees) as a process of its
 // own that nobody waits for: it is not this process's child and outlives it.
-// Returns 0 once the program runs, else the errno that stopped it.
-int StartDetached(const std::string& program, const std::vector<std::string>& args);
+// It gets this process's environment with each "NAME=value" of settings put
+// in. Returns 0 once the program runs, else the errno that stopped it.
+int StartDetached(const std::string& program, const std::vector<std::string>& args,
+                  const std::vector<std::string>& settings = {});
 
 // The platform's text for an errno value.
 std::string ErrorText(int error);

@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QDockWidget>
+#include <QGuiApplication>
 #include <QHeaderView>
 #include <QScreen>
 #include <QStatusBar>
@@ -57,6 +58,21 @@ CHelpViewer::CHelpViewer(std::unique_ptr<CChmArchive> archive, const QString& to
 }
 
 CHelpViewer::~CHelpViewer() = default;
+
+void CHelpViewer::MoveBeside(const KeepVisible& asking) {
+  QScreen* screen = QGuiApplication::screenAt(asking.frame.center());
+  if (!screen) screen = this->screen();
+  if (!screen) return;
+  // The window manager will likely frame the viewer as it framed the asking window.
+  const QSize margins(asking.margins.left() + asking.margins.right(),
+                      asking.margins.top() + asking.margins.bottom());
+  const std::optional<QRect> frame =
+      PlaceBeside(screen->availableGeometry(), size() + margins, asking.frame,
+                  minimumSizeHint().expandedTo(QSize(480, 360)) + margins);
+  if (!frame) return;
+  resize(frame->size() - margins);
+  move(frame->topLeft());
+}
 
 void CHelpViewer::BuildContents() {
   m_contents->setHeaderHidden(true);

@@ -3,6 +3,8 @@
 #include <QMainWindow>
 #include <memory>
 
+#include "hh/ViewerPlacement.h"
+
 class CChmArchive;
 class CChmBrowser;
 class QTreeWidget;
@@ -15,6 +17,10 @@ class CHelpViewer : public QMainWindow {
   // Shows topic (an object path), or the start page when topic is empty.
   CHelpViewer(std::unique_ptr<CChmArchive> archive, const QString& topic);
   ~CHelpViewer() override;
+
+  // Moves the window, not yet shown, beside the window that asked for help
+  // where the screen has room; else it stays in the middle of the screen.
+  void MoveBeside(const KeepVisible& asking);
 
   CChmBrowser* Browser() const { return m_browser; }
   QTreeWidget* Contents() const { return m_contents; }

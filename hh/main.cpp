@@ -5,6 +5,7 @@
 
 #include "hh/CChmArchive.h"
 #include "hh/CHelpViewer.h"
+#include "frame/HelpCommand.h"
 #include "hh/HelpTopics.h"
 #include "platform/PathBytes.h"
 
@@ -29,6 +30,9 @@ int main(int argc, char** argv) {
     return 1;
   }
   CHelpViewer viewer(std::move(archive), argument.topic);
+  if (const auto asking =
+          ParseKeepVisible(qEnvironmentVariable(std::string(help::kKeepVisibleVariable).c_str())))
+    viewer.MoveBeside(*asking);
   viewer.show();
   return app.exec();
 }

@@ -65,9 +65,12 @@ bool SendHelpRequest(QObject* target) {
     if (QApplication::activePopupWidget() == popup) break;
   }
   // A window may name the help page about itself (wParam); 0 is the contents.
-  const auto* window = qobject_cast<QWidget*>(target)->window();
+  QWidget* window = qobject_cast<QWidget*>(target)->window();
   const int context = window->property(kHelpContextProperty).toInt();
-  FrameMessageEvent help(WM_HELP, static_cast<uintptr_t>(context), 0);
+  // The asking window, for the viewer to stay clear of: a menu is gone by now.
+  QWidget* asking = window->isVisible() ? window : owner;
+  FrameMessageEvent help(WM_HELP, static_cast<uintptr_t>(context),
+                         reinterpret_cast<intptr_t>(asking));
   QCoreApplication::sendEvent(owner, &help);
   return true;
 }

@@ -25,7 +25,9 @@ class CIdleHandler {
 // are destroyed (a filter that is no longer registered is left alone). While
 // they are registered, F1 anywhere, menus and dialogs included, reaches the
 // owning window as WM_HELP, with wParam the help context of the window where
-// it was pressed: its int property kHelpContextProperty, 0 when it has none.
+// it was pressed: its int property kHelpContextProperty, 0 when it has none;
+// and lParam that window as a QWidget* (the owner when it was a menu), valid
+// while the message is handled.
 inline constexpr char kHelpContextProperty[] = "helpContext";
 void RegisterMessageLoopHooks(CMessageFilter* filter, CIdleHandler* idle);
 void UnregisterMessageLoopHooks(CMessageFilter* filter);

@@ -7,11 +7,15 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QLineEdit>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
+#include <QTimer>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -19,11 +23,13 @@
 #include "frame/CHelpLauncher.h"
 #include "platform/Prompts.h"
 #include "res/CommandIds.h"
+#include "resize/CResizeDlg.h"
 
 namespace {
 
 // A folder "…/my programs/bin dir" holding help.chm and a recorder in place of
-// the viewer; each start of the recorder appends "pid|argument count|argument".
+// the viewer; each start of the recorder appends "pid|argument count|argument|
+// the window to keep visible".
 class HelpLauncherTest : public testing::Test {
  protected:
   void SetUp() override {
@@ -36,7 +42,8 @@ class HelpLauncherTest : public testing::Test {
     ASSERT_TRUE(help.open(QIODevice::WriteOnly));
     help.write("help");
     help.close();
-    WriteViewer(QStringLiteral("#!/bin/sh\nprintf '%s|%s|%s\\n' \"$$\" \"$#\" \"$1\" >> \"") +
+    WriteViewer(QStringLiteral("#!/bin/sh\nprintf '%s|%s|%s|%s\\n' \"$$\" \"$#\" \"$1\" "
+                               "\"$MAGNOVA_HELP_KEEP_VISIBLE\" >> \"") +
                     m_log + QStringLiteral("\"\n"),
                 QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     // Only the program's folder may provide the viewer in these tests.
@@ -99,7 +106,7 @@ TEST_F(HelpLauncherTest, EachRequestStartsTheViewerWithTheQuotedPathAsOneArgumen
   QStringList arguments, pids;
   for (const QString& call : calls) {
     pids << call.section(QLatin1Char('|'), 0, 0);
-    arguments << call.section(QLatin1Char('|'), 1);
+    arguments << call.section(QLatin1Char('|'), 1, 2);
   }
   arguments.sort();  // the viewers run side by side; their order is theirs
   EXPECT_EQ(arguments,
@@ -147,7 +154,7 @@ TEST_F(HelpLauncherTest, TheViewerIsFoundOnThePathWhenTheProgramsFolderHasNone) 
   EXPECT_TRUE(Request(ids::HelpGettingStarted).empty());
   const QStringList calls = Calls(1);
   ASSERT_EQ(calls.size(), 1);
-  EXPECT_EQ(calls[0].section(QLatin1Char('|'), 1),
+  EXPECT_EQ(calls[0].section(QLatin1Char('|'), 1, 2),
             QStringLiteral("1|") + m_helpPath + QStringLiteral("::/_GettingStarted.html"));
 }
 
@@ -166,15 +173,30 @@ TEST_F(HelpLauncherTest, TheProgramOpensHelpBesideItselfForContentsF1AndTopics) 
   child.start(copy, {QStringLiteral("--gtest_filter=HelpInTheProgram.*"),
                      QStringLiteral("--gtest_also_run_disabled_tests")});
   ASSERT_TRUE(child.waitForFinished(60000));
-  EXPECT_EQ(child.exitCode(), 0) << child.readAll().toStdString();
+  const QString output = QString::fromLocal8Bit(child.readAll());
+  EXPECT_EQ(child.exitCode(), 0) << output.toStdString();
+  const QRegularExpressionMatch dialog =
+      QRegularExpression(QStringLiteral("dialog at (\\S+)")).match(output);
+  ASSERT_TRUE(dialog.hasMatch()) << output.toStdString();
 
-  QStringList arguments = Calls(4);
-  for (QString& call : arguments) call = call.section(QLatin1Char('|'), 1);
+  // Each request with the window it came from, the dialog for F1 in it and the
+  // main window for the others; the offscreen platform frames every window
+  // with 2 pixels a side.
+  QStringList arguments = Calls(5);
+  for (QString& call : arguments) {
+    call = call.section(QLatin1Char('|'), 1);
+    if (!call.contains(QStringLiteral("resizing.html")))
+      call.replace(QRegularExpression(QStringLiteral("\\|\\d+,\\d+,\\d+,\\d+,2,2,2,2$")),
+                   QStringLiteral("|the frame"));
+  }
   arguments.sort();
-  EXPECT_EQ(arguments,
-            (QStringList{QStringLiteral("1|") + m_helpPath, QStringLiteral("1|") + m_helpPath,
-                         QStringLiteral("1|") + m_helpPath + "::/_GettingStarted.html",
-                         QStringLiteral("1|") + m_helpPath + "::/_TechSupp.html"}));
+  const QString path = QStringLiteral("1|") + m_helpPath;
+  const QStringList expected = {path + "::/_GettingStarted.html|the frame",
+                                path + "::/_TechSupp.html|the frame",
+                                path + "::/resizing.html|" + dialog.captured(1) + ",2,2,2,2",
+                                path + "|the frame", path + "|the frame"};
+  EXPECT_EQ(arguments.join(QLatin1Char('\n')).toStdString(),
+            expected.join(QLatin1Char('\n')).toStdString());
 }
 
 // Runs only inside the copy started above.
@@ -192,6 +214,18 @@ TEST(HelpInTheProgram, DISABLED_MenuCommandsAndF1) {
   frame.OnCommand(ids::HelpGettingStarted);
   frame.OnCommand(ids::HelpTechSupport);
   QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : &frame, Qt::Key_F1);
+  // F1 in the resize dialog, placed where the viewer is told to stay clear of.
+  CResizeDlg dialog(&frame);
+  dialog.m_srcWidth = dialog.m_maxWidth = 640;
+  dialog.m_srcHeight = dialog.m_maxHeight = 480;
+  QTimer::singleShot(0, &dialog, [&dialog] {
+    dialog.move(123, 45);
+    QTest::keyClick(dialog.Box(1002), Qt::Key_F1);
+    const QRect frame = dialog.frameGeometry();
+    std::printf("dialog at %d,%d,%d,%d\n", frame.x(), frame.y(), frame.width(), frame.height());
+    dialog.reject();
+  });
+  dialog.DoModal();
   for (const auto& box : boxes) ADD_FAILURE() << box.text.toStdString();
 }
 

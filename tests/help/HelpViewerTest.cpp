@@ -15,6 +15,7 @@
 #include "hh/CChmBrowser.h"
 #include "hh/CHelpViewer.h"
 #include "hh/HelpTopics.h"
+#include "hh/ViewerPlacement.h"
 
 namespace {
 
@@ -43,6 +44,42 @@ TEST(HelpArgument, SplitsFileAndTopic) {
   EXPECT_TRUE(HelpArgumentIs(ParseHelpArgument("/odd::/help.chm", exists), "/odd::/help.chm", ""));
   EXPECT_TRUE(HelpArgumentIs(ParseHelpArgument("/odd::/help.chm::/t.html", exists),
                              "/odd::/help.chm", "/t.html"));
+}
+
+TEST(ViewerPlacement, ReadsTheAskingWindowOrNothing) {
+  const auto read = ParseKeepVisible(QStringLiteral("-10,20,300,200,1,28,2,3"));
+  ASSERT_TRUE(read);
+  EXPECT_EQ(read->frame, QRect(-10, 20, 300, 200));
+  EXPECT_EQ(read->margins, QMargins(1, 28, 2, 3));
+  for (const char* bad : {"", "1,2,3,4", "1,2,3,4,0,0,0,0,0", "1,2,0,4,0,0,0,0", "1,2,3,4,0,-1,0,0",
+                          "1,2,3,x,0,0,0,0"})
+    EXPECT_FALSE(ParseKeepVisible(QString::fromLatin1(bad))) << bad;
+}
+
+TEST(ViewerPlacement, BesideTheAskingWindowWhereTheScreenHasRoom) {
+  struct Case {
+    const char* name;
+    QRect available, keep;
+    std::optional<QRect> expected;
+  };
+  const QSize wanted(870, 650), least(490, 370);
+  const QRect wide(0, 0, 1920, 1050);
+  const std::vector<Case> cases = {
+      {"right, level with it", wide, QRect(400, 300, 400, 250), QRect(800, 300, 870, 650)},
+      {"right, held on the screen", wide, QRect(400, 700, 400, 250), QRect(800, 400, 870, 650)},
+      {"left", wide, QRect(1200, 300, 400, 250), QRect(330, 300, 870, 650)},
+      {"below", wide, QRect(100, 50, 1700, 300), QRect(100, 350, 870, 650)},
+      {"above", wide, QRect(100, 700, 1700, 300), QRect(100, 50, 870, 650)},
+      // Right has 680 x 1024, below 1280 x 624: below is roomier.
+      {"smaller, on the roomiest side", QRect(0, 0, 1280, 1024), QRect(100, 100, 500, 300),
+       QRect(100, 400, 870, 624)},
+      {"no side with room: centred", QRect(0, 0, 1024, 768), QRect(300, 250, 400, 250),
+       std::nullopt},
+      {"a maximised window: centred", wide, wide, std::nullopt},
+      {"a window on another screen", wide, QRect(2000, 100, 400, 300), std::nullopt},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(PlaceBeside(c.available, wanted, c.keep, least), c.expected) << c.name;
 }
 
 TEST(SystemFile, ReadsTopicsAndTitleAndStopsAtDamage) {

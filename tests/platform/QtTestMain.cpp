@@ -3,6 +3,8 @@
 
 #include <QApplication>
 #include <QEventLoop>
+#include <QFile>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <cstdio>
 
@@ -37,6 +39,11 @@ class ApplicationStateCheck : public ::testing::EmptyTestEventListener {
 int main(int argc, char** argv) {
   if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   ::testing::InitGoogleTest(&argc, argv);
+  // Qt's file dialog keeps its column widths and folders in the user's
+  // settings and restores them: each run starts from none, as on a fresh
+  // machine, and leaves the user's own alone.
+  QTemporaryDir settings;
+  if (settings.isValid()) qputenv("XDG_CONFIG_HOME", QFile::encodeName(settings.path()));
   QApplication app(argc, argv);
   auto* check = new ApplicationStateCheck;
   ::testing::UnitTest::GetInstance()->listeners().Append(check);  // owned by GoogleTest
