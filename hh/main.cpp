@@ -3,9 +3,9 @@
 #include <QFileInfo>
 #include <QMessageBox>
 
+#include "frame/HelpCommand.h"
 #include "hh/CChmArchive.h"
 #include "hh/CHelpViewer.h"
-#include "frame/HelpCommand.h"
 #include "hh/HelpTopics.h"
 #include "platform/PathBytes.h"
 
