@@ -274,8 +274,8 @@ def main():
     parser.add_argument("--history", action="store_true", help="print the run's validations and end")
     parser.add_argument("--export", metavar="HEADER",
                         help="write the run's network as the engine's NetWeights.h there and end")
-    parser.add_argument("--reference", default=os.path.join(train_net.ENGINE, "..", "tests", "engine", "NetReference.h"),
-                        help="with --export: where the tests' reference goes")
+    parser.add_argument("--reference", help="with --export: where the tests' reference goes",
+                        default=os.path.join(train_net.ENGINE, "..", "tests", "engine", "NetReference.h"))
     parser.add_argument("--width", type=int, default=train_net.WIDTH)
     parser.add_argument("--first-kernel", type=int, default=train_net.LAYERS[0][2])
     parser.add_argument("--middle", type=int, default=len(train_net.LAYERS) - 2)
