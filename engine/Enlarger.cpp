@@ -7,6 +7,7 @@
 #include <optional>
 #include <utility>
 
+#include "engine/NetWeights.h"
 #include "engine/Noise.h"
 #include "engine/StrengthCheck.h"
 
@@ -35,7 +36,11 @@ constexpr int kMostDoublings = 2;
 constexpr std::uint64_t kCostConvert = 4;
 constexpr std::uint64_t kCostMeasure = 6;
 constexpr std::uint64_t kCostLearned = 16;
-constexpr std::uint64_t kCostRefine = 150;                                  // per source pixel
+// Per source pixel: the network's multiply-adds, about 37 to a unit of cost.
+constexpr std::uint64_t kCostRefine =
+    (net::kFirstKernel * net::kFirstKernel * net::kWidth +
+     net::kMiddleLayers * 9 * net::kWidth * net::kWidth + 9 * net::kWidth * 4) /
+    37;
 constexpr std::uint64_t kCostHalve = 4;                                     // per source pixel read
 constexpr std::uint64_t kCostCompare = 4 * kCostLearned + kCostRefine + 8;  // per half-size pixel
 constexpr std::uint64_t kCostResampleRow = 2;

@@ -10,7 +10,15 @@ namespace ampliscale {
 namespace {
 
 constexpr int kWidth = net::kWidth;
-static_assert(kWidth == 16, "a feature vector is one 16-lane vector");
+// A pixel's features are kVectors 16-lane vectors side by side.
+constexpr int kLanes = 16;
+static_assert(kWidth >= kLanes && kWidth % kLanes == 0, "features fill whole 16-lane vectors");
+constexpr int kVectors = kWidth / kLanes;
+// Sums a 3 x 3 layer keeps in flight: twelve keep the multiply-add units busy
+// (four left them waiting on each other's latency). They are split between
+// the pixels done at once and the vectors of each pixel's features.
+constexpr int kSumsInFlight = 12;
+constexpr int kBlockPixels = std::max(1, kSumsInFlight / kVectors);
 constexpr int kFirstHalf = net::kFirstKernel / 2;
 constexpr int kMargin = kFirstHalf + net::kMiddleLayers + 1;
 constexpr int kTaps = 9;  // middle and last layers are 3 x 3
@@ -48,55 +56,70 @@ VECTOR_HELPER V16 Relu(V16 v) {
 ENGINE_WIDE void FirstLayer(const float* luma, int rows, int cols, const float* bias, float* out) {
   constexpr int k = net::kFirstKernel;
   const std::size_t lumaCols = static_cast<std::size_t>(cols) + k - 1;
-  const V16 b = Load(bias);
+  V16 b[kVectors];
+  for (int g = 0; g < kVectors; ++g) b[g] = Load(bias + g * kLanes);
   for (int r = 0; r < rows; ++r) {
     float* o = out + static_cast<std::size_t>(r) * cols * kWidth;
     for (int c = 0; c < cols; ++c) {
-      V16 acc = b;
+      V16 acc[kVectors];
+      for (int g = 0; g < kVectors; ++g) acc[g] = b[g];
       for (int ky = 0; ky < k; ++ky) {
         const float* src = luma + (r + ky) * lumaCols + c;
         const float* w = net::kFirstWeights + ky * k * kWidth;
-        for (int kx = 0; kx < k; ++kx) acc += src[kx] * Load(w + kx * kWidth);
+        for (int kx = 0; kx < k; ++kx) {
+          for (int g = 0; g < kVectors; ++g) acc[g] += src[kx] * Load(w + kx * kWidth + g * kLanes);
+        }
       }
-      Store(o + static_cast<std::size_t>(c) * kWidth, Relu(acc));
+      for (int g = 0; g < kVectors; ++g)
+        Store(o + static_cast<std::size_t>(c) * kWidth + g * kLanes, Relu(acc[g]));
     }
   }
 }
 
 // P neighbouring pixels of a 3 x 3 layer at once, so that each weight
-// vector loaded serves all of them; twelve sums in flight keep the
-// multiply-add units busy (four left them waiting on each other's latency).
+// vector loaded serves all of them, and each input feature all the vectors
+// of a pixel's output.
 template <int P>
-VECTOR_HELPER void MiddlePixels(const float* in, std::size_t inCols, const float* weights, V16 bias,
-                                float* out) {
-  V16 acc[P];
-  for (int p = 0; p < P; ++p) acc[p] = bias;
+VECTOR_HELPER void MiddlePixels(const float* in, std::size_t inCols, const float* weights,
+                                const V16* bias, float* out) {
+  V16 acc[P][kVectors];
+  for (int p = 0; p < P; ++p) {
+    for (int g = 0; g < kVectors; ++g) acc[p][g] = bias[g];
+  }
   for (int ky = 0; ky < 3; ++ky) {
     for (int kx = 0; kx < 3; ++kx) {
       const float* px = in + (ky * inCols + kx) * kWidth;
       const float* w = weights + (ky * 3 + kx) * kWidth * kWidth;
       for (int ci = 0; ci < kWidth; ++ci) {
-        const V16 wv = Load(w + ci * kWidth);
-        for (int p = 0; p < P; ++p) acc[p] += px[p * kWidth + ci] * wv;
+        V16 wv[kVectors];
+        for (int g = 0; g < kVectors; ++g) wv[g] = Load(w + ci * kWidth + g * kLanes);
+        for (int p = 0; p < P; ++p) {
+          const float x = px[p * kWidth + ci];
+          for (int g = 0; g < kVectors; ++g) acc[p][g] += x * wv[g];
+        }
       }
     }
   }
-  for (int p = 0; p < P; ++p) Store(out + p * kWidth, Relu(acc[p]));
+  for (int p = 0; p < P; ++p) {
+    for (int g = 0; g < kVectors; ++g) Store(out + p * kWidth + g * kLanes, Relu(acc[p][g]));
+  }
 }
 
 // A 3 x 3 layer: features of `rows + 2` rows of `cols + 2` into `rows` x `cols`.
 ENGINE_WIDE void MiddleLayer(const float* in, int rows, int cols, const float* weights,
                              const float* bias, float* out) {
+  constexpr int kTailPixels = std::max(1, kBlockPixels / 3);
   const std::size_t inCols = static_cast<std::size_t>(cols) + 2;
-  const V16 b = Load(bias);
+  V16 b[kVectors];
+  for (int g = 0; g < kVectors; ++g) b[g] = Load(bias + g * kLanes);
   for (int r = 0; r < rows; ++r) {
     const float* row = in + r * inCols * kWidth;
     float* o = out + static_cast<std::size_t>(r) * cols * kWidth;
     int c = 0;
-    for (; c + 12 <= cols; c += 12)
-      MiddlePixels<12>(row + c * kWidth, inCols, weights, b, o + c * kWidth);
-    for (; c + 4 <= cols; c += 4)
-      MiddlePixels<4>(row + c * kWidth, inCols, weights, b, o + c * kWidth);
+    for (; c + kBlockPixels <= cols; c += kBlockPixels)
+      MiddlePixels<kBlockPixels>(row + c * kWidth, inCols, weights, b, o + c * kWidth);
+    for (; c + kTailPixels <= cols; c += kTailPixels)
+      MiddlePixels<kTailPixels>(row + c * kWidth, inCols, weights, b, o + c * kWidth);
     for (; c < cols; ++c) MiddlePixels<1>(row + c * kWidth, inCols, weights, b, o + c * kWidth);
   }
 }
@@ -119,13 +142,17 @@ ENGINE_WIDE void LastLayer(const float* in, int rows, int cols, const float* wei
     for (int c = 0; c < cols; ++c) {
       V16 sums[4] = {};
       for (int t = 0; t < kTaps; ++t) {
-        const V16 x = Load(in + ((r + t / 3) * inCols + c + t % 3) * kWidth);
-        for (int o = 0; o < 4; ++o) sums[o] += x * Load(weights + (o * kTaps + t) * kWidth);
+        const float* px = in + ((r + t / 3) * inCols + c + t % 3) * kWidth;
+        for (int g = 0; g < kVectors; ++g) {
+          const V16 x = Load(px + g * kLanes);
+          for (int o = 0; o < 4; ++o)
+            sums[o] += x * Load(weights + (o * kTaps + t) * kWidth + g * kLanes);
+        }
       }
       Quad correction;
       for (int o = 0; o < 4; ++o) {
         float sum = net::kLastBias[o];
-        for (int lane = 0; lane < kWidth; ++lane) sum += sums[o][lane];
+        for (int lane = 0; lane < kLanes; ++lane) sum += sums[o][lane];
         correction[o] = sum;
       }
       const Quad doubled = {top[2 * c], top[2 * c + 1], bottom[2 * c], bottom[2 * c + 1]};
@@ -143,7 +170,7 @@ ENGINE_WIDE void LastLayer(const float* in, int rows, int cols, const float* wei
 }  // namespace
 
 RefineNet::RefineNet(double measure, float strength)
-    : m_strength(strength), m_lastWeights(4 * kTaps * kWidth) {
+    : m_firstBias(kWidth), m_strength(strength), m_lastWeights(4 * kTaps * kWidth) {
   for (int i = 0; i < kWidth; ++i)
     m_firstBias[i] = net::kFirstBias[i] + static_cast<float>(measure) * net::kMeasureWeights[i];
   for (int t = 0; t < kTaps; ++t) {

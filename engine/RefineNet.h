@@ -1,6 +1,5 @@
 #pragma once
 
-#include <array>
 #include <cstddef>
 #include <vector>
 
@@ -34,7 +33,7 @@ class RefineNet {
            NetScratch& scratch) const;
 
  private:
-  std::array<float, 16> m_firstBias;
+  std::vector<float> m_firstBias;  // with the picture's measure
   float m_strength;
   // The last layer's weights per output: [output][ky][kx][in].
   std::vector<float> m_lastWeights;

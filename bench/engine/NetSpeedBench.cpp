@@ -269,6 +269,7 @@ int main() {
     }
   }
 
+  std::printf("network of %d channels, %d middle layers\n", net::kWidth, net::kMiddleLayers);
   std::printf("picture %d x %d luma, output %d x %d, measure %.2f, one thread (OpenMP %d)\n", kW,
               kH, 2 * kW, 2 * kH, kMeasure, omp_get_max_threads());
   const dnnl::version_t* v = dnnl::version();

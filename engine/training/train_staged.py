@@ -29,6 +29,7 @@ Usage:
   OMP_NUM_THREADS=1 /usr/bin/python3 engine/training/train_staged.py --run NAME --width 32 --middle 2
   OMP_NUM_THREADS=1 /usr/bin/python3 engine/training/train_staged.py --run NAME --resume
   /usr/bin/python3 engine/training/train_staged.py --run NAME --history
+  /usr/bin/python3 engine/training/train_staged.py --run NAME --export engine/NetWeights.h
 """
 
 import argparse
@@ -67,9 +68,13 @@ def committed_net():
     train_net.write_weights undone. The measure's weights, summed over the
     kernel there, go to the kernel's centre, which is the same on a constant plane."""
     numbers = train_net.header_arrays("NetWeights.h")
-    width, kernel = train_net.WIDTH, train_net.LAYERS[0][2]
-    middle = len(train_net.LAYERS) - 2
-    net = train_net.Net()
+    text = open(os.path.join(train_net.ENGINE, "NetWeights.h")).read()
+
+    def constant(name):
+        return int(text.split(f"int {name} = ")[1].split(";")[0])
+
+    width, kernel, middle = constant("kWidth"), constant("kFirstKernel"), constant("kMiddleLayers")
+    net = train_net.Net(train_net.layers(width, kernel, middle))
     with torch.no_grad():
         luma_w = numbers("kFirstWeights").reshape(kernel, kernel, width).transpose(2, 0, 1) * 64.0
         first = np.zeros((width, 2, kernel, kernel), np.float32)
@@ -249,11 +254,28 @@ def train(run, stop, cache=None):
     print("converged" if s["converged"] else f"stopped at step {s['step']}", flush=True)
 
 
+def export(path, header, reference):
+    """Writes the run's network as the engine's header, and the reference that
+    the engine's tests hold its inference to, as train_net.py writes them."""
+    run = Run.load(path)
+    s = run.state
+    origin = (f"engine/training/train_staged.py, run {os.path.basename(path)[:-3]} at batch {s['step']}\n"
+              f"// ({s['seconds'] / 3600:.2f} training hours{', converged' if s['converged'] else ''}),"
+              f" from {len(train_net.training_photographs())} photographs")
+    train_net.write_weights(run.net, header, origin)
+    train_net.write_reference(run.net, reference)
+    print(f"wrote {header} and {reference}: {s['shape']}, batch {s['step']}")
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--run", required=True, help="the run's name: runs/NAME.pt")
+    parser.add_argument("--run", required=True, help="the run's name: runs/NAME.pt (or a checkpoint's path)")
     parser.add_argument("--resume", action="store_true", help="go on from the run's checkpoint")
     parser.add_argument("--history", action="store_true", help="print the run's validations and end")
+    parser.add_argument("--export", metavar="HEADER",
+                        help="write the run's network as the engine's NetWeights.h there and end")
+    parser.add_argument("--reference", help="with --export: where the tests' reference goes",
+                        default=os.path.join(train_net.ENGINE, "..", "tests", "engine", "NetReference.h"))
     parser.add_argument("--width", type=int, default=train_net.WIDTH)
     parser.add_argument("--first-kernel", type=int, default=train_net.LAYERS[0][2])
     parser.add_argument("--middle", type=int, default=len(train_net.LAYERS) - 2)
@@ -262,13 +284,17 @@ def main():
                         help="folder that keeps the pools of patches between runs ('' for none)")
     args = parser.parse_args()
     torch.set_num_threads(args.threads)
-    path = os.path.join(RUNS, args.run + ".pt")
+    # A checkpoint elsewhere (another checkout's running training) by its path.
+    path = args.run if args.run.endswith(".pt") else os.path.join(RUNS, args.run + ".pt")
     if args.history:
         run = Run.load(path)
         print(f"{run.state['shape']}: step {run.state['step']}, {run.state['seconds'] / 3600:.2f} h"
               f"{', converged' if run.state['converged'] else ''}")
         for entry in run.state["history"]:
             print(line(entry, run.state["reference"]))
+        return
+    if args.export:
+        export(path, args.export, args.reference)
         return
     if args.resume:
         run = Run.load(path)

@@ -1,9 +1,11 @@
 // The refining network's inference against torch's own result for the trained
-// weights, whole and in bands of every height.
+// weights, whole and in bands of every height, at the width the engine is
+// built with (the reference is written with the weights).
 #include <gtest/gtest.h>
 
 #include <vector>
 
+#include "engine/NetWeights.h"
 #include "engine/RefineNet.h"
 #include "tests/engine/NetReference.h"
 
@@ -30,6 +32,10 @@ std::vector<float> Corrected(int band) {
 }
 
 TEST(RefineNet, MatchesTheTrainedNetworkInAnyBands) {
+  // A reference made for other weights would compare two different networks.
+  ASSERT_EQ(kNetWidth, ampliscale::net::kWidth) << "tests/engine/NetReference.h is out of date";
+  for (int o = 0; o < 4; ++o)
+    ASSERT_EQ(kNetLastBias[o], ampliscale::net::kLastBias[o]) << "NetReference.h is out of date";
   // The picture has an edge that the network must act on; a network that had
   // learned nothing would make no difference to be compared.
   ASSERT_GT(kLargestCorrection, 0.5f);
