@@ -19,9 +19,19 @@ constexpr double kCompressedFrom = 0.08;
 // Slopes are held within this, so that a window of nearly flat luma cannot
 // turn its faint luma texture into strong colour.
 constexpr double kMostSlope = 8.0;
-// Fixed-point scales of the slope and the offset (in levels).
+// In squared levels of chroma: a window whose fit misses by this much on
+// average weighs half as much as one that fits exactly. Weighting the fits
+// so gained 0.1 dB of chroma PSNR on JPEG and clean input alike (4 to 16
+// about the same) and took a third off the colour that a JPEG's halved
+// chroma spreads across an edge.
+constexpr double kMisfit = 4.0;
+// Fixed-point scales of a fit's weight, its slope and its offset (in levels).
+constexpr double kWeightScale = 65536.0;
 constexpr double kSlopeScale = 4096.0;
 constexpr double kOffsetScale = 256.0;
+
+constexpr int kSums = 8;     // of the source's samples and products
+constexpr int kFitSums = 5;  // of the weight and the weighted coefficients
 
 // The Enlarger's luma weights, in thousandths.
 constexpr std::int32_t kRed = 299;
@@ -82,7 +92,8 @@ ChromaGuide::ChromaGuide(const std::uint8_t* source, int w, int h, double degrad
     : m_source(source),
       m_w(w),
       m_h(h),
-      m_residualShare(1.0 - (1.0 - kCompressedShare) * std::min(1.0, degradation / kCompressedFrom)) {}
+      m_residualShare(1.0 -
+                      (1.0 - kCompressedShare) * std::min(1.0, degradation / kCompressedFrom)) {}
 
 void ChromaGuide::Samples(int row, std::int32_t* luma, std::int32_t* blue,
                           std::int32_t* red) const {
@@ -98,19 +109,21 @@ void ChromaGuide::Samples(int row, std::int32_t* luma, std::int32_t* blue,
 void ChromaGuide::Rows(int r0, int r1, float* out, Scratch& s) const {
   const int w = m_w, R = kRadius, span = 2 * R + 1;
   const std::int64_t n = static_cast<std::int64_t>(span) * span;
+  const double nn = static_cast<double>(n) * static_cast<double>(n);
   const std::size_t W = static_cast<std::size_t>(w);
-  // Six window sums of the source (luma, blue, red, luma^2, luma*blue,
-  // luma*red), then four of the fitted coefficients, each w wide.
-  RowWindow sources(s.sourceRing, s.sourceSums, span, 6 * w);
-  RowWindow fits(s.fitRing, s.fitSums, span, kChannels * w);
+  // Window sums of the source's luma, blue and red, and of the products of
+  // luma with each and of each colour with itself; then of the fits' weights
+  // and weighted coefficients.
+  RowWindow sources(s.sourceRing, s.sourceSums, span, kSums * w);
+  RowWindow fits(s.fitRing, s.fitSums, span, kFitSums * w);
   s.samples.resize(3 * W);
   s.product.resize(W);
-  s.fit.resize(kChannels * W);
+  s.fit.resize(kFitSums * W);
   std::int32_t* luma = s.samples.data();
   std::int32_t* blue = luma + W;
   std::int32_t* red = blue + W;
-  std::int32_t* fit = s.fit.data();
-  const double epsilon = kEpsilon * 1e6 * static_cast<double>(n) * static_cast<double>(n);
+  std::int64_t* fit = s.fit.data();
+  const double epsilon = kEpsilon * 1e6 * nn;
 
   // Coefficient rows t from r0 - R to r1 + R - 1 read source rows c up to R further.
   for (int c = r0 - 2 * R; c < r1 + 2 * R; ++c) {
@@ -119,35 +132,50 @@ void ChromaGuide::Rows(int r0, int r1, float* out, Scratch& s) const {
     WindowSums(luma, w, R, slot);
     WindowSums(blue, w, R, slot + W);
     WindowSums(red, w, R, slot + 2 * W);
-    for (int k = 0; k < 3; ++k) {
-      const std::int32_t* other = k == 0 ? luma : k == 1 ? blue : red;
+    const std::int32_t* const factors[][2] = {
+        {luma, luma}, {luma, blue}, {luma, red}, {blue, blue}, {red, red}};
+    for (int k = 0; k < 5; ++k) {
       for (int x = 0; x < w; ++x)
-        s.product[x] = static_cast<std::int64_t>(luma[x]) * other[x];
+        s.product[x] = static_cast<std::int64_t>(factors[k][0][x]) * factors[k][1][x];
       WindowSums(s.product.data(), w, R, slot + (3 + k) * W);
     }
     sources.Push();
     if (!sources.Full()) continue;
 
-    // The fit of coefficient row t = c - R.
+    // The fit of coefficient row t = c - R, weighted by how well it fits: a
+    // window that straddles an edge blurred by the JPEG's halved chroma, or
+    // holds colour that its luma does not explain, yields to its neighbours.
     const std::int64_t* S = sources.Sum();
     for (int x = 0; x < w; ++x) {
       const std::int64_t sumL = S[x], sumLL = S[3 * W + x];
-      const double variance = static_cast<double>(n * sumLL - sumL * sumL) + epsilon;
+      const double lumaVariance = static_cast<double>(n * sumLL - sumL * sumL);
+      double error = 0;  // the fits' mean squared error, in squared levels
+      std::int64_t slopes[2], offsets[2];
       for (int k = 0; k < 2; ++k) {
-        const std::int64_t sumC = S[(1 + k) * W + x], sumLC = S[(4 + k) * W + x];
+        const std::int64_t sumC = S[(1 + k) * W + x], sumLC = S[(4 + k) * W + x],
+                           sumCC = S[(6 + k) * W + x];
         const double covariance = static_cast<double>(n * sumLC - sumL * sumC);
-        const double slope = std::clamp(covariance / variance, -kMostSlope, kMostSlope);
-        const std::int64_t a = std::llround(slope * kSlopeScale);
+        const double slope =
+            std::clamp(covariance / (lumaVariance + epsilon), -kMostSlope, kMostSlope);
+        const double variance = static_cast<double>(n * sumCC - sumC * sumC);
+        error += std::max(0.0, variance - 2 * slope * covariance + slope * slope * lumaVariance) /
+                 (1e6 * nn);
+        slopes[k] = std::llround(slope * kSlopeScale);
         // Offset in levels: (sumC - slope * sumL) / n / 1000, from the rounded slope.
-        const double offset = static_cast<double>(sumC * static_cast<std::int64_t>(kSlopeScale) -
-                                                  a * sumL) /
-                              (kSlopeScale * 1000.0 * static_cast<double>(n));
-        fit[(2 * k) * W + x] = static_cast<std::int32_t>(a);
-        fit[(2 * k + 1) * W + x] = static_cast<std::int32_t>(std::lround(offset * kOffsetScale));
+        const double offset =
+            static_cast<double>(sumC * static_cast<std::int64_t>(kSlopeScale) - slopes[k] * sumL) /
+            (kSlopeScale * 1000.0 * static_cast<double>(n));
+        offsets[k] = std::llround(offset * kOffsetScale);
+      }
+      const std::int64_t weight = 1 + std::llround(kWeightScale * kMisfit / (error + kMisfit));
+      fit[x] = weight;
+      for (int k = 0; k < 2; ++k) {
+        fit[(1 + 2 * k) * W + x] = weight * slopes[k];
+        fit[(2 + 2 * k) * W + x] = weight * offsets[k];
       }
     }
     std::int64_t* fitSlot = fits.Next();
-    for (int k = 0; k < kChannels; ++k) WindowSums(fit + k * W, w, R, fitSlot + k * W);
+    for (int k = 0; k < kFitSums; ++k) WindowSums(fit + k * W, w, R, fitSlot + k * W);
     fits.Push();
     if (!fits.Full()) continue;
 
@@ -161,8 +189,10 @@ void ChromaGuide::Rows(int r0, int r1, float* out, Scratch& s) const {
       float* slopes = row + (2 * k) * W;
       float* offsets = slopes + W;
       for (int x = 0; x < w; ++x) {
-        const double slope = static_cast<double>(F[(2 * k) * W + x]) / (kSlopeScale * n);
-        const double offset = static_cast<double>(F[(2 * k + 1) * W + x]) / (kOffsetScale * n);
+        const double weights = static_cast<double>(F[x]);
+        const double slope = static_cast<double>(F[(1 + 2 * k) * W + x]) / (kSlopeScale * weights);
+        const double offset =
+            static_cast<double>(F[(2 + 2 * k) * W + x]) / (kOffsetScale * weights);
         const double residual = (chroma[x] - slope * luma[x]) / 1000.0 - offset;
         slopes[x] = static_cast<float>(slope);
         offsets[x] = static_cast<float>(offset + m_residualShare * residual);

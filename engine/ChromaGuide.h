@@ -8,7 +8,8 @@ namespace ampliscale {
 // Colour that follows the enlarged luma. Over a window of the source, each
 // chroma channel (blue or red minus luma) is fitted as a linear function of
 // luma, c = a * luma + b (a guided filter); a and b are then averaged over a
-// window of the same size. Applied to the enlarged luma, a * luma + b puts
+// window of the same size, each window weighted by how well its fit holds.
+// Applied to the enlarged luma, a * luma + b puts
 // colour edges where the luma's sharp edges are, instead of where a
 // resampling of the source's soft chroma would spread them, and the
 // averaging smooths what luma does not explain: the steps between a JPEG's
@@ -46,7 +47,7 @@ class ChromaGuide {
     std::vector<std::int64_t> fitSums;
     std::vector<std::int32_t> samples;  // one row's luma, blue and red
     std::vector<std::int64_t> product;  // one row's products of two of them
-    std::vector<std::int32_t> fit;      // one row's fitted coefficients, fixed point
+    std::vector<std::int64_t> fit;      // one row's weighted fits, fixed point
   };
   void Rows(int r0, int r1, float* out, Scratch& scratch) const;
 

@@ -334,7 +334,8 @@ int main(int argc, char** argv) {
                    referenceCr = FromBitmap(truth, ToCr);
         // Grey pictures have no chroma to score.
         const auto grey = [](const Luma& l) {
-          return std::all_of(l.y.begin(), l.y.end(), [](double v) { return std::fabs(v - 128) < 1; });
+          return std::all_of(l.y.begin(), l.y.end(),
+                             [](double v) { return std::fabs(v - 128) < 1; });
         };
         const bool coloured = !grey(referenceCb) || !grey(referenceCr);
         const int shave = static_cast<int>(std::ceil(factor));

@@ -42,31 +42,40 @@ std::vector<std::uint8_t> ThroughJpeg(const std::vector<std::uint8_t>& source, i
   return result;
 }
 
-// Yellow beside dark blue (luma 191 against 50), the edge inside a chroma
-// block of the JPEG: enlarged four times, each side keeps its own colour from
-// 1.5 source pixels off the edge on, where resampling the JPEG's halved
-// chroma carried each colour several pixels into the other.
+// Yellow beside dark blue (luma 191 against 50), with a texture of grey
+// that JPEG's grid shows in and the colour does not change, saved as a JPEG
+// whose halved chroma mixes the two colours beside the edge. Enlarged four
+// times, each side's chroma (blue and red minus luma) stays within 9 levels
+// of its drawn colour's from two source pixels off the edge on, the edge
+// inside a chroma block or on its border. Resampling the JPEG's chroma
+// carried up to 12 levels of the other colour there.
 TEST(EngineChroma, JpegColourStaysOnItsSideOfALumaEdge) {
-  const int w = 64, h = 48, edge = 27, factor = 4;
-  const std::uint8_t yellow[3] = {40, 200, 230}, blue[3] = {150, 40, 30};  // blue, green, red
-  const auto drawn = MakeSource(w, h, [&](int x, int, std::uint8_t* p) {
-    std::memcpy(p, x < edge ? yellow : blue, 3);
-    p[3] = 0;
-  });
-  const auto source = ThroughJpeg(drawn, w, h);
-  const int W = w * factor, H = h * factor;
-  const auto result = Enlarge(source, w, h, W, H);
-  struct Side {
-    int x0, x1;
-    const std::uint8_t* colour;
+  const int w = 64, h = 48, factor = 4;
+  struct Colour {
+    std::uint8_t bgr[3];
+    double blue, red;  // minus luma (0.114 B + 0.587 G + 0.299 R), worked out by hand
   };
-  for (const Side side : {Side{edge * factor - 16, edge * factor - 6, yellow},
-                          Side{edge * factor + 6, edge * factor + 16, blue}}) {
-    for (int y = factor * 4; y < H - factor * 4; ++y) {
-      for (int x = side.x0; x < side.x1; ++x) {
-        for (int c = 0; c < 3; ++c) {
-          ASSERT_NEAR(Pixel(result, W, x, y)[c], side.colour[c], 14)
-              << "channel " << c << " at " << x << "," << y;
+  const Colour yellow{{40, 200, 230}, 40 - 190.73, 230 - 190.73};
+  const Colour navy{{150, 40, 30}, 150 - 49.55, 30 - 49.55};
+  for (const int edge : {21, 24, 27}) {
+    const auto drawn = MakeSource(w, h, [&](int x, int y, std::uint8_t* p) {
+      const int grey = static_cast<int>(
+          std::lround(12 * std::sin(x * 1.7 + y * 0.9) + 8 * std::sin(x * 0.5 - y * 1.3)));
+      for (int c = 0; c < 3; ++c)
+        p[c] = static_cast<std::uint8_t>((x < edge ? yellow : navy).bgr[c] + grey);
+      p[3] = 0;
+    });
+    const int W = w * factor, H = h * factor;
+    const auto result = Enlarge(ThroughJpeg(drawn, w, h), w, h, W, H);
+    for (int y = 4 * factor; y < H - 4 * factor; ++y) {
+      for (const int d : {8, 12, 16, 20, 24}) {
+        for (const int side : {-1, 1}) {
+          const int x = edge * factor + (side < 0 ? -d : d - 1);
+          const Colour& colour = side < 0 ? yellow : navy;
+          const std::uint8_t* p = Pixel(result, W, x, y);
+          const double luma = 0.114 * p[0] + 0.587 * p[1] + 0.299 * p[2];
+          ASSERT_NEAR(p[0] - luma, colour.blue, 9) << "edge " << edge << " at " << x << "," << y;
+          ASSERT_NEAR(p[2] - luma, colour.red, 9) << "edge " << edge << " at " << x << "," << y;
         }
       }
     }
@@ -94,8 +103,8 @@ TEST(EngineChroma, GuideRowsDoNotDependOnTheBand) {
       for (int r0 = 0; r0 < h; r0 += band) {
         const int r1 = std::min(h, r0 + band);
         guide.Rows(r0, r1, rows.data(), scratch);
-        ASSERT_EQ(std::memcmp(rows.data(), whole.data() + row * r0, row * (r1 - r0) * sizeof(float)),
-                  0)
+        ASSERT_EQ(
+            std::memcmp(rows.data(), whole.data() + row * r0, row * (r1 - r0) * sizeof(float)), 0)
             << "rows " << r0 << " to " << r1 << ", degradation " << degradation;
       }
     }
