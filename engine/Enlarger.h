@@ -20,8 +20,10 @@ namespace ampliscale {
 //
 // Luma is doubled by LearnedStep once or twice, as the factor asks (the first
 // doubling corrected by RefineNet, by the share that StrengthCheck finds), the
-// last doubling streamed straight into the final resampling to exactly W x H;
-// chroma is resampled from the source. The first doubling's filters suit the
+// last doubling streamed straight into the final resampling to exactly W x H.
+// Chroma follows that enlarged luma (ChromaGuide: slopes and offsets fitted
+// against the source's luma, resampled and applied to it); with no doubling
+// it is resampled from the source. The first doubling's filters suit the
 // source's degradation: its JPEG compression (DegradationMeter) or, if worse,
 // its noise (NoiseMeter). Below a factor of about 1.3 the filters double
 // alone, tuned to half the measured compression; below about 1.1 every
