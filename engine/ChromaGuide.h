@@ -15,8 +15,8 @@ namespace ampliscale {
 // averaging smooths what luma does not explain: the steps between a JPEG's
 // chroma blocks. What the fit misses (the residual, c - a * luma - b) is then
 // added back by the share the picture takes: all of it for a clean picture,
-// whose small saturated details live there, less for a compressed one, whose
-// blocks do.
+// whose small saturated details live there, none for a JPEG, whose blocks
+// do.
 //
 // The sums are exact integers, so a row's coefficients do not depend on
 // which rows were computed with it: any split into bands gives the same bytes.
