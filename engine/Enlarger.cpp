@@ -45,6 +45,7 @@ constexpr std::uint64_t kCostHalve = 4;                                     // p
 constexpr std::uint64_t kCostCompare = 4 * kCostLearned + kCostRefine + 8;  // per half-size pixel
 constexpr std::uint64_t kCostResampleRow = 2;
 constexpr std::uint64_t kCostOutput = 3;
+constexpr std::uint64_t kCostGuide = 40;  // per source pixel the chroma guide fits
 
 // Pixels per chunk: small enough that reports and an early stop come within
 // a few milliseconds, large enough that band margins cost little.
@@ -93,11 +94,12 @@ std::size_t Area(int w, int h) { return static_cast<std::size_t>(w) * static_cas
 struct Enlarger::Scratch {
   StepScratch step;
   std::vector<float> grid;    // rows of the last doubling
-  std::vector<float> line;    // one source row
+  std::vector<float> line;    // one source row's chroma, or the guide's rows
   std::vector<float> luma;    // luma rows resampled to W
-  std::vector<float> chroma;  // chroma rows resampled to W, blue then red
-  std::vector<float> output;  // one output row: luma, blue, red
+  std::vector<float> chroma;  // chroma rows resampled to W, blue then red (or the guide's four)
+  std::vector<float> output;  // one output row: luma and the resampled chroma channels
   NetScratch net;
+  ChromaGuide::Scratch guide;
 };
 
 Enlarger::Enlarger(const std::uint8_t* source, int w, int h, std::uint8_t* dest, int W, int H)
@@ -174,39 +176,54 @@ void Enlarger::FinalChunk(int y0, int y1, Scratch& s) const {
     lumaRows = s.luma.data();
   }
 
-  // Chroma from the source, resampled to W.
+  // Chroma from the source, or the guide's slopes and offsets, resampled to W.
+  const int channels = m_guide ? ChromaGuide::kChannels : 2;
+  const std::size_t sourceRow = static_cast<std::size_t>(m_w);
   const auto [ca, cb] = m_chromaY->Span(y0, y1);
-  s.line.resize(2 * static_cast<std::size_t>(m_w));
-  s.chroma.resize(2 * (cb - ca) * rowW);
+  s.chroma.resize(channels * (cb - ca) * rowW);
+  if (m_guide) {
+    s.line.resize(channels * (cb - ca) * sourceRow);
+    m_guide->Rows(ca, cb, s.line.data(), s.guide);
+  } else {
+    s.line.resize(channels * sourceRow);
+  }
   for (int r = ca; r < cb; ++r) {
-    float* blue = s.chroma.data() + 2 * (r - ca) * rowW;
-    ChromaRows(r, s.line.data(), s.line.data() + m_w);
-    m_chromaX->Apply(s.line.data(), blue);
-    m_chromaX->Apply(s.line.data() + m_w, blue + rowW);
+    const float* in = s.line.data();
+    if (m_guide) {
+      in += channels * (r - ca) * sourceRow;
+    } else {
+      ChromaRows(r, s.line.data(), s.line.data() + m_w);
+    }
+    for (int k = 0; k < channels; ++k)
+      m_chromaX->Apply(in + k * sourceRow, s.chroma.data() + (channels * (r - ca) + k) * rowW);
   }
 
-  s.output.resize(3 * rowW);
+  s.output.resize((1 + channels) * rowW);
   for (int y = y0; y < y1; ++y) {
-    float* blue = s.output.data() + rowW;
-    float* red = blue + rowW;
+    float* resampled = s.output.data() + rowW;
     const float* luma = lumaRows + (y - a) * rowW;
     if (!m_lumaY->IsIdentity()) {
       m_lumaY->ApplyDown(y, lumaRows + (m_lumaY->First(y) - a) * rowW, W, W, s.output.data());
       luma = s.output.data();
     }
-    // Both colours in one pass over their interleaved rows: two passes cost
+    // All channels in one pass over their interleaved rows: a pass each costs
     // large enlargements up to a tenth of their speed.
     const float* weights = m_chromaY->Weights(y);
-    const float* src = s.chroma.data() + 2 * (m_chromaY->First(y) - ca) * rowW;
-    for (int x = 0; x < W; ++x) {
-      blue[x] = weights[0] * src[x];
-      red[x] = weights[0] * src[x + rowW];
-    }
+    const float* src = s.chroma.data() + channels * (m_chromaY->First(y) - ca) * rowW;
+    const std::size_t all = channels * rowW;
+    for (std::size_t i = 0; i < all; ++i) resampled[i] = weights[0] * src[i];
     for (int k = 1; k < m_chromaY->Taps(); ++k) {
-      src += 2 * rowW;
+      src += all;
+      for (std::size_t i = 0; i < all; ++i) resampled[i] += weights[k] * src[i];
+    }
+    float* blue = resampled;
+    float* red = resampled + rowW;
+    if (m_guide) {
+      // Slope and offset of each colour against the enlarged luma.
+      red = resampled + 2 * rowW;
       for (int x = 0; x < W; ++x) {
-        blue[x] += weights[k] * src[x];
-        red[x] += weights[k] * src[x + rowW];
+        blue[x] = blue[x] * luma[x] + blue[x + rowW];
+        red[x] = red[x] * luma[x] + red[x + rowW];
       }
     }
     std::uint8_t* out = m_dest + Area(W, y) * 4;
@@ -326,6 +343,7 @@ bool Enlarger::Run(int threads, const WorkCrew::Report& report) {
         Area(m_W, y1 - y0) * kCostOutput + Area(m_W, luma + 2 * chroma) * kCostResampleRow;
     if (m_doublings > 0) cost += Area(2 * m_levels.back().width, luma + 1) * kCostLearned;
     if (m_doublings == 1 && refine) cost += Area(m_w, luma / 2 + 1) * kCostRefine;
+    if (m_doublings > 0) cost += Area(m_w, chroma + ChromaGuide::kMarginRows) * kCostGuide;
     return cost;
   }));
 
@@ -353,6 +371,7 @@ bool Enlarger::Run(int threads, const WorkCrew::Report& report) {
       m_chromaY = std::make_unique<Contributions>(m_h, m_H, Kernel::BSpline);
     }
     m_first = std::make_unique<FirstFilters>(measure);
+    m_guide = std::make_unique<ChromaGuide>(m_source, m_w, m_h, meter->Result());
     float strength = 1.0f;
     if (check) {
       const RefineNet whole(measure);

@@ -4,6 +4,7 @@
 #include <memory>
 #include <vector>
 
+#include "engine/ChromaGuide.h"
 #include "engine/Degradation.h"
 #include "engine/LearnedStep.h"
 #include "engine/RefineNet.h"
@@ -19,8 +20,10 @@ namespace ampliscale {
 //
 // Luma is doubled by LearnedStep once or twice, as the factor asks (the first
 // doubling corrected by RefineNet, by the share that StrengthCheck finds), the
-// last doubling streamed straight into the final resampling to exactly W x H;
-// chroma is resampled from the source. The first doubling's filters suit the
+// last doubling streamed straight into the final resampling to exactly W x H.
+// Chroma follows that enlarged luma (ChromaGuide: slopes and offsets fitted
+// against the source's luma, resampled and applied to it); with no doubling
+// it is resampled from the source. The first doubling's filters suit the
 // source's degradation: its JPEG compression (DegradationMeter) or, if worse,
 // its noise (NoiseMeter). Below a factor of about 1.3 the filters double
 // alone, tuned to half the measured compression; below about 1.1 every
@@ -60,6 +63,7 @@ class Enlarger {
   std::unique_ptr<float[]> m_extra;  // the one plane beyond the destination
   std::unique_ptr<FirstFilters> m_first;
   std::unique_ptr<RefineNet> m_net;
+  std::unique_ptr<ChromaGuide> m_guide;  // colour guided by the enlarged luma, once doubling
   std::vector<Plane> m_levels;  // luma, doubled level by level; the last doubling is never stored
   std::vector<Scratch> m_scratch;  // one per worker
   // Final resampling of the luma grid and of the source's chroma to W x H.

@@ -41,11 +41,12 @@
    Working memory beyond the destination: at most one plane of W * H floats,
    a half-size copy of the source's luma (w * h bytes, while the engine checks
    how much sharpening the picture takes), the job's filter table (170 kB), a
-   few rows per thread, and per thread a band of the refining network's
-   features (for each 16 of the network's channels, kWidth in NetWeights.h: at
-   most about 2 kB per source column, and 15 MB for sources up to 8192
-   pixels wide). The work is spread over the machine's cores; the result is
-   the same, byte for byte, whatever the number of threads.
+   few rows per thread (among them the colour's window sums, about 0.5 kB per
+   source column), and per thread a band of the refining network's features
+   (for each 16 of the network's channels, kWidth in NetWeights.h: at most
+   about 2 kB per source column, and 15 MB for sources up to 8192 pixels
+   wide). The work is spread over the machine's cores; the result is the
+   same, byte for byte, whatever the number of threads.
 
    The job's state belongs to the calling thread: one job at a time on a
    thread, and DllInit resets it; jobs on different threads run at once. */
