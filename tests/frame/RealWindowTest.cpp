@@ -5,12 +5,9 @@
 #include <QColor>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
-#include <QImage>
-#include <QProcess>
-#include <QStandardPaths>
 #include <QThread>
-#include <optional>
+
+#include "VirtualDisplay.h"
 
 namespace {
 
@@ -32,64 +29,6 @@ bool Painted(const QColor& c) { return c != QColor(Qt::black); }
 bool Yellow(const QColor& c) { return c.red() > 200 && c.green() > 150 && c.blue() < 140; }
 bool Blue(const QColor& c) { return c.blue() > 150 && c.red() < 100; }
 
-// A virtual X server on the first free display number.
-class VirtualDisplay {
- public:
-  bool Start() {
-    const QString xvfb = QStandardPaths::findExecutable("Xvfb");
-    if (xvfb.isEmpty()) return false;
-    for (int number = 87; number < 187; ++number) {
-      const QString socket = QStringLiteral("/tmp/.X11-unix/X%1").arg(number);
-      if (QFile::exists(socket) || QFile::exists(QStringLiteral("/tmp/.X%1-lock").arg(number)))
-        continue;
-      // Without -noreset the server resets whenever its last client leaves: a
-      // screenshot taken before the program has connected would leave it so,
-      // and the program could connect to a server in the middle of its reset.
-      m_server.start(xvfb, {QStringLiteral(":%1").arg(number), "-noreset", "-screen", "0",
-                            "1024x768x24", "-nolisten", "tcp"});
-      QElapsedTimer timer;
-      timer.start();
-      while (m_server.state() != QProcess::NotRunning && !QFile::exists(socket) &&
-             timer.elapsed() < 5000)
-        m_server.waitForFinished(50);
-      if (m_server.state() == QProcess::Running && QFile::exists(socket)) {
-        m_display = QStringLiteral(":%1").arg(number);
-        return true;
-      }
-      Stop();
-    }
-    return false;
-  }
-  void Stop() {
-    if (m_server.state() == QProcess::NotRunning) return;
-    m_server.terminate();
-    if (!m_server.waitForFinished(5000)) m_server.kill();
-    m_server.waitForFinished(5000);
-  }
-  ~VirtualDisplay() { Stop(); }
-
-  QProcessEnvironment Environment() const {
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("DISPLAY", m_display);
-    env.insert("QT_QPA_PLATFORM", "xcb");
-    return env;
-  }
-
- private:
-  QProcess m_server;
-  QString m_display;
-};
-
-std::optional<QImage> Grab(const QProcessEnvironment& env, const QString& file) {
-  QProcess grab;
-  grab.setProcessEnvironment(env);
-  grab.start(MAGNOVA_SCREEN_GRAB, {file});
-  if (!grab.waitForFinished(10000) || grab.exitCode() != 0) return std::nullopt;
-  QImage image(file);
-  if (image.isNull()) return std::nullopt;
-  return image;
-}
-
 }  // namespace
 
 TEST(RealWindowTest, TheWindowIsPaintedOnAnXDisplay) {
@@ -100,7 +39,7 @@ TEST(RealWindowTest, TheWindowIsPaintedOnAnXDisplay) {
   program.setProcessEnvironment(display.Environment());
   // Neither a file name nor a switch acts, the toolkit's own included: with
   // -reverse acting, the Open button checked below would be at the right.
-  program.start(MAGNOVA_EXECUTABLE, {"no-such-picture.png", "--some-switch", "-reverse"});
+  program.start(ProgramPath(), {"no-such-picture.png", "--some-switch", "-reverse"});
   ASSERT_TRUE(program.waitForStarted(5000));
 
   const QString file = QDir::current().filePath("magnova-window.png");
