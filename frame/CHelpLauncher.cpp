@@ -16,10 +16,10 @@ constexpr const char* kDefaultSearchPath = "/bin:/usr/bin";
 
 // Tells the viewer the window that asked for help, so that it opens beside it
 // rather than over it: the page explains a dialog the user still needs to see.
-std::vector<std::string> KeepVisibleSettings(const QWidget* owner) {
-  if (!owner || !owner->isVisible()) return {};
-  const QRect frame = owner->frameGeometry();
-  const QRect inner = owner->geometry();
+std::vector<std::string> KeepVisibleSettings(const QWidget* asking) {
+  if (!asking || !asking->isVisible()) return {};
+  const QRect frame = asking->frameGeometry();
+  const QRect inner = asking->geometry();
   const QString value = QStringLiteral("%1,%2,%3,%4,%5,%6,%7,%8")
                             .arg(frame.x())
                             .arg(frame.y())
@@ -41,7 +41,7 @@ QString CHelpLauncher::CommandLine(int id) const {
       help::HelpCommandLine(platform::PathBytes(m_helpPath), help::TopicFor(id)));
 }
 
-void CHelpLauncher::Open(QWidget* owner, int id) const {
+void CHelpLauncher::Open(QWidget* owner, int id, const QWidget* asking) const {
   const std::string helpPath = platform::PathBytes(m_helpPath);
   // Checked at every request: the file may have gone since the last one.
   if (!help::HelpFileExists(helpPath)) {
@@ -55,7 +55,7 @@ void CHelpLauncher::Open(QWidget* owner, int id) const {
   const std::string program = help::FindProgram(args.front(), platform::PathBytes(m_viewerFolder),
                                                 searchPath ? searchPath : kDefaultSearchPath);
   const int error =
-      program.empty() ? ENOENT : help::StartDetached(program, args, KeepVisibleSettings(owner));
+      program.empty() ? ENOENT : help::StartDetached(program, args, KeepVisibleSettings(asking));
   if (error != 0) {
     platform::MessageBox(owner, QString::fromLocal8Bit(help::ErrorText(error)),
                          QStringLiteral("Error"), platform::MbIcon::Error, platform::MbButtons::Ok);

@@ -18,9 +18,9 @@ class CHelpLauncher {
   // command with a topic.
   QString CommandLine(int id) const;
 
-  // Handles one help request from the window owner, which the viewer opens
-  // beside and which owns the message boxes.
-  void Open(QWidget* owner, int id) const;
+  // Handles one help request; message boxes are owned by owner. The viewer
+  // opens beside asking, the window the request came from, when it is shown.
+  void Open(QWidget* owner, int id, const QWidget* asking = nullptr) const;
 
  private:
   QString m_helpPath;

@@ -11,7 +11,7 @@ void CMainFrame::OnHelp(int id, QWidget* asking) {
   // The viewer is looked for beside the executable first, as the help file is.
   // F1 in a dialog asks from the dialog, which the viewer then leaves visible.
   CHelpLauncher(m_helpPath, platform::PathText(platform::ExecutableFolder()))
-      .Open(asking ? asking : this, id);
+      .Open(this, id, asking ? asking : this);
 }
 
 void CMainFrame::OnAbout() {

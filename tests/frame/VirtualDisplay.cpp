@@ -1,32 +1,33 @@
 #include "VirtualDisplay.h"
 
 #include <QElapsedTimer>
-#include <QFile>
 #include <QStandardPaths>
 
 bool VirtualDisplay::Start() {
   const QString xvfb = QStandardPaths::findExecutable("Xvfb");
   if (xvfb.isEmpty()) return false;
-  for (int number = 87; number < 187; ++number) {
-    const QString socket = QStringLiteral("/tmp/.X11-unix/X%1").arg(number);
-    if (QFile::exists(socket) || QFile::exists(QStringLiteral("/tmp/.X%1-lock").arg(number)))
-      continue;
-    // Without -noreset the server resets whenever its last client leaves: a
-    // screenshot taken before the program has connected would leave it so,
-    // and the program could connect to a server in the middle of its reset.
-    m_server.start(xvfb, {QStringLiteral(":%1").arg(number), "-noreset", "-screen", "0",
-                          "1024x768x24", "-nolisten", "tcp"});
-    QElapsedTimer timer;
-    timer.start();
-    while (m_server.state() != QProcess::NotRunning && !QFile::exists(socket) &&
-           timer.elapsed() < 5000)
-      m_server.waitForFinished(50);
-    if (m_server.state() == QProcess::Running && QFile::exists(socket)) {
-      m_display = QStringLiteral(":%1").arg(number);
-      return true;
-    }
-    Stop();
+  // The server picks a free display number itself and writes it to its
+  // output once it accepts connections: tests that run side by side cannot
+  // pick the same one. Without -noreset the server resets whenever its last
+  // client leaves: a screenshot taken before the program has connected would
+  // leave it so, and the program could connect to a server in its reset.
+  m_server.start(
+      xvfb, {"-displayfd", "1", "-noreset", "-screen", "0", "1024x768x24", "-nolisten", "tcp"});
+  QElapsedTimer timer;
+  timer.start();
+  QByteArray said;
+  while (m_server.state() != QProcess::NotRunning && !said.contains('\n') &&
+         timer.elapsed() < 10000) {
+    m_server.waitForReadyRead(50);
+    said += m_server.readAllStandardOutput();
   }
+  bool ok = false;
+  const int number = said.trimmed().toInt(&ok);
+  if (m_server.state() == QProcess::Running && said.contains('\n') && ok) {
+    m_display = QStringLiteral(":%1").arg(number);
+    return true;
+  }
+  Stop();
   return false;
 }
 
