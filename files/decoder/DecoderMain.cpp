@@ -26,6 +26,7 @@
 
 #include "files/ImageWire.h"
 #include "files/Orientation.h"
+#include "files/decoder/BmpInfoHeader.h"
 #include "files/decoder/DecodeRules.h"
 #include "files/decoder/TiffFirstDirectory.h"
 
@@ -167,6 +168,59 @@ void PutHiddenProfile(FIBITMAP* bitmap) {
   FreeImage_GetICCProfile(bitmap)->flags = flags;
 }
 
+// A BMP as FreeImage can read it: a rewritten start, then the image file from
+// the end of its long info header on, read in place rather than copied, so
+// that a big picture takes no more memory than it does in other formats.
+struct SplicedBmp {
+  decoder::ShortBmpStart start;
+  uint64_t length = 0;  // of the whole, as FreeImage sees it
+  uint64_t at = 0;
+};
+SplicedBmp g_spliced;
+
+ssize_t ReadSpliced(void*, char* to, size_t count) {
+  size_t done = 0;
+  const std::string& start = g_spliced.start.bytes;
+  while (done < count && g_spliced.at < g_spliced.length) {
+    ssize_t got = 0;
+    if (g_spliced.at < start.size()) {
+      got = ssize_t(std::min<uint64_t>(count - done, start.size() - g_spliced.at));
+      std::memcpy(to + done, start.data() + g_spliced.at, size_t(got));
+    } else {
+      const uint64_t fileAt = g_spliced.at - start.size() + g_spliced.start.restAt;
+      got = ::pread(kImageFd, to + done, count - done, off_t(fileAt));
+      if (got <= 0) break;
+    }
+    done += size_t(got);
+    g_spliced.at += uint64_t(got);
+  }
+  return ssize_t(done);
+}
+
+int SeekSpliced(void*, off64_t* offset, int origin) {
+  const int64_t base = origin == SEEK_SET   ? 0
+                       : origin == SEEK_CUR ? int64_t(g_spliced.at)
+                                            : int64_t(g_spliced.length);
+  if (*offset < -base || *offset > INT64_MAX - base) return -1;
+  g_spliced.at = uint64_t(base + *offset);
+  *offset = off64_t(g_spliced.at);
+  return 0;
+}
+
+// Hands FreeImage a BMP with a 40-byte info header in place of a longer one,
+// which it would refuse as no BMP; every other file stays as it is.
+void ShortenBmpInfoHeader(uint64_t fileBytes) {
+  std::string head(decoder::kLongestBmpStart, '\0');
+  const ssize_t got = ::pread(kImageFd, head.data(), head.size(), 0);
+  head.resize(got > 0 ? size_t(got) : 0);
+  std::optional<decoder::ShortBmpStart> start = decoder::ShortenBmpInfoHeader(head, fileBytes);
+  if (!start) return;
+  g_spliced.length = start->bytes.size() + (fileBytes - start->restAt);
+  g_spliced.start = std::move(*start);
+  std::FILE* spliced = ::fopencookie(nullptr, "rb", {ReadSpliced, nullptr, SeekSpliced, nullptr});
+  if (spliced) g_watch.stream = spliced;
+}
+
 void TestFault(std::string_view fault) {
   if (fault == "crash") std::raise(SIGSEGV);
   if (fault == "hang") {
@@ -268,6 +322,7 @@ int main(int argc, char** argv) {
   g_format = fif;
   const std::string head = Head();
   const uint64_t fileBytes = uint64_t(file.st_size);
+  if (fif == FIF_BMP) ShortenBmpInfoHeader(fileBytes);
   const decoder::Layout layout =
       decoder::ReadLayout(fif, fileBytes, [](uint64_t offset, void* to, size_t count) {
         const ssize_t got = ::pread(kImageFd, to, count, off_t(offset));
