@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "files/ByteOrder.h"
+
 namespace files {
 
 namespace {
@@ -37,12 +39,7 @@ class Reader {
     return offset <= m_size && bytes <= m_size - offset;
   }
   uint32_t Get(uint64_t offset, int bytes) const {
-    uint32_t v = 0;
-    for (int i = 0; i < bytes; ++i) {
-      const uint32_t b = m_data[offset + (m_big ? i : bytes - 1 - i)];
-      v = (v << 8) | b;
-    }
-    return v;
+    return uint32_t(ReadUnsigned(m_data + offset, size_t(bytes), m_big));
   }
   // The value bytes of an entry, turned little-endian.
   std::vector<uint8_t> Value(uint64_t offset, uint64_t bytes, uint16_t type) const {

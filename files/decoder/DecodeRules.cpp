@@ -4,24 +4,18 @@
 #include <cctype>
 #include <string>
 
+#include "files/ByteOrder.h"
 #include "views/DisplayMemory.h"
 
 namespace decoder {
 
 namespace {
 
-uint32_t Little32(std::string_view head, size_t at) {
-  if (head.size() < at + 4) return 0;
-  uint32_t value = 0;
-  for (size_t i = 0; i < 4; ++i) value |= uint32_t(uint8_t(head[at + i])) << (8 * i);
-  return value;
-}
-
 // BI_RGB and BI_BITFIELDS store rows raw; the run-length codings can skip any
 // number of pixels with one escape. The old core header (under 40 bytes) has
 // no compression.
 bool BmpIsRaw(std::string_view head) {
-  const uint32_t compression = Little32(head, 14) >= 40 ? Little32(head, 30) : 0;
+  const uint32_t compression = files::Little32(head, 14) >= 40 ? files::Little32(head, 30) : 0;
   return compression == 0 || compression == 3;
 }
 

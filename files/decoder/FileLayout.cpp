@@ -5,6 +5,8 @@
 #include <cstring>
 #include <string>
 
+#include "files/ByteOrder.h"
+
 namespace decoder {
 
 namespace {
@@ -28,10 +30,7 @@ class File {
   uint64_t Field(uint64_t at, size_t size, bool bigEndian = false) const {
     std::array<uint8_t, 8> bytes{};
     if (size > bytes.size() || !Get(at, bytes.data(), size)) return 0;
-    uint64_t value = 0;
-    for (size_t i = 0; i < size; ++i)
-      value |= uint64_t{bytes[bigEndian ? size - 1 - i : i]} << (8 * i);
-    return value;
+    return files::ReadUnsigned(bytes.data(), size, bigEndian);
   }
   bool Has(uint64_t at, const char* text) const {
     const size_t length = std::strlen(text);

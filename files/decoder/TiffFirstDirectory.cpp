@@ -1,5 +1,7 @@
 #include "files/decoder/TiffFirstDirectory.h"
 
+#include "files/ByteOrder.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -17,12 +19,6 @@ constexpr uint16_t kTypeByte = 1;
 // More entries than any real first directory has.
 constexpr uint64_t kMostEntries = 4096;
 
-uint64_t Value(const uint8_t* p, int bytes, bool big) {
-  uint64_t v = 0;
-  for (int i = 0; i < bytes; ++i) v = (v << 8) | p[big ? i : bytes - 1 - i];
-  return v;
-}
-
 // Photometric interpretations that FreeImage reads through libtiff's colour
 // conversion, which applies the orientation itself.
 bool ReaderTurns(uint64_t photometric) {
@@ -37,7 +33,7 @@ TiffFirstDirectory ReadFirstDirectory(const FileReader& read, uint64_t fileBytes
   if (!read(0, header, 8)) return found;
   const bool big = header[0] == 'M' && header[1] == 'M';
   if (!big && !(header[0] == 'I' && header[1] == 'I')) return found;
-  const uint64_t version = Value(header + 2, 2, big);
+  const uint64_t version = files::ReadUnsigned(header + 2, 2, big);
   const bool bigTiff = version == 43;
   if (version != 42 && !bigTiff) return found;
   if (bigTiff && !read(8, header + 8, 8)) return found;
@@ -45,11 +41,12 @@ TiffFirstDirectory ReadFirstDirectory(const FileReader& read, uint64_t fileBytes
   const int countBytes = bigTiff ? 8 : 2;
   const int entryBytes = bigTiff ? 20 : 12;
   const int valueBytes = bigTiff ? 8 : 4;
-  const uint64_t first = bigTiff ? Value(header + 8, 8, big) : Value(header + 4, 4, big);
+  const uint64_t first =
+      bigTiff ? files::ReadUnsigned(header + 8, 8, big) : files::ReadUnsigned(header + 4, 4, big);
 
   uint8_t countField[8] = {};
   if (first > fileBytes || !read(first, countField, static_cast<size_t>(countBytes))) return found;
-  const uint64_t entries = std::min(Value(countField, countBytes, big), kMostEntries);
+  const uint64_t entries = std::min(files::ReadUnsigned(countField, countBytes, big), kMostEntries);
   bool linksExif = false;
   uint64_t photometric = 0;
   std::optional<TiffProfile> profile;
@@ -57,22 +54,22 @@ TiffFirstDirectory ReadFirstDirectory(const FileReader& read, uint64_t fileBytes
     const uint64_t at = first + static_cast<uint64_t>(countBytes) + i * entryBytes;
     uint8_t entry[20] = {};
     if (!read(at, entry, static_cast<size_t>(entryBytes))) break;
-    const uint64_t tag = Value(entry, 2, big);
-    const uint64_t type = Value(entry + 2, 2, big);
+    const uint64_t tag = files::ReadUnsigned(entry, 2, big);
+    const uint64_t type = files::ReadUnsigned(entry + 2, 2, big);
     if (tag == kTagExifDirectory) linksExif = true;
     // A SHORT value sits at the start of the value field, in the file's order.
     if (tag == kTagOrientation && type == kTypeShort) {
-      const uint64_t value = Value(entry + 4 + valueBytes, 2, big);
+      const uint64_t value = files::ReadUnsigned(entry + 4 + valueBytes, 2, big);
       found.orientation = value >= 1 && value <= 8 ? unsigned(value) : 1;
     }
     if (tag == kTagPhotometric && type == kTypeShort)
-      photometric = Value(entry + 4 + valueBytes, 2, big);
+      photometric = files::ReadUnsigned(entry + 4 + valueBytes, 2, big);
     if (tag != kTagIccProfile || (type != kTypeUndefined && type != kTypeByte)) continue;
-    const uint64_t count = Value(entry + 4, valueBytes, big);
+    const uint64_t count = files::ReadUnsigned(entry + 4, valueBytes, big);
     const uint64_t valueAt = at + 4 + static_cast<uint64_t>(valueBytes);
     const uint64_t dataAt = count <= static_cast<uint64_t>(valueBytes)
                                 ? valueAt
-                                : Value(entry + 4 + valueBytes, valueBytes, big);
+                                : files::ReadUnsigned(entry + 4 + valueBytes, valueBytes, big);
     if (count == 0 || count > UINT32_MAX || dataAt > fileBytes || count > fileBytes - dataAt)
       continue;
     profile = TiffProfile{at + 2, dataAt, static_cast<uint32_t>(count)};
