@@ -41,6 +41,8 @@ ENGINE = os.path.join(HERE, "..")
 # degradation measure; output: corrections of the four doubled pixels.
 WIDTH = 16
 LAYERS = ((2, WIDTH, 5), (WIDTH, WIDTH, 3), (WIDTH, WIDTH, 3), (WIDTH, 4, 3))
+# The patches' margin of source pixels around the part that is scored: the
+# reach of LAYERS; train_staged.py widens it for a deeper network.
 HALO = sum(k // 2 for _, _, k in LAYERS)
 PATCH = 40  # input pixels a side of the part of a patch that is scored
 MEASURE_SCALE = 4.0  # the measure is fed as measure * MEASURE_SCALE

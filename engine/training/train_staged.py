@@ -125,6 +125,9 @@ def gain(reference, mse):
 class Run:
     def __init__(self, path, shape):
         self.path = path
+        # A deeper network reads further: its pools and validation patches
+        # need a margin as wide as its reach.
+        train_net.HALO = max(train_net.HALO, sum(k // 2 for _, _, k in shape))
         self.net = train_net.Net(shape)
         self.opt = torch.optim.Adam(self.net.parameters(), lr=LEARNING_RATE)
         self.gen = torch.Generator().manual_seed(train_net.SEED)
@@ -190,7 +193,7 @@ def make_pool(index, cache):
     """The index-th pool of training patches; kept in the cache folder, if one is
     given, so that a resumed run need not make it again (an hour on a busy core)."""
     paths = train_net.training_photographs()
-    key = {"index": index, "photographs": [os.path.basename(p) for p in paths],
+    key = {"index": index, "margin": train_net.HALO, "photographs": [os.path.basename(p) for p in paths],
            "filters": hashlib.sha256(open(os.path.join(train_net.ENGINE, "FilterTable.h"), "rb").read()).hexdigest()}
     file = os.path.join(cache, f"pool{index}.pt") if cache else None
     if file and os.path.exists(file):
