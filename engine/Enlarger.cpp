@@ -28,6 +28,11 @@ constexpr double kRefineFrom = 1.3;
 constexpr double kNearScaleMeasureShare = 0.5;
 // Once the remaining factor after the doublings reaches this, one more pays.
 constexpr double kDoubleAgainFrom = 1.6;
+// From two doublings on their overshoots add up to halos along strong edges,
+// and holding them to the source's range gains (0.05 to 0.08 dB on training
+// photographs at 400 %); after one, it costs clean photographs 0.04 to 0.08
+// dB at 150 to 200 % for halos that are rare there.
+constexpr int kHaloGuardFrom = 2;
 // Beyond two doublings the picture is smooth enough that cubic interpolation
 // does as well as a third, at a fraction of the cost.
 constexpr int kMostDoublings = 2;
@@ -100,6 +105,7 @@ struct Enlarger::Scratch {
   std::vector<float> output;  // one output row: luma and the resampled chroma channels
   NetScratch net;
   ChromaGuide::Scratch guide;
+  HaloGuard::Scratch halo;
 };
 
 Enlarger::Enlarger(const std::uint8_t* source, int w, int h, std::uint8_t* dest, int W, int H)
@@ -199,11 +205,16 @@ void Enlarger::FinalChunk(int y0, int y1, Scratch& s) const {
   }
 
   s.output.resize((1 + channels) * rowW);
+  if (m_halo) m_halo->Prepare(y0, y1, [this](int row, float* out) { LumaRow(row, out); }, s.halo);
   for (int y = y0; y < y1; ++y) {
     float* resampled = s.output.data() + rowW;
     const float* luma = lumaRows + (y - a) * rowW;
     if (!m_lumaY->IsIdentity()) {
       m_lumaY->ApplyDown(y, lumaRows + (m_lumaY->First(y) - a) * rowW, W, W, s.output.data());
+      luma = s.output.data();
+    }
+    if (m_halo) {
+      m_halo->Hold(y, luma, s.output.data(), s.halo);
       luma = s.output.data();
     }
     // All channels in one pass over their interleaved rows: a pass each costs
@@ -372,6 +383,7 @@ bool Enlarger::Run(int threads, const WorkCrew::Report& report) {
     }
     m_first = std::make_unique<FirstFilters>(measure);
     m_guide = std::make_unique<ChromaGuide>(m_source, m_w, m_h, meter->Result());
+    if (m_doublings >= kHaloGuardFrom) m_halo = std::make_unique<HaloGuard>(m_w, m_h, m_W, m_H);
     float strength = 1.0f;
     if (check) {
       const RefineNet whole(measure);

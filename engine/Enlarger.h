@@ -6,6 +6,7 @@
 
 #include "engine/ChromaGuide.h"
 #include "engine/Degradation.h"
+#include "engine/HaloGuard.h"
 #include "engine/LearnedStep.h"
 #include "engine/RefineNet.h"
 #include "engine/Plane.h"
@@ -63,6 +64,7 @@ class Enlarger {
   std::unique_ptr<float[]> m_extra;  // the one plane beyond the destination
   std::unique_ptr<FirstFilters> m_first;
   std::unique_ptr<RefineNet> m_net;
+  std::unique_ptr<HaloGuard> m_halo;
   std::unique_ptr<ChromaGuide> m_guide;  // colour guided by the enlarged luma, once doubling
   std::vector<Plane> m_levels;  // luma, doubled level by level; the last doubling is never stored
   std::vector<Scratch> m_scratch;  // one per worker

@@ -2,6 +2,7 @@
 // independence from the number of threads.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 
@@ -90,6 +91,57 @@ TEST(EnginePicture, HardEdgeHasNoRipples) {
             << factor << " at " << x << "," << y;
       }
     }
+  }
+}
+
+// A picture drawn at four times its size and box-averaged down, as a
+// photograph's edges are: the share of each pixel on the dark side of a line
+// at 30 degrees, with `width` (in the drawing's pixels) of it dark when width
+// is positive, or all of one side when it is not.
+std::vector<std::uint8_t> DrawnLedge(int w, int h, double width, double dark, double light) {
+  constexpr int kSuper = 4;
+  const double nx = -0.5, ny = 0.8660254;  // unit normal of the line
+  return MakeSource(w, h, [&](int x, int y, std::uint8_t* p) {
+    int inside = 0;
+    for (int sy = 0; sy < kSuper; ++sy) {
+      for (int sx = 0; sx < kSuper; ++sx) {
+        const double d = ((x * kSuper + sx + 0.5) - w * kSuper / 2.0) * nx +
+                         ((y * kSuper + sy + 0.5) - h * kSuper / 2.0) * ny;
+        inside += width > 0 ? std::fabs(d) < width / 2 : d < 0;
+      }
+    }
+    const double share = inside / double(kSuper * kSuper);
+    SetGrey(p, Grey(light + (dark - light) * share));
+  });
+}
+
+// Enlarged four times or more, a strong ledge between two greys gains no
+// bright or dark line along it: nothing in the drawing leaves the two greys.
+// A thin dark line, which the reduction paled, is drawn darker again, not
+// held at its pale grey.
+TEST(EnginePicture, StrongEdgesGainNoHalo) {
+  const int w = 40, h = 32;
+  const auto ledge = DrawnLedge(w, h, 0, 60, 190);
+  const auto line = DrawnLedge(w, h, 1.5, 20, 200);
+  int palest = 255;
+  for (int y = 0; y < h; ++y) {
+    for (int x = 0; x < w; ++x) palest = std::min<int>(palest, line[(y * w + x) * 4 + 1]);
+  }
+  for (const double factor : {4.0, 6.0, 12.0}) {
+    const int W = static_cast<int>(w * factor), H = static_cast<int>(h * factor);
+    const auto edge = Enlarge(ledge, w, h, W, H);
+    const auto thin = Enlarge(line, w, h, W, H);
+    int least = 255, most = 0, darkest = 255;
+    for (int y = 0; y < H; ++y) {
+      for (int x = 0; x < W; ++x) {
+        least = std::min<int>(least, Pixel(edge, W, x, y)[1]);
+        most = std::max<int>(most, Pixel(edge, W, x, y)[1]);
+        darkest = std::min<int>(darkest, Pixel(thin, W, x, y)[1]);
+      }
+    }
+    EXPECT_GE(least, 60 - 2) << factor;
+    EXPECT_LE(most, 190 + 2) << factor;
+    EXPECT_LE(darkest, palest - 10) << factor;
   }
 }
 
