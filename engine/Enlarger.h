@@ -21,7 +21,8 @@ namespace ampliscale {
 //
 // Luma is doubled by LearnedStep once or twice, as the factor asks (the first
 // doubling corrected by RefineNet, by the share that StrengthCheck finds), the
-// last doubling streamed straight into the final resampling to exactly W x H.
+// last doubling streamed straight into the final resampling to exactly W x H;
+// after two doublings HaloGuard holds the result to the source's local range.
 // Chroma follows that enlarged luma (ChromaGuide: slopes and offsets fitted
 // against the source's luma, resampled and applied to it); with no doubling
 // it is resampled from the source. The first doubling's filters suit the
