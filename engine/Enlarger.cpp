@@ -205,7 +205,8 @@ void Enlarger::FinalChunk(int y0, int y1, Scratch& s) const {
   }
 
   s.output.resize((1 + channels) * rowW);
-  if (m_halo) m_halo->Prepare(y0, y1, [this](int row, float* out) { LumaRow(row, out); }, s.halo);
+  const auto sourceLuma = [this](int row, float* out) { LumaRow(row, out); };
+  if (m_halo) m_halo->Prepare(y0, y1, sourceLuma, s.halo);
   for (int y = y0; y < y1; ++y) {
     float* resampled = s.output.data() + rowW;
     const float* luma = lumaRows + (y - a) * rowW;

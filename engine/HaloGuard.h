@@ -28,11 +28,11 @@ class HaloGuard {
   HaloGuard(int w, int h, int W, int H);
 
   struct Scratch {
-    std::vector<float> rows;      // three source rows
-    std::vector<float> dip;       // one row's line depth below and above
+    std::vector<float> rows;  // three source rows
+    std::vector<float> dip;   // one row's line depth below and above
     std::vector<float> peak;
-    std::vector<float> lo, hi;    // per window row of the chunk, per source column
-    int first = 0;                // the chunk's first window row
+    std::vector<float> lo, hi;  // per window row of the chunk, per source column
+    int first = 0;              // the chunk's first window row
   };
   // The ranges that output rows [y0, y1) are held to.
   void Prepare(int y0, int y1, const SourceRow& source, Scratch& scratch) const;
