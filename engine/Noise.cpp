@@ -12,6 +12,12 @@ constexpr std::size_t kSamples = std::size_t{1} << 18;
 constexpr int kLinesPerChunk = 8;
 constexpr int kSegment = 16;
 constexpr double kQuietShare = 0.1;  // of the segments, the quietest
+// A picture with fewer segments has no quiet ground to read: its quietest
+// tenth is texture. Clean training photographs brought to 64 pixels across
+// (about 120 segments) read up to 2.6 levels, and one in twelve as noisy
+// colour; from 96 across (about 300) at most 1.8, from 128 at most 1.0
+// (engine/training/README.md). Such a picture reads as clean.
+constexpr std::uint64_t kLeastSegments = 256;
 constexpr double kBinsPerLevel = 8.0;
 // Noise of deviation s leaves a residual of deviation 6 s (the mask's
 // squares sum to 36), so of mean 6 s sqrt(2 / pi); and the quietest tenth of
@@ -98,9 +104,14 @@ double NoiseMeter::Sigma() const {
   double sigma[3];
   for (int channel = 0; channel < 3; ++channel) {
     std::array<std::uint64_t, kBins> total{};
+    std::uint64_t segments = 0;
     for (const Counts& counts : m_counts) {
-      for (int b = 0; b < kBins; ++b) total[b] += counts[channel][b];
+      for (int b = 0; b < kBins; ++b) {
+        total[b] += counts[channel][b];
+        segments += counts[channel][b];
+      }
     }
+    if (segments < kLeastSegments) return 0.0;
     sigma[channel] = QuietSigma(total);
   }
   return std::min(sigma[0], 0.5 * (sigma[1] + sigma[2]) / kChromaPerLuma);

@@ -20,6 +20,7 @@ namespace ampliscale {
 // while sensor noise shows in both: the reading is the lesser of the two. A
 // picture without colour, or whose colour was compressed away (JPEG),
 // therefore reads as clean, and its degradation is left to DegradationMeter.
+// So does a picture too small to have smooth ground (a few hundred segments).
 // engine/training/train.py mirrors it; engine/training/calibrate_noise.py
 // found how noise should bend the first doubling (MeasureFloor).
 //

@@ -199,6 +199,7 @@ NOISE_SEGMENT = 16
 NOISE_BINS = 256  # of 1/8 level of mean residual
 NOISE_LEVELS_PER_RESIDUAL = np.sqrt(np.pi / 2) / 6 / 0.69
 NOISE_CHROMA_PER_LUMA = 1.4
+NOISE_LEAST_SEGMENTS = 256  # fewer: no quiet ground to read, the picture reads as clean
 
 
 def _quiet_sigma(plane, step):
@@ -209,7 +210,7 @@ def _quiet_sigma(plane, step):
     n = residual.shape[1] // NOISE_SEGMENT
     means = np.abs(residual[:, :n * NOISE_SEGMENT]).reshape(len(rows), n, NOISE_SEGMENT).sum(2) / NOISE_SEGMENT
     counts = np.bincount(np.minimum((means * 8).astype(int), NOISE_BINS - 1).ravel(), minlength=NOISE_BINS)
-    if counts.sum() == 0:
+    if counts.sum() < NOISE_LEAST_SEGMENTS:
         return 0.0
     b = int(np.searchsorted(np.cumsum(counts), np.ceil(0.1 * counts.sum())))
     return (b + 0.5) / 8 * NOISE_LEVELS_PER_RESIDUAL

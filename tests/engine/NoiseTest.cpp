@@ -75,4 +75,18 @@ TEST(NoiseReading, TextureWithoutNoiseInItsColourIsClean) {
   EXPECT_LT(grey, 0.1);
 }
 
+// A picture so small that colour detail fills every segment (a photograph
+// enlarged from 64 pixels across) has no quiet ground to read: without noise
+// it reads as clean, not as the noisy colour that its detail resembles.
+TEST(NoiseReading, SmallPictureFullOfDetailIsClean) {
+  std::mt19937 random(13);
+  std::uniform_real_distribution<float> detail(-30.0f, 30.0f);
+  const double sigma = Read(64, 48, [&](int, int, float& r, float& g, float& b) {
+    r = 130.0f + detail(random);
+    g = 120.0f + detail(random);
+    b = 110.0f + detail(random);
+  });
+  EXPECT_EQ(sigma, 0.0);
+}
+
 }  // namespace
