@@ -123,7 +123,7 @@ def gain(reference, mse):
 
 
 class Run:
-    def __init__(self, path, shape):
+    def __init__(self, path, shape, pool_steps=POOL_STEPS):
         self.path = path
         # A deeper network reads further: its pools and validation patches
         # need a margin as wide as its reach.
@@ -133,7 +133,7 @@ class Run:
         self.gen = torch.Generator().manual_seed(train_net.SEED)
         self.state = {"shape": shape, "step": 0, "seconds": 0.0, "rate": 1.0, "best": float("inf"),
                       "flat": 0, "decays": 0, "converged": False, "loss_sum": 0.0, "loss_count": 0,
-                      "history": [], "reference": None}
+                      "history": [], "reference": None, "pool_steps": pool_steps}
 
     def save(self):
         data = {"net": self.net.state_dict(), "opt": self.opt.state_dict(),
@@ -226,8 +226,9 @@ def train(run, stop, cache=None):
     pool, pool_index = None, -1
     began, saved = time.time(), time.time()
     while not s["converged"] and not stop["now"]:
-        if s["step"] // POOL_STEPS != pool_index:
-            pool_index = s["step"] // POOL_STEPS
+        every = s.get("pool_steps", POOL_STEPS)  # runs begun before the option: the default
+        if s["step"] // every != pool_index:
+            pool_index = s["step"] // every
             pool = None  # let the old pool go before the new one is made
             pool = make_pool(pool_index, cache)
         inputs, measures, bases, truths = pool
@@ -282,6 +283,8 @@ def main():
     parser.add_argument("--width", type=int, default=train_net.WIDTH)
     parser.add_argument("--first-kernel", type=int, default=train_net.LAYERS[0][2])
     parser.add_argument("--middle", type=int, default=len(train_net.LAYERS) - 2)
+    parser.add_argument("--pool-steps", type=int, default=POOL_STEPS,
+                        help="batches between new pools of patches (kept in the checkpoint)")
     parser.add_argument("--threads", type=int, default=1)
     parser.add_argument("--cache", default="/tmp/magnova-pools",
                         help="folder that keeps the pools of patches between runs ('' for none)")
@@ -307,7 +310,7 @@ def main():
             sys.exit(f"{path} exists: --resume it, or choose another --run")
         os.makedirs(RUNS, exist_ok=True)
         torch.manual_seed(train_net.SEED)
-        run = Run(path, train_net.layers(args.width, args.first_kernel, args.middle))
+        run = Run(path, train_net.layers(args.width, args.first_kernel, args.middle), args.pool_steps)
     stop = {"now": False}
 
     def request_stop(signum, frame):
