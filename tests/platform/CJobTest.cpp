@@ -115,9 +115,18 @@ TEST(CJobTest, APausedWorkerWaitsAtItsNextCheckpoint) {
   EXPECT_TRUE(passed);
   EXPECT_FALSE(abandonedSeen);
 
-  // Abandoning a paused job releases it, and the checkpoint says so.
-  auto paused = CJob::Start([&](CJob& self) { abandonedSeen = self.Checkpoint(); });
+  // Abandoning a paused job releases it, and the checkpoint says so. The
+  // worker reaches its checkpoint only once the job is paused: started at
+  // once, it could pass it before the pause and see nothing to report.
+  std::promise<void> pausedFirst;
+  std::shared_future<void> gate = pausedFirst.get_future().share();
+  auto paused = CJob::Start([&](CJob& self) {
+    gate.wait();
+    abandonedSeen = self.Checkpoint();
+  });
   paused->Pause();
+  pausedFirst.set_value();
+  std::this_thread::sleep_for(20ms);  // most often it now waits at the gate
   paused->Abandon();
   EXPECT_TRUE(paused->WaitForEnd(5s));
   EXPECT_TRUE(abandonedSeen);
