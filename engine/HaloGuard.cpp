@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 namespace ampliscale {
 
@@ -19,14 +20,7 @@ int HaloGuard::WindowStart(int x, int from, int to) const {
   return std::clamp(start, 0, from - m_footprint);
 }
 
-void HaloGuard::Lines(int r, const SourceRow& source, Scratch& s) const {
-  const std::size_t w = static_cast<std::size_t>(m_w);
-  float* up = s.rows.data();
-  float* mid = up + w;
-  float* down = mid + w;
-  source(std::max(r - 1, 0), up);
-  source(r, mid);
-  source(std::min(r + 1, m_h - 1), down);
+void HaloGuard::Reach(const float* up, const float* mid, const float* down, Scratch& s) const {
   for (int c = 0; c < m_w; ++c) {
     const int left = std::max(c - 1, 0);
     const int right = std::min(c + 1, m_w - 1);
@@ -44,8 +38,15 @@ void HaloGuard::Lines(int r, const SourceRow& source, Scratch& s) const {
       most = std::max({most, p[0], p[1]});
     }
     const float floor = kLineFloor * (most - least);
-    s.dip[c] = kLineShare * std::max(0.0f, dip - floor);
-    s.peak[c] = kLineShare * std::max(0.0f, peak - floor);
+    s.low[c] = v - kLineShare * std::max(0.0f, dip - floor);
+    s.high[c] = v + kLineShare * std::max(0.0f, peak - floor);
+  }
+  // Over the window's columns, in place: each c reads only c and those after it.
+  for (int c = 0; c + m_footprint <= m_w; ++c) {
+    for (int d = 1; d < m_footprint; ++d) {
+      s.low[c] = std::min(s.low[c], s.low[c + d]);
+      s.high[c] = std::max(s.high[c], s.high[c + d]);
+    }
   }
 }
 
@@ -57,27 +58,29 @@ void HaloGuard::Prepare(int y0, int y1, const SourceRow& source, Scratch& s) con
   s.lo.resize((last - first + 1) * w);
   s.hi.resize((last - first + 1) * w);
   s.rows.resize(3 * w);
-  s.dip.resize(w);
-  s.peak.resize(w);
+  s.low.resize(w);
+  s.high.resize(w);
+  // The three source rows around r, each read once as r moves down.
+  float* up = s.rows.data();
+  float* mid = up + w;
+  float* down = mid + w;
+  source(std::max(first - 1, 0), up);
+  source(first, mid);
   // Source row r joins the windows of rows k that start up to kFootprint - 1 before it.
   for (int r = first; r < last + m_footprint; ++r) {
-    Lines(r, source, s);
-    const float* row = s.rows.data() + w;
+    source(std::min(r + 1, m_h - 1), down);
+    Reach(up, mid, down, s);
     for (int k = std::max(first, r - m_footprint + 1); k <= std::min(last, r); ++k) {
       float* lo = s.lo.data() + (k - first) * w;
       float* hi = s.hi.data() + (k - first) * w;
       const bool fresh = r == k;
       for (int c = 0; c + m_footprint <= m_w; ++c) {
-        float a = row[c] - s.dip[c];
-        float b = row[c] + s.peak[c];
-        for (int d = 1; d < m_footprint; ++d) {
-          a = std::min(a, row[c + d] - s.dip[c + d]);
-          b = std::max(b, row[c + d] + s.peak[c + d]);
-        }
-        lo[c] = fresh ? a : std::min(lo[c], a);
-        hi[c] = fresh ? b : std::max(hi[c], b);
+        lo[c] = fresh ? s.low[c] : std::min(lo[c], s.low[c]);
+        hi[c] = fresh ? s.high[c] : std::max(hi[c], s.high[c]);
       }
     }
+    std::swap(up, mid);
+    std::swap(mid, down);  // down now holds the oldest row, to be read over
   }
 }
 

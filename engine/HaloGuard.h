@@ -29,8 +29,8 @@ class HaloGuard {
 
   struct Scratch {
     std::vector<float> rows;  // three source rows
-    std::vector<float> dip;   // one row's line depth below and above
-    std::vector<float> peak;
+    std::vector<float> low;   // one row's reach below and above, over the window's columns
+    std::vector<float> high;
     std::vector<float> lo, hi;  // per window row of the chunk, per source column
     int first = 0;              // the chunk's first window row
   };
@@ -49,8 +49,9 @@ class HaloGuard {
  private:
   // The first source row or column of the window around output position x.
   int WindowStart(int x, int from, int to) const;
-  // How far each pixel of source row r lies beyond both its neighbours.
-  void Lines(int r, const SourceRow& source, Scratch& scratch) const;
+  // Source row `mid`'s pixels widened by the lines they lie on, then the
+  // least and most of them over each window's columns, into scratch.low and high.
+  void Reach(const float* up, const float* mid, const float* down, Scratch& scratch) const;
 
   int m_w;
   int m_h;
