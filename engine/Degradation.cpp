@@ -13,6 +13,7 @@ constexpr float kZero = 1.5f;
 // Lines per chunk: a few milliseconds of work even for the longest lines.
 constexpr int kLinesPerChunk = 8;
 constexpr int kCoefficients = 5;  // the upper five of the 8-point DCT
+constexpr int kShortestLine = 16;
 
 struct HighCosines {
   float c[kCoefficients][8];
@@ -62,13 +63,18 @@ double Excess(const DegradationMeter::Sums& sums) {
 }  // namespace
 
 DegradationMeter::DegradationMeter(const Plane& luma) : m_luma(luma) {
-  if (luma.width < 16 || luma.height < 16) return;  // too small to show a grid
+  // Lines shorter than two blocks cannot show a grid: such a picture is read
+  // along its long side alone (a JPEG 15 rows high still shows it across).
+  const bool readRows = luma.width >= kShortestLine;
+  const bool readColumns = luma.height >= kShortestLine;
+  if (!readRows && !readColumns) return;
   const std::size_t area = static_cast<std::size_t>(luma.width) * luma.height;
   m_step = static_cast<int>((area + kSamples - 1) / kSamples);
   const int rows = (luma.height + m_step - 1) / m_step;
   const int columns = (luma.width + m_step - 1) / m_step;
-  m_rowChunks = (rows + kLinesPerChunk - 1) / kLinesPerChunk;
-  m_sums.assign(m_rowChunks + (columns + kLinesPerChunk - 1) / kLinesPerChunk, Sums{});
+  m_rowChunks = readRows ? (rows + kLinesPerChunk - 1) / kLinesPerChunk : 0;
+  const int columnChunks = readColumns ? (columns + kLinesPerChunk - 1) / kLinesPerChunk : 0;
+  m_sums.assign(m_rowChunks + columnChunks, Sums{});
 }
 
 std::size_t DegradationMeter::ChunkPixels() const {
@@ -103,7 +109,10 @@ double DegradationMeter::Result() const {
       total.coefficients[p] += m_sums[chunk].coefficients[p];
     }
   }
-  return 0.5 * (Excess(rows) + Excess(columns));
+  const bool readRows = m_rowChunks > 0;
+  const bool readColumns = Chunks() > m_rowChunks;
+  return ((readRows ? Excess(rows) : 0.0) + (readColumns ? Excess(columns) : 0.0)) /
+         ((readRows ? 1 : 0) + (readColumns ? 1 : 0));
 }
 
 }  // namespace ampliscale

@@ -104,11 +104,30 @@ TEST(CompressionMeasure, OrderedBySteps) {
   }
 }
 
-// Too small a picture to show a grid, or a flat one: nothing measured.
-TEST(CompressionMeasure, TinyOrFlatPicturesAreClean) {
-  std::vector<float> tiny = Quantised(Texture(), 0, 0, 4.0);
-  EXPECT_EQ(Measure(tiny, 15, 40), 0.0);
-  EXPECT_EQ(Measure(tiny, 40, 12), 0.0);
+// A picture too small both ways to show a grid, or a flat one: nothing
+// measured. One whose short side is too small is read along its long side:
+// a strip of coarse blocks 40 x 12 or 12 x 40 reads as the whole picture of
+// them does, the same strip uncompressed as clean.
+TEST(CompressionMeasure, SmallOrFlatPictures) {
+  auto crop = [](const std::vector<float>& y, int w, int h) {
+    std::vector<float> part;
+    for (int r = 0; r < h; ++r) part.insert(part.end(), &y[r * kW], &y[r * kW] + w);
+    return part;
+  };
+  const std::vector<float> blocks = Quantised(Texture(), 0, 0, 4.0);
+  struct Strip {
+    bool compressed;
+    int w, h;
+    double least, most;
+  };
+  for (const Strip& s : {Strip{true, 12, 12, 0.0, 0.0}, Strip{true, 15, 15, 0.0, 0.0},
+                         Strip{true, 40, 12, 0.15, 1.0}, Strip{true, 12, 40, 0.15, 1.0},
+                         Strip{false, 40, 12, 0.0, 0.03}, Strip{false, 12, 40, 0.0, 0.03}}) {
+    std::vector<float> y = crop(s.compressed ? blocks : Texture(), s.w, s.h);
+    const double measure = Measure(y, s.w, s.h);
+    EXPECT_GE(measure, s.least) << s.w << " x " << s.h << (s.compressed ? " compressed" : "");
+    EXPECT_LE(measure, s.most) << s.w << " x " << s.h << (s.compressed ? " compressed" : "");
+  }
   std::vector<float> flat(static_cast<std::size_t>(kW) * kH, 77.0f);
   EXPECT_EQ(Measure(flat, kW, kH), 0.0);
 }
