@@ -49,6 +49,9 @@ PHOTOGRAPHS = ("BytheWater", "ColdRipple", "ColorfulCups", "DarkestHour", "Eveni
 LEVELS = (0.0, 0.08, 0.18, 0.32)
 JPEG_SHARE = 0.7  # of the inputs saved as JPEG
 NOISE_SHARE = 0.2  # of the inputs with sensor noise
+# Of the JPEGs, when qualities below 50 are asked for: web thumbnails and
+# messenger pictures, a third of what is trained on.
+LOW_QUALITY_SHARE = 0.35
 SEED = 13
 
 
@@ -259,8 +262,10 @@ def psnr(a, b):
     return 10 * np.log10(255 ** 2 / np.mean((np.clip(np.rint(a), 0, 255) - np.rint(b)) ** 2))
 
 
-def degrade(hr, factor, rng):
-    """A low-resolution input as pictures come: reduced, maybe noisy, mostly a JPEG."""
+def degrade(hr, factor, rng, jpeg_low=50):
+    """A low-resolution input as pictures come: reduced, maybe noisy, mostly a JPEG.
+    With jpeg_low below 50, LOW_QUALITY_SHARE of the JPEGs take a quality from
+    jpeg_low to 49, the rest 50 to 95 as before."""
     h, w = hr.shape[:2]
     kernel = KERNELS[rng.integers(len(KERNELS))]
     low = np.asarray(Image.fromarray(hr).resize((w // factor, h // factor), kernel))
@@ -268,7 +273,8 @@ def degrade(hr, factor, rng):
         noisy = low.astype(np.float32) + rng.normal(0, rng.uniform(0.5, 2.0), low.shape).astype(np.float32)
         low = np.clip(np.rint(noisy), 0, 255).astype(np.uint8)
     if rng.random() < JPEG_SHARE:
-        low = jpeg(low, int(rng.integers(50, 96)))
+        strong = jpeg_low < 50 and rng.random() < LOW_QUALITY_SHARE
+        low = jpeg(low, int(rng.integers(jpeg_low, 50)) if strong else int(rng.integers(50, 96)))
     return low
 
 

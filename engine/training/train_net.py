@@ -85,12 +85,75 @@ def photographs():
     return [p for p in paths if os.path.exists(p)]
 
 
+# Chosen by eye from stellarium-data's landscape panoramas and tuxpaint-stamps-default's
+# stamps: photographs only, their transparent parts never cut from (see README).
+STELLARIUM_PHOTOGRAPHS = (
+    'garching/garching-gl1.png', 'garching/garching-gl2.png', 'garching/garching-gl3.png',
+    'garching/garching-gl4.png', 'garching/garching-ground3.png',
+    'grossmugl/grossmugl_leeberg_crop11.25_2048.png', 'guereins/guereins1.png', 'guereins/guereins2.png',
+    'guereins/guereins3.png', 'guereins/guereins4.png', 'guereins/guereins5.png', 'guereins/guereins6.png',
+    'guereins/guereins7.png', 'guereins/guereins8.png', 'hurricane/hurricane1.png',
+    'hurricane/hurricane2.png', 'hurricane/hurricane3.png', 'hurricane/hurricane4.png',
+    'hurricane/hurricane5.png', 'hurricane/hurricane6.png', 'hurricane/hurricane7.png',
+    'hurricane/hurricane8.png',
+)
+TUXPAINT_PHOTOGRAPHS = (
+    'animals/amphibians/frog-1.png', 'animals/amphibians/frog.png', 'animals/birds/albino_peahen.png',
+    'animals/birds/crowned_crane.png', 'animals/birds/helmeted_guineafowl.png',
+    'animals/birds/magellanic_penguin.png', 'animals/birds/ostrich.png', 'animals/birds/owl.png',
+    'animals/birds/peacock.png', 'animals/birds/pelican.png', 'animals/birds/pink_flamingo.png',
+    'animals/birds/turkey.png', 'animals/birds/vulture.png', 'animals/insects/Brown_slug.png',
+    'animals/insects/Woodlouse.png', 'animals/mammals/apes/chimp.png', 'animals/mammals/apes/gorilla.png',
+    'animals/mammals/apes/tamarin_emperor.png', 'animals/mammals/aquatic/otter.png',
+    'animals/mammals/bears/bear.png', 'animals/mammals/bears/european-bear.png',
+    'animals/mammals/bovines/bull.png', 'animals/mammals/bovines/cow_white.png',
+    'animals/mammals/bovines/gnu-baby-stand.png', 'animals/mammals/bovines/gnu-baby.png',
+    'animals/mammals/bovines/gnu-sitting.png', 'animals/mammals/bovines/gnu-stand.png',
+    'animals/mammals/bovines/sheep.png', 'animals/mammals/bovines/zebu.png',
+    'animals/mammals/camel/camel.png', 'animals/mammals/equines/donkey_eating.png',
+    'animals/mammals/ferret.png', 'animals/mammals/pig_golden.png', 'animals/mammals/pig_golden2.png',
+    'animals/mammals/rabbit_little.png', 'animals/mammals/rhino_black.png',
+    'animals/mammals/rodents/capybara.png', 'animals/mammals/rodents/marmot.png',
+    'animals/mammals/rodents/squirrel.png', 'animals/mammals/wildboar.png', 'animals/marsupials/koala.png',
+    'animals/marsupials/wombat.png', 'food/fruit/Apricot_whole.png', 'food/fruit/Cherry_Stella.png',
+    'food/fruit/Strawberry2.png', 'food/fruit/apricot.png', 'food/fruit/avocado.png',
+    'food/fruit/cherimoya.png', 'food/fruit/kiwi.png', 'food/fruit/orange_seville.png',
+    'food/spices/ginger.png', 'food/vegetables/corn.png', 'hobbies/music/percussion/cymbal_crash.png',
+    'hobbies/music/percussion/drum_tomtom_floor.png', 'household/Lightbulb.png', 'household/cylinder.png',
+    'household/home_compost_bin.png', 'household/toilet.png', 'household/tools/cementmixer.png',
+    'household/tools/spade.png', 'household/tools/toolbox.png', 'medical/syringe.png',
+    'military/final-roll-call.png', 'military/fireman240a.png', 'military/paratrooper.png',
+    'military/vehicles/bradley.png', 'military/vehicles/f22_raptor.png',
+    'military/vehicles/infantry-stryker.png', 'naturalforces/explosion.png', 'people/fireman200b.png',
+    'plants/flowers/anemone_red.png', 'plants/flowers/daffodil.png', 'plants/flowers/flower1.png',
+    'plants/mushrooms/cep-1.png', 'plants/mushrooms/cep-2.png', 'plants/mushrooms/cep.png',
+    'plants/thyme.png', 'plants/trees/holm_oak.png', 'plants/trees/liberia-palm.png',
+    'plants/trees/rambutan.png', 'plants/trees/tree336.png', 'seasonal/candle.png',
+    'seasonal/christmas/Christmas_Tree_photo.png', 'seasonal/christmas/Christmas_pudding.png',
+    'seasonal/christmas/German_Christmas_toy.png', 'seasonal/christmas/Mince_Pie.png',
+    'seasonal/christmas/Roast_turkey.png', 'seasonal/halloween/grave-d.png', 'seasonal/halloween/grave-e.png',
+    'seasonal/halloween/grave-g.png', 'seasonal/halloween/grave-j.png', 'space/planets/1_mercury.png',
+    'space/planets/5_jupiter.png', 'space/planets/8_neptune.png', 'town/monuments/inukshuk-photo.png',
+    'town/roadsigns/railroad_crossing.png', 'vehicles/construction/dumper.png',
+    'vehicles/emergency/firetruck.png', 'vehicles/flight/balloon360.png', 'vehicles/flight/planes/747.png',
+    'vehicles/garbagetruck.png', 'vehicles/masstransit/green_korean_bus.png', 'vehicles/race/indycar.png',
+    'vehicles/ship/walnutBoat.png', 'vehicles/wheel_tractor.png',
+)
+
+
+def extra_photographs():
+    paths = [f"/usr/share/stellarium/landscapes/{name}" for name in STELLARIUM_PHOTOGRAPHS]
+    paths += [f"/usr/share/tuxpaint/stamps/{name}" for name in TUXPAINT_PHOTOGRAPHS]
+    return [p for p in paths if os.path.exists(p)]
+
+
 def is_held_out(path):
     return os.path.splitext(os.path.basename(path))[0] in HELD_OUT
 
 
-def training_photographs():
-    return [p for p in photographs() if not is_held_out(p)]
+def training_photographs(extra=False):
+    paths = photographs() + (extra_photographs() if extra else [])
+    return [p for p in paths if not is_held_out(p)]
 
 
 def held_out_photographs():
@@ -120,59 +183,199 @@ def filter_table():
             "later": (filters[levels], strength[2:4], coherence[2:4])}
 
 
-def examples(paths, first, rng):
-    """Patches of (input luma with halo, measure, engine's doubling, ground truth)."""
-    inputs, measures, bases, truths = [], [], [], []
+# What a run trains on and for. The defaults are the recipe of the networks
+# before the one-step x4 network; train_staged.py keeps a run's recipe in its
+# checkpoint.
+RECIPE = {"scale": 2, "jpeg_low": 50, "patch": PATCH, "patches": PATCHES, "sizes": WORKING_SIZES,
+          "exposure": 0.0, "extra": False}
+
+
+def load_rgba(path):
+    """A photograph as RGB and the mask of its fully opaque pixels (all of it
+    for a picture without alpha)."""
+    img = Image.open(path)
+    if img.mode in ("RGBA", "LA", "P", "PA"):
+        img = img.convert("RGBA")
+        rgba = np.asarray(img)
+        return np.ascontiguousarray(rgba[..., :3]), rgba[..., 3] == 255
+    rgb = np.asarray(img.convert("RGB"))
+    return rgb, np.ones(rgb.shape[:2], bool)
+
+
+def working_sizes(longest, sizes):
+    """The longest sides a photograph is brought to; a small one (a stamp) is
+    reduced by LEAST_REDUCTION once instead, if that leaves enough to cut from."""
+    chosen = [s for s in sizes if s * LEAST_REDUCTION <= longest]
+    if not chosen and longest / LEAST_REDUCTION >= 128:
+        chosen = [int(longest / LEAST_REDUCTION)]
+    return chosen
+
+
+def retouch(rgb, rng, amount):
+    """A small change of exposure and colour saturation, up to `amount` either way,
+    so that few photographs give more kinds of ground."""
+    if amount <= 0:
+        return rgb
+    x = rgb.astype(np.float32) * np.float32(1 + rng.uniform(-amount, amount))
+    grey = x.mean(axis=2, keepdims=True)
+    x = grey + (x - grey) * np.float32(1 + rng.uniform(-amount, amount))
+    return np.clip(np.rint(x), 0, 255).astype(np.uint8)
+
+
+def enlarge_base(y, first, scale):
+    """What the engine's filters alone make of y: the first doubling with the
+    sets blended for its measure, then for x4 the later doublings' set."""
+    d = train.degradation(y)
+    base = train.double(y, train.blend(first, d), first["strength"][:2], first["coherence"][:2])
+    if scale == 4:
+        later, strength, coherence = first["later"]
+        base = train.double(base, later, strength, coherence)
+    return d, base
+
+
+def engine_x4(y, d, first, net2):
+    """The engine's x4 before the one-step network: the first doubling corrected
+    by the x2 network (held to its range), then the later doublings' set."""
+    doubled = train.double(y, train.blend(first, d), first["strength"][:2], first["coherence"][:2])
+    with torch.no_grad():
+        padded = torch.from_numpy(np.pad(y, net2.halo, mode="edge"))[None]
+        correction = net2(padded, torch.tensor([d], dtype=torch.float32))[0].numpy()
+    lo, hi = train.neighbour_range(np.pad(y, 1, mode="edge"))
+    corrected = np.clip(doubled + correction, lo, hi).astype(np.float32)
+    later, strength, coherence = first["later"]
+    return train.double(corrected, later, strength, coherence)
+
+
+def examples(paths, first, rng, recipe=None, today=None):
+    """Patches of (input luma with halo, measure, engine's filter enlargement, ground truth);
+    with `today` (the x2 network) for x4, a fifth: the engine's x4 before the one-step network."""
+    r = dict(RECIPE, **(recipe or {}))
+    scale, patch = r["scale"], r["patch"]
+    inputs, measures, bases, truths, todays = [], [], [], [], []
     for path in paths:
-        img = np.asarray(Image.open(path).convert("RGB"))
-        for size in WORKING_SIZES:
+        img, opaque = load_rgba(path)
+        for size in working_sizes(max(img.shape[:2]), r["sizes"]):
             h, w = img.shape[:2]
-            if size * LEAST_REDUCTION > max(h, w):
-                continue
             k = size / max(h, w)
-            hr = np.asarray(Image.fromarray(img).resize((round(w * k), round(h * k)), Image.LANCZOS))
-            hr = hr[:hr.shape[0] // 2 * 2, :hr.shape[1] // 2 * 2]
+            target = (round(w * k), round(h * k))
+            hr = np.asarray(Image.fromarray(img).resize(target, Image.LANCZOS))
+            # A pixel that the reduction mixed with transparent ground is not opaque.
+            solid = np.asarray(Image.fromarray(opaque.astype(np.uint8) * 255).resize(target, Image.BOX)) == 255
+            hr = hr[:hr.shape[0] // scale * scale, :hr.shape[1] // scale * scale]
             for _ in range(DEGRADATIONS):
-                turned = np.ascontiguousarray(np.rot90(hr, int(rng.integers(4))))
-                if rng.random() < 0.5:
-                    turned = np.ascontiguousarray(turned[:, ::-1])
+                turn, flip = int(rng.integers(4)), rng.random() < 0.5
+                turned = np.ascontiguousarray(np.rot90(hr, turn))
+                mask = np.rot90(solid[:hr.shape[0], :hr.shape[1]], turn)
+                if flip:
+                    turned, mask = np.ascontiguousarray(turned[:, ::-1]), mask[:, ::-1]
                 if rng.random() < DEFOCUS_SHARE:
                     blur = ImageFilter.GaussianBlur(float(rng.uniform(0.5, 3.0)))
                     turned = np.asarray(Image.fromarray(turned).filter(blur))
-                y = train.luma(train.degrade(turned, 2, rng))
-                d = train.degradation(y)
-                base = train.double(y, train.blend(first, d), first["strength"][:2], first["coherence"][:2])
-                truth = train.luma(turned)[:base.shape[0], :base.shape[1]]
-                padded = np.pad(y, HALO, mode="edge")
+                if r["exposure"]:
+                    turned = retouch(turned, rng, r["exposure"])
+                y = train.luma(train.degrade(turned, scale, rng, r["jpeg_low"]))
                 lh, lw = y.shape
+                if lh < patch or lw < patch:
+                    continue
+                d, base = enlarge_base(y, first, scale)
+                now = engine_x4(y, d, first, today) if today is not None else None
+                truth = train.luma(turned)[:base.shape[0], :base.shape[1]]
+                # Source pixels whose whole reach is opaque.
+                low_solid = mask[:scale * lh, :scale * lw].reshape(lh, scale, lw, scale).all(axis=(1, 3))
+                padded = np.pad(y, HALO, mode="edge")
+                cut, tries = 0, 0
                 # Copies, not views: a view would keep its whole plane until the end.
-                for _ in range(PATCHES):
-                    r = int(rng.integers(0, lh - PATCH + 1))
-                    c = int(rng.integers(0, lw - PATCH + 1))
-                    inputs.append(padded[r:r + PATCH + 2 * HALO, c:c + PATCH + 2 * HALO].copy())
+                while cut < r["patches"] and tries < 8 * r["patches"]:
+                    tries += 1
+                    y0 = int(rng.integers(0, lh - patch + 1))
+                    x0 = int(rng.integers(0, lw - patch + 1))
+                    if not low_solid[max(0, y0 - HALO):y0 + patch + HALO, max(0, x0 - HALO):x0 + patch + HALO].all():
+                        continue
+                    cut += 1
+                    inputs.append(padded[y0:y0 + patch + 2 * HALO, x0:x0 + patch + 2 * HALO].copy())
                     measures.append(d)
-                    bases.append(base[2 * r:2 * r + 2 * PATCH, 2 * c:2 * c + 2 * PATCH].copy())
-                    truths.append(truth[2 * r:2 * r + 2 * PATCH, 2 * c:2 * c + 2 * PATCH].copy())
+                    s0, t0 = scale * y0, scale * x0
+                    bases.append(base[s0:s0 + scale * patch, t0:t0 + scale * patch].copy())
+                    truths.append(truth[s0:s0 + scale * patch, t0:t0 + scale * patch].copy())
+                    if now is not None:
+                        todays.append(now[s0:s0 + scale * patch, t0:t0 + scale * patch].copy())
         print(f"  {os.path.basename(path)}: {len(inputs)} patches", flush=True)
-    return (torch.from_numpy(np.stack(inputs)), torch.tensor(measures, dtype=torch.float32),
+    data = (torch.from_numpy(np.stack(inputs)), torch.tensor(measures, dtype=torch.float32),
             torch.from_numpy(np.stack(bases)), torch.from_numpy(np.stack(truths)))
+    return data + (torch.from_numpy(np.stack(todays)),) if todays else data
 
 
-def layers(width, first_kernel, middle):
+def layers(width, first_kernel, middle, scale=2):
     """A network's shape: the first layer reads luma and the measure, the last
-    makes the four corrections."""
-    return ((2, width, first_kernel),) + ((width, width, 3),) * middle + ((width, 4, 3),)
+    makes the corrections of the scale x scale pixels each source pixel becomes."""
+    return ((2, width, first_kernel),) + ((width, width, 3),) * middle + ((width, scale * scale, 3),)
+
+
+_SOBEL = torch.tensor([[-1.0, 0.0, 1.0], [-2.0, 0.0, 2.0], [-1.0, 0.0, 1.0]])
+EDGE_MASKS = torch.stack([_SOBEL, _SOBEL.T, torch.tensor([[0.0, 1.0, 0.0], [1.0, -4.0, 1.0], [0.0, 1.0, 0.0]])])
+
+
+class RepConv(torch.nn.Module):
+    """A k x k convolution trained as the sum of several linear branches (k x k,
+    1 x 1, 1 x k, k x 1, Sobel and Laplacian masks with learned scales, and a
+    1 x 1 expansion to twice the outputs squeezed by a k x k) and run as the one
+    k x k convolution they fold into. Without padding every branch is exactly a
+    k x k convolution, so `weight` and `bias` are the folded ones and the engine
+    runs them unchanged; the branches only change how training moves."""
+
+    def __init__(self, i, o, k):
+        super().__init__()
+        self.in_channels, self.out_channels, self.kernel_size = i, o, (k, k)
+        plain = torch.nn.Conv2d(i, o, k)
+        self.full = torch.nn.Parameter(plain.weight.detach().clone())
+        self.base_bias = torch.nn.Parameter(plain.bias.detach().clone())
+        self.point = torch.nn.Parameter(torch.zeros(o, i))
+        self.row = torch.nn.Parameter(torch.zeros(o, i, k))
+        self.column = torch.nn.Parameter(torch.zeros(o, i, k))
+        self.edges = torch.nn.Parameter(torch.zeros(len(EDGE_MASKS), o, i))
+        self.expand = torch.nn.Parameter(torch.randn(2 * o, i) * (1.0 / i) ** 0.5)
+        self.expand_bias = torch.nn.Parameter(torch.zeros(2 * o))
+        self.squeeze = torch.nn.Parameter(torch.zeros(o, 2 * o, k, k))
+
+    @property
+    def weight(self):
+        k = self.kernel_size[0]
+        c = k // 2
+        w = self.full + torch.einsum("omyx,mi->oiyx", self.squeeze, self.expand)
+        w = w + torch.nn.functional.pad(torch.einsum("eoi,eyx->oiyx", self.edges, EDGE_MASKS), [c - 1] * 4)
+        w = w + torch.nn.functional.pad(self.point[:, :, None, None], [c] * 4)
+        w = w + torch.nn.functional.pad(self.row[:, :, None, :], [0, 0, c, c])
+        return w + torch.nn.functional.pad(self.column[:, :, :, None], [c, c, 0, 0])
+
+    @property
+    def bias(self):
+        return self.base_bias + torch.einsum("omyx,m->o", self.squeeze, self.expand_bias)
+
+    def absorb(self, weight, bias):
+        """Becomes the given plain convolution: its weights in the k x k branch,
+        every other branch silent."""
+        with torch.no_grad():
+            for p in (self.point, self.row, self.column, self.edges, self.squeeze, self.expand_bias):
+                p.zero_()
+            self.full.copy_(weight)
+            self.base_bias.copy_(bias)
+
+    def forward(self, x):
+        return torch.nn.functional.conv2d(x, self.weight, self.bias)
 
 
 class Net(torch.nn.Module):
-    def __init__(self, shape=LAYERS):
+    def __init__(self, shape=LAYERS, rep=False):
         super().__init__()
-        self.convs = torch.nn.ModuleList(torch.nn.Conv2d(i, o, k) for i, o, k in shape)
+        conv = RepConv if rep else torch.nn.Conv2d
+        self.convs = torch.nn.ModuleList(conv(i, o, k) for i, o, k in shape)
         self.halo = sum(k // 2 for _, _, k in shape)
+        self.scale = int(round(shape[-1][1] ** 0.5))
         assert self.halo <= HALO, "the patches' margin is HALO"
         last = self.convs[-1]
-        torch.nn.init.zeros_(last.weight)  # starts as the engine's doubling
-        torch.nn.init.zeros_(last.bias)
+        with torch.no_grad():  # starts as the engine's filters
+            last.weight.zero_() if not rep else last.full.zero_()
+            last.bias.zero_() if not rep else last.base_bias.zero_()
 
     def forward(self, luma, measure):
         x = torch.stack([(luma - 128.0) / 64.0,
@@ -181,14 +384,27 @@ class Net(torch.nn.Module):
             x = conv(x)
             if i + 1 < len(self.convs):
                 x = torch.relu(x)
-        return torch.nn.functional.pixel_shuffle(x, 2)[:, 0] * 16.0
+        return torch.nn.functional.pixel_shuffle(x, self.scale)[:, 0] * 16.0
+
+    def plain(self):
+        """The same network with each layer as the one convolution it runs as."""
+        net = Net(tuple((c.in_channels, c.out_channels, c.kernel_size[0]) for c in self.convs))
+        with torch.no_grad():
+            for mine, theirs in zip(self.convs, net.convs):
+                theirs.weight.copy_(mine.weight)
+                theirs.bias.copy_(mine.bias)
+        return net
 
 
 def corrected_errors(net, inputs, measures, bases, truths):
-    """Squared errors of the doubling as the network corrects it, each pixel
-    held to the doubling's range around it as the engine holds it."""
-    core = inputs[:, HALO - 1:HALO + PATCH + 1, HALO - 1:HALO + PATCH + 1]
+    """Squared errors of the filters' enlargement as the network corrects it,
+    each pixel held to the range around it that the engine holds it to: that
+    of the source pixels around its parent in the doubling."""
+    patch = inputs.shape[1] - 2 * HALO
+    core = inputs[:, HALO - 1:HALO + patch + 1, HALO - 1:HALO + patch + 1]
     lo, hi = (torch.from_numpy(v) for v in train.neighbour_range(core.numpy()))
+    if net.scale == 4:
+        lo, hi = (v.repeat_interleave(2, 1).repeat_interleave(2, 2) for v in (lo, hi))
     cut = HALO - net.halo
     luma = inputs[:, cut:inputs.shape[1] - cut, cut:inputs.shape[2] - cut]
     out = torch.maximum(torch.minimum(bases + net(luma, measures), hi), lo)
