@@ -11,28 +11,36 @@ namespace {
 constexpr int kWidth = 480;
 constexpr int kHeight = 360;
 constexpr int kSuper = 4;  // samples per pixel along each axis
+// The line art that enlargements are scored on against its own rendering at 4x.
+constexpr int kLineArtWidth = 400;
+constexpr int kLineArtHeight = 300;
 
 struct Rgb {
   double r, g, b;
 };
 
-// A picture drawn at kSuper times the size, shape by shape, then averaged down.
+// A picture drawn at kSuper times the size, shape by shape, then averaged
+// down. Shapes are given in the coordinates of a width x height drawing and
+// rendered `scale` times as large, so that one drawing renders at two sizes.
 class Canvas {
  public:
-  explicit Canvas(Rgb paper)
-      : m_samples(static_cast<std::size_t>(kWidth) * kHeight * kSuper * kSuper, paper) {}
+  explicit Canvas(Rgb paper, int width = kWidth, int height = kHeight, int scale = 1)
+      : m_width(width * scale),
+        m_height(height * scale),
+        m_step(kSuper * scale),
+        m_samples(static_cast<std::size_t>(m_width) * m_height * kSuper * kSuper, Bytes(paper)) {}
 
-  // Paints every sample inside the shape; `inside` takes pixel coordinates.
+  // Paints every sample inside the shape; `inside` takes drawing coordinates.
   void Fill(double x0, double y0, double x1, double y1, Rgb colour,
             const std::function<bool(double, double)>& inside) {
-    const int sx0 = std::max(0, static_cast<int>(x0 * kSuper) - 1);
-    const int sy0 = std::max(0, static_cast<int>(y0 * kSuper) - 1);
-    const int sx1 = std::min(kWidth * kSuper, static_cast<int>(x1 * kSuper) + 2);
-    const int sy1 = std::min(kHeight * kSuper, static_cast<int>(y1 * kSuper) + 2);
+    const int sx0 = std::max(0, static_cast<int>(x0 * m_step) - 1);
+    const int sy0 = std::max(0, static_cast<int>(y0 * m_step) - 1);
+    const int sx1 = std::min(m_width * kSuper, static_cast<int>(x1 * m_step) + 2);
+    const int sy1 = std::min(m_height * kSuper, static_cast<int>(y1 * m_step) + 2);
     for (int sy = sy0; sy < sy1; ++sy) {
       for (int sx = sx0; sx < sx1; ++sx) {
-        if (inside((sx + 0.5) / kSuper, (sy + 0.5) / kSuper))
-          m_samples[static_cast<std::size_t>(sy) * kWidth * kSuper + sx] = colour;
+        if (inside((sx + 0.5) / m_step, (sy + 0.5) / m_step))
+          m_samples[static_cast<std::size_t>(sy) * m_width * kSuper + sx] = Bytes(colour);
       }
     }
   }
@@ -66,15 +74,16 @@ class Canvas {
   }
 
   FIBITMAP* Bitmap() const {
-    FIBITMAP* dib = FreeImage_Allocate(kWidth, kHeight, 24);
-    for (int y = 0; y < kHeight; ++y) {
-      BYTE* p = FreeImage_GetScanLine(dib, kHeight - 1 - y);
-      for (int x = 0; x < kWidth; ++x, p += 3) {
+    FIBITMAP* dib = FreeImage_Allocate(m_width, m_height, 24);
+    for (int y = 0; y < m_height; ++y) {
+      BYTE* p = FreeImage_GetScanLine(dib, m_height - 1 - y);
+      for (int x = 0; x < m_width; ++x, p += 3) {
         Rgb sum{0, 0, 0};
         for (int j = 0; j < kSuper; ++j) {
           for (int i = 0; i < kSuper; ++i) {
-            const Rgb& s = m_samples[(static_cast<std::size_t>(y) * kSuper + j) * kWidth * kSuper +
-                                     x * kSuper + i];
+            const Sample& s =
+                m_samples[(static_cast<std::size_t>(y) * kSuper + j) * m_width * kSuper +
+                          x * kSuper + i];
             sum.r += s.r;
             sum.g += s.g;
             sum.b += s.b;
@@ -90,11 +99,23 @@ class Canvas {
   }
 
  private:
-  std::vector<Rgb> m_samples;
+  // A sample as bytes: every colour drawn is whole levels, and a drawing at
+  // four times the size has 16 times the samples.
+  struct Sample {
+    BYTE r, g, b;
+  };
+  static Sample Bytes(Rgb c) {
+    return {static_cast<BYTE>(c.r), static_cast<BYTE>(c.g), static_cast<BYTE>(c.b)};
+  }
+
+  int m_width, m_height;
+  int m_step;  // samples per unit of the drawing's coordinates
+  std::vector<Sample> m_samples;
 };
 
 constexpr Rgb kInk{20, 20, 28};
 constexpr Rgb kPaper{250, 248, 240};
+constexpr Rgb kLineArtPaper{255, 255, 255};
 
 FIBITMAP* Cartoon() {
   Canvas c(Rgb{170, 210, 240});
@@ -194,10 +215,36 @@ FIBITMAP* Lines() {
   return c.Bitmap();
 }
 
+// Thin black lines at several angles, a red circle and small text, as a
+// diagram or a screenshot has them.
+FIBITMAP* RenderLineArt(int scale) {
+  Canvas c(kLineArtPaper, kLineArtWidth, kLineArtHeight, scale);
+  for (int k = 0; k < 9; ++k) {
+    const double a = k * 3.14159265 / 16, length = 150;
+    c.Stroke(30, 280, 30 + length * std::cos(a), 280 - length * std::sin(a), k % 2 ? 2.0 : 1.0,
+             kInk);
+  }
+  c.Ring(290, 90, 60, 1.5, Rgb{220, 30, 30});
+  c.Ring(290, 90, 30, 2.0, Rgb{220, 30, 30});
+  c.Stroke(200, 200, 390, 200, 1, kInk);
+  c.Stroke(200, 210, 390, 290, 1, kInk);
+  Text(c, "LINE ART 2024", 200, 230, 1.6, kInk);
+  Text(c, "CLEAR TEXT", 200, 260, 2.2, kInk);
+  return c.Bitmap();
+}
+
 }  // namespace
 
 std::vector<Drawing> MakeDrawings() {
   return {{"cartoon", Cartoon()}, {"lettering", Lettering()}, {"lines", Lines()}};
+}
+
+LineArt MakeLineArt() {
+  const auto level = [](double v) { return static_cast<int>(v); };
+  return {"line art",
+          RenderLineArt(1),
+          RenderLineArt(4),
+          {level(kLineArtPaper.r), level(kLineArtPaper.g), level(kLineArtPaper.b)}};
 }
 
 }  // namespace enginebench

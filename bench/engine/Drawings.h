@@ -17,4 +17,14 @@ struct Drawing {
 // sizes, and thin lines, circles and hatching.
 std::vector<Drawing> MakeDrawings();
 
+// A line drawing rendered from the same shapes at its own size and at four
+// times it, so that a 400 % enlargement has a truth to be scored against.
+struct LineArt {
+  std::string name;
+  FIBITMAP* small;  // 24 bits per pixel; the caller unloads both
+  FIBITMAP* truth;  // the same drawing at four times the size
+  int paper[3];     // red, green, blue of the ground
+};
+LineArt MakeLineArt();
+
 }  // namespace enginebench

@@ -8,6 +8,10 @@
 // and by FreeImage's Lanczos3, Catmull-Rom and bicubic filters, all in the
 // same run. The pictures are the photographs named on the command line and
 // three drawings that the bench makes itself; each group is averaged apart.
+// A line drawing rendered at its own size and at four times it is enlarged
+// by four (and only by four) and scored against the larger rendering; for it
+// a ghost measure is printed too: the mean departure from the paper of the
+// paper pixels 3 to 8 pixels from any stroke, where faint copies of lines show.
 // Printed per group, input kind, factor and method: PSNR on luma (BT.601,
 // 16-235, the border shaved by the factor) and SSIM, the mean gain over
 // Lanczos3 with the picture that gains least, PSNR on chroma (BT.601 Cb and
@@ -225,8 +229,59 @@ void AddNoise(FIBITMAP* dib, double deviation) {
   }
 }
 
+// Mean absolute departure from the paper colour, over the colour channels, of
+// the pixels that are paper in the truth and lie 3 to 8 pixels (in the larger
+// of the two directions) from the nearest stroke: a stroke is a pixel more
+// than 24 levels off the paper in some channel.
+double Ghosts(FIBITMAP* truth, FIBITMAP* result, const int paper[3]) {
+  const int W = FreeImage_GetWidth(truth), H = FreeImage_GetHeight(truth);
+  constexpr int kNear = 3, kFar = 8;
+  auto off = [&](FIBITMAP* dib, int x, int y) {
+    const BYTE* p = FreeImage_GetScanLine(dib, H - 1 - y) + 3 * x;
+    return std::max({std::abs(p[FI_RGBA_RED] - paper[0]), std::abs(p[FI_RGBA_GREEN] - paper[1]),
+                     std::abs(p[FI_RGBA_BLUE] - paper[2])});
+  };
+  // Chessboard distance to the nearest stroke, up to kFar + 1, by two passes.
+  std::vector<int> distance(static_cast<std::size_t>(W) * H, kFar + 1);
+  for (int y = 0; y < H; ++y) {
+    for (int x = 0; x < W; ++x) {
+      if (off(truth, x, y) > 24) distance[static_cast<std::size_t>(y) * W + x] = 0;
+    }
+  }
+  auto at = [&](int x, int y) -> int& { return distance[static_cast<std::size_t>(y) * W + x]; };
+  for (int y = 0; y < H; ++y) {
+    for (int x = 0; x < W; ++x) {
+      for (const auto& [dx, dy] : {std::pair{-1, 0}, {-1, -1}, {0, -1}, {1, -1}}) {
+        if (x + dx >= 0 && x + dx < W && y + dy >= 0)
+          at(x, y) = std::min(at(x, y), at(x + dx, y + dy) + 1);
+      }
+    }
+  }
+  for (int y = H - 1; y >= 0; --y) {
+    for (int x = W - 1; x >= 0; --x) {
+      for (const auto& [dx, dy] : {std::pair{1, 0}, {1, 1}, {0, 1}, {-1, 1}}) {
+        if (x + dx >= 0 && x + dx < W && y + dy < H)
+          at(x, y) = std::min(at(x, y), at(x + dx, y + dy) + 1);
+      }
+    }
+  }
+  double sum = 0;
+  long n = 0;
+  for (int y = 0; y < H; ++y) {
+    for (int x = 0; x < W; ++x) {
+      if (at(x, y) < kNear || at(x, y) > kFar || off(truth, x, y) != 0) continue;
+      const BYTE* p = FreeImage_GetScanLine(result, H - 1 - y) + 3 * x;
+      sum += (std::abs(p[FI_RGBA_RED] - paper[0]) + std::abs(p[FI_RGBA_GREEN] - paper[1]) +
+              std::abs(p[FI_RGBA_BLUE] - paper[2])) /
+             3.0;
+      ++n;
+    }
+  }
+  return n ? sum / n : 0.0;
+}
+
 struct Score {
-  double psnr = 0, ssim = 0, chroma = 0, seconds = 0, megapixels = 0;
+  double psnr = 0, ssim = 0, chroma = 0, seconds = 0, megapixels = 0, ghosts = 0;
   int count = 0;
   int colourCount = 0;  // pictures in colour, which alone count for chroma
 };
@@ -245,7 +300,9 @@ struct Row {
 struct Picture {
   std::string name;
   FIBITMAP* bitmap;
-  bool drawing;
+  std::string group;          // photographs, drawings or line art
+  FIBITMAP* truth = nullptr;  // line art: the rendering at four times the size
+  int paper[3] = {};
 };
 
 std::vector<double> ParseList(const char* text) {
@@ -306,24 +363,32 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "cannot read %s\n", path.c_str());
       continue;
     }
-    pictures.push_back({BaseName(path), FreeImage_ConvertTo24Bits(loaded), false});
+    pictures.push_back({BaseName(path), FreeImage_ConvertTo24Bits(loaded), "photographs"});
     FreeImage_Unload(loaded);
   }
   for (const enginebench::Drawing& d : enginebench::MakeDrawings())
-    pictures.push_back({d.name, d.bitmap, true});
+    pictures.push_back({d.name, d.bitmap, "drawings"});
+  const enginebench::LineArt art = enginebench::MakeLineArt();
+  pictures.push_back(
+      {art.name, art.small, "line art", art.truth, {art.paper[0], art.paper[1], art.paper[2]}});
 
   const FREE_IMAGE_FILTER filters[] = {FILTER_LANCZOS3, FILTER_CATMULLROM, FILTER_BICUBIC};
-  // [drawing][kind][factor]
-  std::map<bool, std::map<double, std::map<double, Row>>> rows;
+  // [group][kind][factor]
+  std::map<std::string, std::map<double, std::map<double, Row>>> rows;
   for (const Picture& picture : pictures) {
     for (const double kind : kinds) {
       for (const double factor : factors) {
+        if (picture.truth && factor != 4) continue;
         FIBITMAP* photo = picture.bitmap;
-        const int w = std::max(1, static_cast<int>(FreeImage_GetWidth(photo) / factor));
-        const int h = std::max(1, static_cast<int>(FreeImage_GetHeight(photo) / factor));
+        // Line art comes small, with its truth; other pictures are their own truth.
+        const double reduction = picture.truth ? 1.0 : factor;
+        const int w = std::max(1, static_cast<int>(FreeImage_GetWidth(photo) / reduction));
+        const int h = std::max(1, static_cast<int>(FreeImage_GetHeight(photo) / reduction));
         const int W = static_cast<int>(w * factor), H = static_cast<int>(h * factor);
-        FIBITMAP* truth = FreeImage_Copy(photo, 0, 0, W, H);
-        FIBITMAP* small = FreeImage_Rescale(truth, w, h, FILTER_CATMULLROM);
+        FIBITMAP* truth =
+            picture.truth ? FreeImage_Clone(picture.truth) : FreeImage_Copy(photo, 0, 0, W, H);
+        FIBITMAP* small = picture.truth ? FreeImage_Clone(photo)
+                                        : FreeImage_Rescale(truth, w, h, FILTER_CATMULLROM);
         if (noise > 0) AddNoise(small, noise);
         if (kind > 0) {
           FIBITMAP* compressed = ThroughJpeg(small, static_cast<int>(kind));
@@ -339,7 +404,7 @@ int main(int argc, char** argv) {
         };
         const bool coloured = !grey(referenceCb) || !grey(referenceCr);
         const int shave = static_cast<int>(std::ceil(factor));
-        Row& row = rows[picture.drawing][kind][factor];
+        Row& row = rows[picture.group][kind][factor];
         char tag[64];
         std::snprintf(tag, sizeof tag, "_%s_x%g_",
                       kind ? std::to_string(int(kind)).c_str() : "clean", factor);
@@ -356,6 +421,7 @@ int main(int argc, char** argv) {
             s.chroma += chroma[m];
             ++s.colourCount;
           }
+          if (picture.truth) s.ghosts += Ghosts(truth, result, picture.paper);
           s.seconds += seconds;
           s.megapixels += W * static_cast<double>(H) / 1e6;
           ++s.count;
@@ -403,24 +469,27 @@ int main(int argc, char** argv) {
       }
     }
   }
-  for (const auto& [drawing, byKind] : rows) {
+  for (const auto& [group, byKind] : rows) {
+    const bool ghosts = group == "line art";
     for (const auto& [kind, byFactor] : byKind) {
-      std::printf("\n== %s, %s input%s\n", drawing ? "drawings" : "photographs",
-                  KindName(static_cast<int>(kind)).c_str(),
+      std::printf("\n== %s, %s input%s\n", group.c_str(), KindName(static_cast<int>(kind)).c_str(),
                   noise > 0 ? (", noise " + std::to_string(noise).substr(0, 4)).c_str() : "");
-      std::printf("%-6s %-12s %8s %8s %9s %9s %8s %9s %8s\n", "factor", "method", "PSNR dB", "SSIM",
-                  "MP/s", "vs L3", "gain dB", "CbCr dB", "gain dB");
+      std::printf("%-6s %-12s %8s %8s %9s %9s %8s %9s %8s%s\n", "factor", "method", "PSNR dB",
+                  "SSIM", "MP/s", "vs L3", "gain dB", "CbCr dB", "gain dB",
+                  ghosts ? "   ghosts  vs L3" : "");
       for (const auto& [factor, row] : byFactor) {
         const Score& lanczos = row.scores[kLanczos3];
         for (int m = 0; m < kMethods; ++m) {
           const Score& s = row.scores[m];
           if (!s.count) continue;
           const double speed = s.megapixels / s.seconds;
-          std::printf("%-6.2f %-12s %8.2f %8.4f %9.1f %8.2fx %+8.2f %9.2f %+8.2f\n", factor,
+          std::printf("%-6.2f %-12s %8.2f %8.4f %9.1f %8.2fx %+8.2f %9.2f %+8.2f", factor,
                       kNames[m], s.psnr / s.count, s.ssim / s.count, speed,
                       speed / (lanczos.megapixels / lanczos.seconds),
                       (s.psnr - lanczos.psnr) / s.count, s.chroma / std::max(1, s.colourCount),
                       (s.chroma - lanczos.chroma) / std::max(1, s.colourCount));
+          if (ghosts) std::printf(" %9.3f %6.2fx", s.ghosts / s.count, s.ghosts / lanczos.ghosts);
+          std::printf("\n");
         }
         std::printf("%-6.2f engine's least gain over Lanczos3: %+.2f dB (%s)\n", factor,
                     row.leastGain, row.leastName.c_str());
@@ -429,7 +498,10 @@ int main(int argc, char** argv) {
       }
     }
   }
-  for (const Picture& picture : pictures) FreeImage_Unload(picture.bitmap);
+  for (const Picture& picture : pictures) {
+    FreeImage_Unload(picture.bitmap);
+    if (picture.truth) FreeImage_Unload(picture.truth);
+  }
   FreeImage_DeInitialise();
   return 0;
 }
