@@ -295,9 +295,10 @@ def export(path, header, reference):
     s = run.state
     origin = (f"engine/training/train_staged.py, run {os.path.basename(path)[:-3]} at batch {s['step']}\n"
               f"// ({s['seconds'] / 3600:.2f} training hours{', converged' if s['converged'] else ''}),"
-              f" from {len(train_net.training_photographs())} photographs")
-    train_net.write_weights(run.net, header, origin)
-    train_net.write_reference(run.net, reference)
+              f" from {len(train_net.training_photographs(s['recipe']['extra']))} photographs")
+    net = run.net.plain() if s.get("rep") else run.net  # the branches folded into one convolution
+    train_net.write_weights(net, header, origin)
+    train_net.write_reference(net, reference)
     print(f"wrote {header} and {reference}: {s['shape']}, batch {s['step']}")
 
 
