@@ -173,6 +173,7 @@ void LearnedStep::Run(const Plane& in, int i0, int i1, float* out, std::ptrdiff_
       const float* mid = up + pw;
       const float* down = mid + pw;
       acc = KeepInRange(acc, up, mid, down);
+      if (OnPlateau(mid, pw)) acc = KeepOnPlateau(acc, mid[0]);
       top[2 * j] = acc[0];
       top[2 * j + 1] = acc[1];
       bottom[2 * j] = acc[2];

@@ -29,6 +29,33 @@ inline Quad KeepInRange(Quad doubled, const float* up, const float* mid, const f
   return min(max(doubled, lo - reach), hi + reach);
 }
 
+// Flat ground stays flat beside a thin line: where more than half of the 5 x 5
+// input pixels around one equal it to within kPlateauTolerance, an edge
+// beside it lies inside its neighbour, as in line art, text and screenshots
+// drawn with antialiasing, so its enlarged pixels keep its level. Interpolated
+// towards the line, or rippling off it, they would draw a faint copy of the
+// line beside it. A line's own pixels never hold more than two rows of such a
+// window, nor do a photograph's but where it is flat, and there the
+// enlargement is flat anyway.
+constexpr float kPlateauTolerance = 1.0f;
+constexpr int kPlateauShare = 13;  // of the 24 pixels around the centre
+inline bool OnPlateau(const float* centre, std::ptrdiff_t stride) {
+  const float own = centre[0];
+  int same = -1;  // the centre itself
+  for (int dy = -2; dy <= 2; ++dy) {
+    const float* row = centre + dy * stride;
+    for (int dx = -2; dx <= 2; ++dx)
+      same += row[dx] - own <= kPlateauTolerance && own - row[dx] <= kPlateauTolerance;
+  }
+  return same >= kPlateauShare;
+}
+inline Quad KeepOnPlateau(Quad enlarged, float own) {
+  const Quad lo = Quad{} + (own - kPlateauTolerance);
+  const Quad hi = Quad{} + (own + kPlateauTolerance);
+  enlarged = enlarged > lo ? enlarged : lo;
+  return enlarged < hi ? enlarged : hi;
+}
+
 // Working rows of one thread while it doubles a band; reused from band to band.
 struct StepScratch {
   std::vector<float> padded;

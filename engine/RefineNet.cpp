@@ -159,10 +159,11 @@ ENGINE_WIDE void LastLayer(const float* in, int rows, int cols, const float* wei
       const Quad kept =
           doubled +
           strength * (KeepInRange(doubled + correction, up + c, mid + c, down + c) - doubled);
-      top[2 * c] = kept[0];
-      top[2 * c + 1] = kept[1];
-      bottom[2 * c] = kept[2];
-      bottom[2 * c + 1] = kept[3];
+      const Quad held = OnPlateau(mid + c, lumaCols) ? KeepOnPlateau(kept, mid[c]) : kept;
+      top[2 * c] = held[0];
+      top[2 * c + 1] = held[1];
+      bottom[2 * c] = held[2];
+      bottom[2 * c + 1] = held[3];
     }
   }
 }

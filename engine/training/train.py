@@ -155,6 +155,32 @@ def neighbour_range(core):
     return lo, hi
 
 
+# As engine/LearnedStep.h: a pixel that more than half of the 5 x 5 pixels
+# around it equal to within the tolerance is flat ground, and its enlarged
+# pixels keep its level.
+PLATEAU_TOLERANCE = np.float32(1.0)
+PLATEAU_SHARE = 13
+
+
+def plateaus(y):
+    """Where y (any leading axes, edges repeated beyond it) is flat ground."""
+    pad = [(0, 0)] * (y.ndim - 2) + [(2, 2), (2, 2)]
+    p = np.pad(y, pad, mode="edge")
+    h, w = y.shape[-2:]
+    same = np.full(y.shape, -1, np.int32)
+    for dy in range(5):
+        for dx in range(5):
+            same += np.abs(p[..., dy:dy + h, dx:dx + w] - y) <= PLATEAU_TOLERANCE
+    return same >= PLATEAU_SHARE
+
+
+def hold_plateaus(y, out, scale):
+    """out, an enlargement of y by scale, with flat ground's pixels kept at its level."""
+    grow = lambda v: np.repeat(np.repeat(v, scale, -2), scale, -1)  # noqa: E731
+    own = grow(y)
+    return np.where(grow(plateaus(y)), np.clip(out, own - PLATEAU_TOLERANCE, own + PLATEAU_TOLERANCE), out)
+
+
 def double(y, filters, strength_edges, coherence_edges):
     """What the engine's doubling makes of y with one set of filters."""
     h, w = y.shape
@@ -163,7 +189,7 @@ def double(y, filters, strength_edges, coherence_edges):
     out = out.transpose(0, 2, 1, 3).reshape(2 * h, 2 * w).astype(np.float32)
     # Each output pixel stays near the range of the four input pixels around it.
     lo, hi = neighbour_range(np.pad(y, 1, mode="edge"))
-    return np.clip(out, lo, hi)
+    return hold_plateaus(y, np.clip(out, lo, hi), 2).astype(np.float32)
 
 
 # The upper five coefficients of an 8-point DCT: what JPEG quantises away first.

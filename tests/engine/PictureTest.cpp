@@ -145,6 +145,45 @@ TEST(EnginePicture, StrongEdgesGainNoHalo) {
   }
 }
 
+// Two thin dark lines on light ground, drawn as a drawing program draws them
+// (sixteen samples a pixel): enlarged four times, the ground 4 to 8 pixels
+// beside them (one to two source pixels, past those the lines cover in part)
+// keeps its grey, with no faint copy of either line.
+TEST(EnginePicture, ThinLinesCastNoGhosts) {
+  constexpr int w = 48, h = 40, kFactor = 4, kSuper = 4;
+  constexpr double kLight = 230, kDark = 30, kSlope = 0.25, kWidth = 1.2;
+  constexpr double kStarts[2] = {14.3, 30.6};  // where each line crosses y = 0
+  // Distance of a point (in source pixels) from the nearer line's edge.
+  const double across = 1.0 / std::sqrt(1.0 + kSlope * kSlope);
+  auto fromEdge = [&](double x, double y) {
+    double nearest = 1e9;
+    for (const double a : kStarts)
+      nearest = std::min(nearest, std::fabs(x - a - kSlope * y) * across);
+    return nearest - kWidth / 2;
+  };
+  const auto source = MakeSource(w, h, [&](int x, int y, std::uint8_t* p) {
+    int inside = 0;
+    for (int sy = 0; sy < kSuper; ++sy) {
+      for (int sx = 0; sx < kSuper; ++sx)
+        inside += fromEdge(x + (sx + 0.5) / kSuper - 0.5, y + (sy + 0.5) / kSuper - 0.5) < 0;
+    }
+    SetGrey(p, Grey(kLight + (kDark - kLight) * inside / (kSuper * kSuper)));
+  });
+  const int W = kFactor * w, H = kFactor * h;
+  const auto result = Enlarge(source, w, h, W, H);
+  int checked = 0, worst = 0;
+  for (int y = 8; y < H - 8; ++y) {
+    for (int x = 8; x < W - 8; ++x) {
+      const double d = kFactor * fromEdge((x + 0.5) / kFactor - 0.5, (y + 0.5) / kFactor - 0.5);
+      if (d < 4 || d > 8) continue;
+      ++checked;
+      worst = std::max(worst, std::abs(Pixel(result, W, x, y)[1] - static_cast<int>(kLight)));
+    }
+  }
+  ASSERT_GT(checked, 1000);
+  EXPECT_LE(worst, 3);
+}
+
 // Learned doublings from 110 % on, a 110 % target rounded down included; a
 // second one once the first leaves a factor of 1.6 or more to go.
 TEST(EnginePicture, FactorDecidesTheDoublings) {
