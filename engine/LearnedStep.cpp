@@ -65,6 +65,23 @@ FilterSet FirstFilters::Set() const {
   return FilterSet{&m_filters[0].position[0], table::kStrengthEdges[0], table::kCoherenceEdges[0]};
 }
 
+void FindPlateaus(const float* mid, std::ptrdiff_t stride, int n, std::uint8_t* flat) {
+  // Counted for the whole row one neighbour at a time: straight loops the
+  // compiler turns into vector compares.
+  for (int j = 0; j < n; ++j) flat[j] = 0;
+  for (int dy = -2; dy <= 2; ++dy) {
+    const float* row = mid + dy * stride;
+    for (int dx = -2; dx <= 2; ++dx) {
+      if (dy == 0 && dx == 0) continue;
+      for (int j = 0; j < n; ++j) {
+        const float d = row[j + dx] - mid[j];
+        flat[j] += d <= kPlateauTolerance && -d <= kPlateauTolerance;
+      }
+    }
+  }
+  for (int j = 0; j < n; ++j) flat[j] = flat[j] >= kPlateauShare;
+}
+
 FilterSet LaterFilters() {
   return FilterSet{&table::kFilters[table::kSets - 1][0][0][0], table::kStrengthEdges[1],
                    table::kCoherenceEdges[1]};
@@ -107,6 +124,7 @@ void LearnedStep::Run(const Plane& in, int i0, int i1, float* out, std::ptrdiff_
 
   scratch.smoothed.resize(3 * static_cast<std::size_t>(pw));
   scratch.buckets.resize(w);
+  scratch.flat.resize(w);
   scratch.tensor.resize(3 * static_cast<std::size_t>(w));
   const float* strengthEdges = m_set.strengthEdges;
   const float* coherenceEdges = m_set.coherenceEdges;
@@ -159,6 +177,8 @@ void LearnedStep::Run(const Plane& in, int i0, int i1, float* out, std::ptrdiff_
 
     float* top = out + 2 * (i - i0) * outStride;
     float* bottom = top + outStride;
+    FindPlateaus(scratch.padded.data() + static_cast<std::size_t>(r) * pw + kPad, pw, w,
+                 scratch.flat.data());
     for (int j = 0; j < w; ++j) {
       const Quad* f = filters + static_cast<std::size_t>(scratch.buckets[j]) * kTaps;
       Quad acc = {0.0f, 0.0f, 0.0f, 0.0f};
@@ -173,7 +193,7 @@ void LearnedStep::Run(const Plane& in, int i0, int i1, float* out, std::ptrdiff_
       const float* mid = up + pw;
       const float* down = mid + pw;
       acc = KeepInRange(acc, up, mid, down);
-      if (OnPlateau(mid, pw)) acc = KeepOnPlateau(acc, mid[0]);
+      if (scratch.flat[j]) acc = KeepOnPlateau(acc, mid[0]);
       top[2 * j] = acc[0];
       top[2 * j + 1] = acc[1];
       bottom[2 * j] = acc[2];

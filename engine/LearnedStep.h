@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <vector>
 
 #include "engine/Plane.h"
@@ -39,16 +40,9 @@ inline Quad KeepInRange(Quad doubled, const float* up, const float* mid, const f
 // enlargement is flat anyway.
 constexpr float kPlateauTolerance = 1.0f;
 constexpr int kPlateauShare = 13;  // of the 24 pixels around the centre
-inline bool OnPlateau(const float* centre, std::ptrdiff_t stride) {
-  const float own = centre[0];
-  int same = -1;  // the centre itself
-  for (int dy = -2; dy <= 2; ++dy) {
-    const float* row = centre + dy * stride;
-    for (int dx = -2; dx <= 2; ++dx)
-      same += row[dx] - own <= kPlateauTolerance && own - row[dx] <= kPlateauTolerance;
-  }
-  return same >= kPlateauShare;
-}
+// Marks which of the n pixels from mid[0] on are flat ground; the rows two
+// above and two below (at `stride`) and two pixels either side must be there.
+void FindPlateaus(const float* mid, std::ptrdiff_t stride, int n, std::uint8_t* flat);
 inline Quad KeepOnPlateau(Quad enlarged, float own) {
   const Quad lo = Quad{} + (own - kPlateauTolerance);
   const Quad hi = Quad{} + (own + kPlateauTolerance);
@@ -63,6 +57,7 @@ struct StepScratch {
   std::vector<float> smoothed;
   std::vector<float> tensor;
   std::vector<int> buckets;
+  std::vector<std::uint8_t> flat;  // FindPlateaus of the row being doubled
 };
 
 // One set of doubling filters and the class edges it was learned with.

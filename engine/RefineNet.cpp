@@ -131,7 +131,7 @@ ENGINE_WIDE void MiddleLayer(const float* in, int rows, int cols, const float* w
 // correction is taken.
 ENGINE_WIDE void LastLayer(const float* in, int rows, int cols, const float* weights,
                            float strength, const float* luma, std::ptrdiff_t lumaCols, float* out,
-                           std::ptrdiff_t outStride) {
+                           std::ptrdiff_t outStride, std::uint8_t* flat) {
   const std::size_t inCols = static_cast<std::size_t>(cols) + 2;
   for (int r = 0; r < rows; ++r) {
     float* top = out + 2 * r * outStride;
@@ -139,6 +139,7 @@ ENGINE_WIDE void LastLayer(const float* in, int rows, int cols, const float* wei
     const float* up = luma + (r - 1) * lumaCols;
     const float* mid = up + lumaCols;
     const float* down = mid + lumaCols;
+    FindPlateaus(mid, lumaCols, cols, flat);
     for (int c = 0; c < cols; ++c) {
       V16 sums[4] = {};
       for (int t = 0; t < kTaps; ++t) {
@@ -159,7 +160,7 @@ ENGINE_WIDE void LastLayer(const float* in, int rows, int cols, const float* wei
       const Quad kept =
           doubled +
           strength * (KeepInRange(doubled + correction, up + c, mid + c, down + c) - doubled);
-      const Quad held = OnPlateau(mid + c, lumaCols) ? KeepOnPlateau(kept, mid[c]) : kept;
+      const Quad held = flat[c] ? KeepOnPlateau(kept, mid[c]) : kept;
       top[2 * c] = held[0];
       top[2 * c + 1] = held[1];
       bottom[2 * c] = held[2];
@@ -199,6 +200,7 @@ void RefineNet::Run(const Plane& in, int i0, int i1, float* out, std::ptrdiff_t 
     std::fill(dst + kMargin + w, dst + lumaCols, src[w - 1]);
   }
 
+  scratch.flat.resize(w);
   // Each layer shrinks the band by its kernel's half on every side.
   int margin = kMargin - kFirstHalf;
   auto features = [&](int index, int m) {
@@ -217,7 +219,7 @@ void RefineNet::Run(const Plane& in, int i0, int i1, float* out, std::ptrdiff_t 
   }
   LastLayer(current, n, w, m_lastWeights.data(), m_strength,
             scratch.luma.data() + static_cast<std::size_t>(kMargin) * lumaCols + kMargin, lumaCols,
-            out, outStride);
+            out, outStride, scratch.flat.data());
 }
 
 }  // namespace ampliscale

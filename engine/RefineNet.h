@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <vector>
 
 #include "engine/Plane.h"
@@ -11,6 +12,7 @@ namespace ampliscale {
 struct NetScratch {
   std::vector<float> luma;  // the band's luma with the network's margin, edges repeated
   std::vector<float> features[2];
+  std::vector<std::uint8_t> flat;  // flat ground of the row being corrected
 };
 
 // A small convolutional network, learned by engine/training/train_net.py, that
