@@ -26,7 +26,8 @@
 //   --noise: Gaussian noise of deviation s levels (seeded) in each colour
 //            channel of the reduced picture, before any JPEG.
 //   --previous: an earlier libampliscale.so, measured beside this one.
-//   --save: writes every enlargement (engine, previous, Lanczos3) there as PNG.
+//   --save: writes every enlargement (engine, previous, Lanczos3) there as PNG,
+//           and the line art's truth.
 #include <FreeImage.h>
 #include <dlfcn.h>
 
@@ -431,6 +432,10 @@ int main(int argc, char** argv) {
           }
           return psnr;
         };
+        if (!saveDir.empty() && picture.truth) {
+          const std::string file = saveDir + "/" + picture.name + tag + "truth.png";
+          FreeImage_Save(FIF_PNG, truth, file.c_str(), 0);
+        }
         double psnr[kMethods] = {};
         for (int m = kEngine; m <= kPrevious; ++m) {
           if (m == kPrevious && !previous) continue;
