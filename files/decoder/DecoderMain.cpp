@@ -101,6 +101,7 @@ struct Watch {
   bool dataEnded = false;
   std::optional<decoder::TiffProfile> hiddenProfile;  // read here, not by FreeImage
   unsigned tiffOrientation = 1;
+  uint64_t tiffSamplesPerPixel = 0;  // 0: not a TIFF
 };
 Watch g_watch;
 
@@ -332,6 +333,7 @@ int main(int argc, char** argv) {
     const decoder::TiffFirstDirectory first = decoder::ReadFirstDirectory(ReadAt, fileBytes);
     g_watch.hiddenProfile = first.freedProfile;
     g_watch.tiffOrientation = first.orientation;
+    g_watch.tiffSamplesPerPixel = first.samplesPerPixel;
   }
   // Sizes before pixels: FreeImage allocates and clears the whole bitmap
   // before it reads a pixel. Where its decoder cannot tell the size without
@@ -366,6 +368,8 @@ int main(int argc, char** argv) {
   FIBITMAP* bitmap = FreeImage_LoadFromHandle(fif, &io, &g_watch, 0);
   if (!bitmap) Refuse(Status::ReadFailed);
   PutHiddenProfile(bitmap);
+  // One sample per pixel has no alpha, whatever table FreeImage made up for it.
+  if (g_watch.tiffSamplesPerPixel == 1) FreeImage_SetTransparencyTable(bitmap, nullptr, 0);
   // Formats whose size could not be told up front are judged once loaded.
   const decoder::PictureSize loaded = decoder::SizeOf(bitmap);
   RefuseUnfitSize(decoder::JudgeDeclaredSize(fif, loaded, fileBytes, options.memory, head, layout),
