@@ -7,7 +7,7 @@
 //   1  the reply: a description of the bitmap and its metadata (files/ImageWire.h)
 //   3  an empty memory file that receives the pixels
 // Arguments: --memory=<bytes the program can still use>, and for tests only
-// --test-fault=crash|hang.
+// --test-fault=crash|hang|sleep.
 #include <FreeImage.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -35,7 +35,9 @@ namespace {
 constexpr int kImageFd = 0;
 constexpr int kReplyFd = 1;
 constexpr int kPixelFd = 3;
-constexpr rlim_t kCpuSeconds = 60;
+// Past this much processor time a decoder is taken for one that never ends,
+// whatever the file and the picture.
+constexpr rlim_t kMostCpuSeconds = 600;
 // Room for the libraries and the decoders' own buffers beside the bitmap.
 constexpr uint64_t kAddressSlack = uint64_t{512} << 20;
 
@@ -81,14 +83,25 @@ void LimitAddressSpace(uint64_t room) {
   ::setrlimit(RLIMIT_AS, &address);
 }
 
-// No core files, a bound on processor time, on memory (the precise check of
-// the declared size comes later, for formats that can tell it up front), and
-// no new descriptors: the decoder needs none.
-void ApplyLimits(uint64_t memory) {
+// Processor time for a file of fileBytes and a bitmap of pixelBytes (0 while
+// unknown): two seconds, two more per megabyte of file (the slowest codings,
+// JPEG 2000 and camera raws, decode a megabyte in well under that) and one
+// per 64 MB of bitmap. A decoder past it ends by SIGXCPU, which the program
+// reports as taking too long.
+void LimitProcessorTime(uint64_t fileBytes, uint64_t pixelBytes) {
+  const uint64_t seconds = 2 + (fileBytes >> 19) + (pixelBytes >> 26);
+  const rlimit cpu{std::min<rlim_t>(seconds, kMostCpuSeconds), kMostCpuSeconds + 1};
+  ::setrlimit(RLIMIT_CPU, &cpu);
+}
+
+// No core files, a bound on processor time (raised once the declared size
+// is known), on memory (the precise check of the declared size comes later,
+// for formats that can tell it up front), and no new descriptors: the
+// decoder needs none.
+void ApplyLimits(uint64_t memory, uint64_t fileBytes) {
   const rlimit noCore{0, 0};
   ::setrlimit(RLIMIT_CORE, &noCore);
-  const rlimit cpu{kCpuSeconds, kCpuSeconds + 1};
-  ::setrlimit(RLIMIT_CPU, &cpu);
+  LimitProcessorTime(fileBytes, 0);
   LimitAddressSpace(memory / 2 + kAddressSlack);
   const rlimit files{kPixelFd + 1, kPixelFd + 1};
   ::setrlimit(RLIMIT_NOFILE, &files);
@@ -228,6 +241,9 @@ void TestFault(std::string_view fault) {
     volatile unsigned spin = 0;
     for (;;) spin = spin + 1u;
   }
+  if (fault == "sleep") {
+    for (;;) ::pause();
+  }
 }
 
 // Puts the pixels in the memory file at the same place within a page as they
@@ -311,7 +327,7 @@ int main(int argc, char** argv) {
   const Options options = ParseArguments(argc, argv);
   struct stat file {};
   if (::fstat(kImageFd, &file) != 0 || !S_ISREG(file.st_mode)) Refuse(Status::NotRecognised);
-  ApplyLimits(options.memory);
+  ApplyLimits(options.memory, uint64_t(file.st_size));
   FreeImage_Initialise(FALSE);
   FreeImage_SetOutputMessage(OnMessage);
   g_watch.stream = ::fdopen(kImageFd, "rb");
@@ -329,6 +345,7 @@ int main(int argc, char** argv) {
         const ssize_t got = ::pread(kImageFd, to, count, off_t(offset));
         return got > 0 ? size_t(got) : size_t{0};
       });
+  if (layout.broken) Refuse(Status::ReadFailed);
   if (fif == FIF_TIFF) {
     const decoder::TiffFirstDirectory first = decoder::ReadFirstDirectory(ReadAt, fileBytes);
     g_watch.hiddenProfile = first.freedProfile;
@@ -348,11 +365,13 @@ int main(int argc, char** argv) {
         decoder::JudgeDeclaredSize(fif, size, fileBytes, options.memory, head, layout);
     if (verdict == decoder::SizeVerdict::Fits) SendShape(shape);
     RefuseUnfitSize(verdict, size);
+    LimitProcessorTime(fileBytes, size.pixelBytes);
   } else if (layout.width > 0 && layout.height > 0) {
     const uint64_t pitch = (uint64_t{layout.width} * layout.bpp + 31) / 32 * 4;
     const decoder::PictureSize size{layout.width, layout.height, pitch * layout.height};
     RefuseUnfitSize(decoder::JudgeDeclaredSize(fif, size, fileBytes, options.memory, head, layout),
                     size);
+    LimitProcessorTime(fileBytes, size.pixelBytes);
   } else {
     // A size told only by decoding: the decoder may take no more than the
     // file's bytes can make, so that a small file cannot take much memory
