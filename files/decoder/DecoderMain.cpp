@@ -27,6 +27,7 @@
 #include "files/ImageWire.h"
 #include "files/Orientation.h"
 #include "files/decoder/BmpInfoHeader.h"
+#include "files/decoder/BmpRunLength.h"
 #include "files/decoder/DecodeRules.h"
 #include "files/decoder/TiffFirstDirectory.h"
 
@@ -114,7 +115,8 @@ struct Watch {
   bool dataEnded = false;
   std::optional<decoder::TiffProfile> hiddenProfile;  // read here, not by FreeImage
   unsigned tiffOrientation = 1;
-  uint64_t tiffSamplesPerPixel = 0;  // 0: not a TIFF
+  uint64_t tiffSamplesPerPixel = 0;       // 0: not a TIFF
+  std::optional<uint64_t> endOfBitmapAt;  // a byte read as 1, the end-of-bitmap escape
 };
 Watch g_watch;
 
@@ -123,11 +125,15 @@ void DLL_CALLCONV OnMessage(FREE_IMAGE_FORMAT, const char* message) {
 }
 
 unsigned DLL_CALLCONV ReadProc(void* buffer, unsigned size, unsigned count, fi_handle) {
-  const long offset = g_watch.hiddenProfile ? std::ftell(g_watch.stream) : 0;
+  const bool patched = g_watch.hiddenProfile || g_watch.endOfBitmapAt;
+  const long offset = patched ? std::ftell(g_watch.stream) : 0;
   const size_t got = std::fread(buffer, size, count, g_watch.stream);
   if (got < count) g_watch.shortRead = true;
   if (g_watch.hiddenProfile && offset >= 0)
     decoder::HideProfile(*g_watch.hiddenProfile, uint64_t(offset), buffer, got * size);
+  const std::optional<uint64_t> end = g_watch.endOfBitmapAt;
+  if (end && offset >= 0 && *end >= uint64_t(offset) && *end - uint64_t(offset) < got * size)
+    static_cast<uint8_t*>(buffer)[*end - uint64_t(offset)] = 1;
   return static_cast<unsigned>(got);
 }
 
@@ -235,6 +241,22 @@ void ShortenBmpInfoHeader(uint64_t fileBytes) {
   if (spliced) g_watch.stream = spliced;
 }
 
+// Reads the last row's end-of-line escape of an 8-bit run-length BMP as the
+// end of the bitmap, which it is. Offsets are the stream's, as FreeImage
+// sees it.
+void EndRunLengthAtLastRow() {
+  std::FILE* stream = g_watch.stream;
+  if (std::fseek(stream, 0, SEEK_END) != 0) return;
+  const long length = std::ftell(stream);
+  g_watch.endOfBitmapAt = decoder::LastRowEndOfLine(
+      [stream](uint64_t offset, void* to, size_t count) {
+        return offset <= LONG_MAX && std::fseek(stream, long(offset), SEEK_SET) == 0 &&
+               std::fread(to, 1, count, stream) == count;
+      },
+      length > 0 ? uint64_t(length) : 0);
+  std::fseek(stream, 0, SEEK_SET);
+}
+
 void TestFault(std::string_view fault) {
   if (fault == "crash") std::raise(SIGSEGV);
   if (fault == "hang") {
@@ -339,7 +361,10 @@ int main(int argc, char** argv) {
   g_format = fif;
   const std::string head = Head();
   const uint64_t fileBytes = uint64_t(file.st_size);
-  if (fif == FIF_BMP) ShortenBmpInfoHeader(fileBytes);
+  if (fif == FIF_BMP) {
+    ShortenBmpInfoHeader(fileBytes);
+    EndRunLengthAtLastRow();
+  }
   const decoder::Layout layout =
       decoder::ReadLayout(fif, fileBytes, [](uint64_t offset, void* to, size_t count) {
         const ssize_t got = ::pread(kImageFd, to, count, off_t(offset));
