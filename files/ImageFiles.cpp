@@ -1,5 +1,6 @@
 #include "files/ImageFiles.h"
 
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -7,8 +8,10 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <mutex>
 #include <random>
 #include <vector>
 
@@ -130,6 +133,22 @@ long DLL_CALLCONV TellProc(fi_handle handle) {
 
 FreeImageIO StreamIO() { return FreeImageIO{ReadProc, WriteProc, SeekProc, TellProc}; }
 
+// libtiff, under FreeImage's TIFF writer, prints a line on standard error
+// for each of some sixty EXIF tags it does not know, whenever a picture with
+// EXIF is written; FreeImage tells what matters by its result. Its handlers
+// are found among the loaded libraries, as the program has no libtiff of
+// its own to call.
+void QuietTiffLibrary() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    using Handler = void (*)(const char*, const char*, va_list);
+    using SetHandler = Handler (*)(Handler);
+    for (const char* name : {"TIFFSetErrorHandler", "TIFFSetWarningHandler"}) {
+      if (void* set = ::dlsym(RTLD_DEFAULT, name)) reinterpret_cast<SetHandler>(set)(nullptr);
+    }
+  });
+}
+
 // Encodes bitmap as fif to stream, or to memory when that is given, through
 // the stopping write procedure. A stop that ends the encoder early is caught
 // here, should the writer let it pass.
@@ -137,6 +156,7 @@ bool EncodeWithStop(FIBITMAP* bitmap, FREE_IMAGE_FORMAT fif, std::FILE* stream,
                     const StopRequested& stop, int flags, std::vector<uint8_t>* memory = nullptr) {
   StreamHandle handle{stream, &stop, fif, memory};
   FreeImageIO io = StreamIO();
+  if (fif == FIF_TIFF) QuietTiffLibrary();
   bool encoded = false;
 #if defined(__SANITIZE_ADDRESS__)
   // FreeImage's JPEG and TIFF writers lose their one-row buffer when a save

@@ -87,10 +87,11 @@ void LimitAddressSpace(uint64_t room) {
 // Processor time for a file of fileBytes and a bitmap of pixelBytes (0 while
 // unknown): two seconds, two more per megabyte of file (the slowest codings,
 // JPEG 2000 and camera raws, decode a megabyte in well under that) and one
-// per 64 MB of bitmap. A decoder past it ends by SIGXCPU, which the program
+// per 32 MB of bitmap (a small, highly compressed picture may still be large
+// and slow to decode). A decoder past it ends by SIGXCPU, which the program
 // reports as taking too long.
 void LimitProcessorTime(uint64_t fileBytes, uint64_t pixelBytes) {
-  const uint64_t seconds = 2 + (fileBytes >> 19) + (pixelBytes >> 26);
+  const uint64_t seconds = 2 + (fileBytes >> 19) + (pixelBytes >> 25);
   const rlimit cpu{std::min<rlim_t>(seconds, kMostCpuSeconds), kMostCpuSeconds + 1};
   ::setrlimit(RLIMIT_CPU, &cpu);
 }

@@ -314,4 +314,24 @@ TEST(CliLeftoversTest, ClosedOutputAndStaleTemporaries) {
   EXPECT_TRUE(testimages::Exists(live));
 }
 
+// A reduction of a picture with EXIF saved as TIFF: a quiet run prints
+// nothing, as libtiff's complaints about tags it does not know are no
+// failure of the run's.
+TEST(CliTiffTest, QuietReductionWithExifPrintsNothing) {
+  TempDir dir;
+  FIBITMAP* bitmap = testimages::MakePattern(40, 30, 24);
+  // Exif with one directory: Make = "Tests".
+  const unsigned char block[] = {'E', 'x', 'i', 'f',  0,    0, 'I', 'I', 42,  0,   8,   0,  0,
+                                 0,   1,   0,   0x0F, 0x01, 2, 0,   6,   0,   0,   0,   26, 0,
+                                 0,   0,   0,   0,    0,    0, 'T', 'e', 's', 't', 's', 0};
+  testimages::SetTag(bitmap, FIMD_EXIF_RAW, "ExifRaw", FIDT_BYTE, block, sizeof block);
+  ASSERT_TRUE(testimages::Write(bitmap, FIF_JPEG, dir.File("camera.jpg")));
+  FreeImage_Unload(bitmap);
+  const clirun::Run run =
+      clirun::RunCli({{"-q", "--percent=50", "--format=tif", dir.File("camera.jpg")}, {}});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(SizeOf(dir.File("camera_50percents.tif")), std::make_pair(20u, 15u));
+}
+
 }  // namespace
