@@ -213,8 +213,25 @@ std::optional<std::pair<char, uint64_t>> ProcessState(pid_t pid) {
   return std::make_pair(state, uint64_t(user + system));
 }
 
+// Whether the process waits in a read of its descriptor 0, the image file:
+// a slow network share, not a decoder that stopped working.
+bool ReadingTheImage(pid_t pid) {
+  char path[32];
+  std::snprintf(path, sizeof path, "/proc/%d/syscall", int(pid));
+  Fd calls(::open(path, O_RDONLY | O_CLOEXEC));
+  char text[256];
+  const ssize_t got = calls.Valid() ? ::read(calls.Get(), text, sizeof text - 1) : -1;
+  if (got <= 0) return false;
+  text[got] = '\0';
+  long call = -1;
+  unsigned long fd = 1;
+  if (std::sscanf(text, "%ld %lx", &call, &fd) != 2) return false;
+  return fd == 0 && (call == SYS_read || call == SYS_pread64 || call == SYS_readv ||
+                     call == SYS_preadv || call == SYS_preadv2);
+}
+
 // Tells a decoder that sleeps without end (asleep or stopped, no processor
-// time, no reply) from one that works or waits for the disk.
+// time, no reply) from one that works or waits for the disk or the file.
 class IdleWatch {
  public:
   explicit IdleWatch(pid_t pid) : m_pid(pid) {}
@@ -224,7 +241,7 @@ class IdleWatch {
     const auto state = ProcessState(m_pid);
     if (!state) return false;
     const bool asleep = state->first == 'S' || state->first == 'T' || state->first == 't';
-    if (!asleep || state->second != m_ticks) {
+    if (!asleep || state->second != m_ticks || ReadingTheImage(m_pid)) {
       m_ticks = state->second;
       Worked();
       return false;
