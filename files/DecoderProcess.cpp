@@ -197,9 +197,9 @@ enum class Ending { Finished, Stopped, TooSlow, Killed };
 std::optional<std::pair<char, uint64_t>> ProcessState(pid_t pid) {
   char path[32];
   std::snprintf(path, sizeof path, "/proc/%d/stat", int(pid));
-  Fd stat(::open(path, O_RDONLY | O_CLOEXEC));
+  Fd fields(::open(path, O_RDONLY | O_CLOEXEC));
   char text[1024];
-  const ssize_t got = stat.Valid() ? ::read(stat.Get(), text, sizeof text - 1) : -1;
+  const ssize_t got = fields.Valid() ? ::read(fields.Get(), text, sizeof text - 1) : -1;
   if (got <= 0) return std::nullopt;
   text[got] = '\0';
   // The name, in parentheses, may hold anything; the fields follow the last ')'.
@@ -263,7 +263,7 @@ class IdleWatch {
 Ending Collect(Child& child, int stopFd, std::string& reply, int& status, Room& room) {
   const auto deadline = std::chrono::steady_clock::now() + kTimeBound;
   bool finished = false;
-  Ending ending = Ending::TooSlow;
+  Ending ending = Ending::TooSlow;  // unless something else ends the wait
   bool replyOpen = true;
   bool shapeSeen = false;
   IdleWatch idle(child.pid);
@@ -284,7 +284,10 @@ Ending Collect(Child& child, int stopFd, std::string& reply, int& status, Room& 
                      {child.pidfd.Get(), POLLIN, 0},
                      {stopFd, POLLIN, 0}};
     const int ready = ::poll(fds, 3, static_cast<int>(std::min(left, kIdleCheck).count()));
-    if (ready < 0 && errno != EINTR) break;
+    if (ready < 0 && errno != EINTR) {
+      ending = Ending::Killed;
+      break;
+    }
     if (ready == 0 && idle.Idle()) break;
     if (ready <= 0) continue;
     if (fds[2].revents) {
