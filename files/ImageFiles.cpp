@@ -1,14 +1,13 @@
 #include "files/ImageFiles.h"
 
-#include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <tiffio.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
@@ -135,17 +134,12 @@ FreeImageIO StreamIO() { return FreeImageIO{ReadProc, WriteProc, SeekProc, TellP
 
 // libtiff, under FreeImage's TIFF writer, prints a line on standard error
 // for each of some sixty EXIF tags it does not know, whenever a picture with
-// EXIF is written; FreeImage tells what matters by its result. Its handlers
-// are found among the loaded libraries, as the program has no libtiff of
-// its own to call.
+// EXIF is written; FreeImage tells what matters by its result.
 void QuietTiffLibrary() {
   static std::once_flag once;
   std::call_once(once, [] {
-    using Handler = void (*)(const char*, const char*, va_list);
-    using SetHandler = Handler (*)(Handler);
-    for (const char* name : {"TIFFSetErrorHandler", "TIFFSetWarningHandler"}) {
-      if (void* set = ::dlsym(RTLD_DEFAULT, name)) reinterpret_cast<SetHandler>(set)(nullptr);
-    }
+    TIFFSetErrorHandler(nullptr);
+    TIFFSetWarningHandler(nullptr);
   });
 }
 

@@ -30,6 +30,7 @@
 #include "files/decoder/BmpRunLength.h"
 #include "files/decoder/DecodeRules.h"
 #include "files/decoder/TiffFirstDirectory.h"
+#include "files/decoder/TiffGreyAlpha.h"
 
 namespace {
 
@@ -187,6 +188,24 @@ void PutHiddenProfile(FIBITMAP* bitmap) {
   const WORD flags = FreeImage_GetICCProfile(bitmap)->flags;
   FreeImage_CreateICCProfile(bitmap, profile.data(), static_cast<long>(profile.size()));
   FreeImage_GetICCProfile(bitmap)->flags = flags;
+}
+
+// A grey picture with alpha, read whole in place of FreeImage's bitmap, with
+// the metadata, profile and resolution FreeImage read; FreeImage's bitmap
+// for any other.
+FIBITMAP* WithGreyAndAlpha(FIBITMAP* bitmap, uint64_t fileBytes) {
+  FIBITMAP* whole = decoder::ReadGreyAlphaTiff(ReadAt, fileBytes);
+  if (!whole) return bitmap;
+  FreeImage_CloneMetadata(whole, bitmap);
+  const FIICCPROFILE* profile = FreeImage_GetICCProfile(bitmap);
+  if (profile->data && profile->size > 0) {
+    FreeImage_CreateICCProfile(whole, profile->data, profile->size);
+    FreeImage_GetICCProfile(whole)->flags = profile->flags;
+  }
+  FreeImage_SetDotsPerMeterX(whole, FreeImage_GetDotsPerMeterX(bitmap));
+  FreeImage_SetDotsPerMeterY(whole, FreeImage_GetDotsPerMeterY(bitmap));
+  FreeImage_Unload(bitmap);
+  return whole;
 }
 
 // A BMP as FreeImage can read it: a rewritten start, then the image file from
@@ -415,6 +434,7 @@ int main(int argc, char** argv) {
   PutHiddenProfile(bitmap);
   // One sample per pixel has no alpha, whatever table FreeImage made up for it.
   if (g_watch.tiffSamplesPerPixel == 1) FreeImage_SetTransparencyTable(bitmap, nullptr, 0);
+  if (g_watch.tiffSamplesPerPixel == 2) bitmap = WithGreyAndAlpha(bitmap, fileBytes);
   // Formats whose size could not be told up front are judged once loaded.
   const decoder::PictureSize loaded = decoder::SizeOf(bitmap);
   RefuseUnfitSize(decoder::JudgeDeclaredSize(fif, loaded, fileBytes, options.memory, head, layout),

@@ -18,8 +18,8 @@ using testimages::TempDir;
 constexpr const char* kPython = "/usr/bin/python3";
 
 // A 40 x 30 picture in mode (L, LA, P, RGB, I;16 or 1): grey (x * 5 + y * 3)
-// with a black row at y = 10; colour adds (x * 6, y * 8); alpha is a function
-// of grey (FreeImage keeps one alpha per grey level); 16 bits scale by 251.
+// with a black row at y = 10; colour adds (x * 6, y * 8); alpha runs
+// (x * 11 + y * 7), across the grey levels; 16 bits scale by 251.
 // Written with the arguments to save in extra.
 std::string PillowScript(const std::string& mode, const std::string& extra,
                          const std::string& path) {
@@ -35,7 +35,7 @@ std::string PillowScript(const std::string& mode, const std::string& extra,
          "  for x in range(40):\n"
          "    v = g(x, y)\n"
          "    im.putpixel((x, y), {'I;16': v * 251, 'RGB': (v, x * 6, y * 8),\n"
-         "                         'LA': (v, 255 - v // 2)}[kind])\n"
+         "                         'LA': (v, (x * 11 + y * 7) % 256)}[kind])\n"
          "im = im.quantize(256) if m == 'P' else im.convert(m)\n"
          "im.save('" +
          path + "', " + extra + ")\n\"";
@@ -142,8 +142,7 @@ INSTANTIATE_TEST_SUITE_P(
         TiffCase{"MagickGrey", "magick", "-depth 8 -type Grayscale", "", true},
         TiffCase{"MagickGreyStripped", "magick", "-depth 8 -type Grayscale", "-strip", true},
         TiffCase{"MagickGreyAlpha", "magick",
-                 "-alpha on -channel A -fx '1-r/2' +channel -depth 8 -type GrayscaleAlpha", "",
-                 true},
+                 "-alpha on -channel A -fx 'i/w' +channel -depth 8 -type GrayscaleAlpha", "", true},
         TiffCase{"MagickPalette", "magick", "-depth 8 -type Palette", "-compress lzw", true},
         TiffCase{"MagickRgb", "magick", "-depth 8 -type TrueColor", "-compress zip", true},
         TiffCase{"MagickGrey16", "magick", "-depth 16 -type Grayscale", "", true},
