@@ -10,6 +10,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cstring>
+#include <optional>
 #include <set>
 #include <string_view>
 #include <utility>
@@ -118,21 +119,31 @@ std::string SourceOfResult(const std::string& name, const Options& options) {
   return name.substr(0, digits - 1);
 }
 
+// The folder's identity, however its path is written; nothing when it
+// cannot be looked at.
+std::optional<std::pair<dev_t, ino_t>> FolderId(const std::string& folder) {
+  struct stat info {};
+  if (::stat(folder.empty() ? "." : folder.c_str(), &info) != 0) return std::nullopt;
+  return std::make_pair(info.st_dev, info.st_ino);
+}
+
 // Leaves out the files that this run would name as the results of its other
 // sources, in the folder it would write them to: a run again after Ctrl+C
 // finds the results of the first.
 void LeaveOutResults(std::vector<Input>& inputs, const Options& options) {
-  std::set<std::pair<std::string, std::string>> sources;  // result folder, base name
+  // Result folder and base name of every source.
+  std::set<std::pair<std::pair<dev_t, ino_t>, std::string>> sources;
   for (const Input& input : inputs) {
     if (!input.failure.empty()) continue;
-    sources.emplace(
-        input.outputFolder.empty() ? files::FolderPart(input.source) : input.outputFolder,
-        files::BaseName(input.source));
+    const auto folder =
+        FolderId(input.outputFolder.empty() ? files::FolderPart(input.source) : input.outputFolder);
+    if (folder) sources.emplace(*folder, files::BaseName(input.source));
   }
   std::erase_if(inputs, [&](const Input& input) {
     const std::string source = SourceOfResult(files::BaseName(input.source), options);
-    return input.failure.empty() && !source.empty() &&
-           sources.count({files::FolderPart(input.source), source}) > 0;
+    if (!input.failure.empty() || source.empty()) return false;
+    const auto folder = FolderId(files::FolderPart(input.source));
+    return folder && sources.count({*folder, source}) > 0;
   });
 }
 
