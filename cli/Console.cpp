@@ -41,9 +41,35 @@ double CFileProgress::Report(int stage, int value) {
 CConsole::CConsole(int verbosity, bool progressLine)
     : m_verbosity(verbosity), m_progressLine(progressLine && verbosity > 0) {}
 
+std::string CConsole::Escaped(std::string_view text) {
+  std::string escaped;
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    const char* named = c == '\\'   ? "\\\\"
+                        : c == '\n' ? "\\n"
+                        : c == '\t' ? "\\t"
+                        : c == '\r' ? "\\r"
+                        : c == '\a' ? "\\a"
+                        : c == '\b' ? "\\b"
+                        : c == '\f' ? "\\f"
+                        : c == '\v' ? "\\v"
+                                    : nullptr;
+    if (named) {
+      escaped += named;
+    } else if (byte < 0x20 || byte == 0x7F) {
+      char octal[8];
+      std::snprintf(octal, sizeof octal, "\\%03o", byte);
+      escaped += octal;
+    } else {
+      escaped += c;
+    }
+  }
+  return escaped;
+}
+
 void CConsole::WriteLine(const std::string& text) {
   Erase();
-  std::fputs(text.c_str(), stderr);
+  std::fputs(Escaped(text).c_str(), stderr);
   std::fputc('\n', stderr);
   std::fflush(stderr);
 }
@@ -76,7 +102,7 @@ void CConsole::Start(int files, uint64_t totalWeight) {
 
 void CConsole::Begin(int slot, const std::string& name, uint64_t weight) {
   std::lock_guard lock(m_mutex);
-  m_running.push_back({slot, name, weight, 0.0});
+  m_running.push_back({slot, Escaped(name), weight, 0.0});
 }
 
 void CConsole::Progress(int slot, double share) {

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // Everything the tool says on stderr: failures, notes, and on a terminal one
@@ -52,6 +53,9 @@ class CConsole {
 
   // "1:05" or "1:02:03".
   static std::string Clock(std::chrono::seconds seconds);
+  // text with its control bytes and backslashes escaped as GNU ls -b does
+  // (\n, \033 ...), so that no name retitles the terminal or splits a line.
+  static std::string Escaped(std::string_view text);
 
  private:
   struct Running {

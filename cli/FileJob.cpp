@@ -105,6 +105,8 @@ std::string DecodeFailure(const files::DecodeOutcome& outcome, const std::string
       return "no permission to read it";
     case files::LoadFailure::Damaged:
       return "damaged or incomplete: it cannot be decoded";
+    case files::LoadFailure::TooSlow:
+      return "the decoder took too long on it";
     case files::LoadFailure::NoDecoder:
       return "the decoder could not be started";
     default: {

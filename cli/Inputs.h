@@ -22,7 +22,10 @@ struct Input {
 // names and files whose name no picture format claims. With an output
 // folder, a folder's subfolders are made again under it. A missing path, an
 // unreadable one, a folder without recursive and anything but a regular file
-// come back with their failure.
+// come back with their failure. A subfolder that is the output folder is
+// never searched, and
+// files named as this run would name the results of its other sources, in
+// the folder it writes those to, are left out.
 std::vector<Input> ListInputs(const Options& options);
 
 // Why a regular file cannot be read, in plain words; empty when it can.

@@ -40,4 +40,8 @@ class COutputs {
   std::set<std::string> m_temporaries;
 };
 
+// Removes from folder the temporary files that runs and saves of this
+// program left when they were killed: those whose process is gone.
+void RemoveStaleTemporaries(const std::string& folder);
+
 }  // namespace cli

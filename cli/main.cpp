@@ -10,16 +10,21 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
+#include <cstring>
 #include <chrono>
 #include <cstdio>
 #include <mutex>
 #include <new>
+#include <set>
 #include <thread>
 #include <vector>
 
+#include "cli/Console.h"
 #include "cli/FileJob.h"
 #include "cli/Inputs.h"
 #include "cli/Options.h"
+#include "cli/Outputs.h"
 #include "files/SaveNames.h"
 #include "resize/ResizeRules.h"
 
@@ -49,7 +54,11 @@ bool CatchStopSignals() {
   struct sigaction action {};
   action.sa_handler = OnSignal;
   sigemptyset(&action.sa_mask);
-  return ::sigaction(SIGINT, &action, nullptr) == 0 && ::sigaction(SIGTERM, &action, nullptr) == 0;
+  // A closed terminal or a dropped connection stops the run as Ctrl+C does;
+  // a reader that went away (| head) stops only what is printed.
+  return ::sigaction(SIGINT, &action, nullptr) == 0 &&
+         ::sigaction(SIGTERM, &action, nullptr) == 0 &&
+         ::sigaction(SIGHUP, &action, nullptr) == 0 && ::signal(SIGPIPE, SIG_IGN) != SIG_ERR;
 }
 
 int Cores() {
@@ -164,8 +173,8 @@ class CRun {
 };
 
 int UsageError(const std::string& text) {
-  std::fprintf(stderr, "%s: %s\nTry '%s --help' for more information.\n", kProgram, text.c_str(),
-               kProgram);
+  std::fprintf(stderr, "%s: %s\nTry '%s --help' for more information.\n", kProgram,
+               cli::CConsole::Escaped(text).c_str(), kProgram);
   return kExitUsage;
 }
 
@@ -187,8 +196,16 @@ int main(int argc, char** argv) {
       break;
   }
   if (!options.outputFolder.empty()) {
+    // A missing output folder is made, as rsync makes its target; its
+    // parent must exist. A dry run makes nothing.
     struct stat info {};
-    if (::stat(options.outputFolder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
+    if (::stat(options.outputFolder.c_str(), &info) != 0 && errno == ENOENT && !options.dryRun &&
+        ::mkdir(options.outputFolder.c_str(), 0777) != 0) {
+      return UsageError("cannot make the output folder '" + options.outputFolder +
+                        "': " + std::strerror(errno));
+    }
+    const bool found = ::stat(options.outputFolder.c_str(), &info) == 0;
+    if (found ? !S_ISDIR(info.st_mode) : !options.dryRun)
       return UsageError("the output folder '" + options.outputFolder + "' is not a folder");
   }
   if (!CatchStopSignals()) {
@@ -198,6 +215,13 @@ int main(int argc, char** argv) {
   FreeImage_Initialise(TRUE);
 
   const std::vector<cli::Input> inputs = cli::ListInputs(options);
+  std::set<std::string> folders;
+  for (const cli::Input& input : inputs) {
+    if (input.failure.empty())
+      folders.insert(input.outputFolder.empty() ? files::FolderPart(input.source)
+                                                : input.outputFolder);
+  }
+  for (const std::string& folder : folders) cli::RemoveStaleTemporaries(folder);
   const int slots =
       static_cast<int>(std::min<size_t>(options.jobs ? options.jobs : Cores(), inputs.size()));
   cli::CMemoryGate gate(MemoryBudget(), std::max(1, slots));
@@ -248,8 +272,9 @@ int main(int argc, char** argv) {
     for (size_t i = 0; i < inputs.size(); ++i) {
       const cli::FileOutcome& outcome = run.Outcomes()[i];
       if (outcome.end == cli::FileEnd::Written)
-        std::printf("%s -> %s (%s)\n", inputs[i].source.c_str(), outcome.output.c_str(),
-                    outcome.message.c_str());
+        std::printf("%s -> %s (%s)\n", cli::CConsole::Escaped(inputs[i].source).c_str(),
+                    cli::CConsole::Escaped(outcome.output).c_str(),
+                    cli::CConsole::Escaped(outcome.message).c_str());
     }
   }
   console.Detail(std::string(kProgram) + ": time over all jobs: decoding " +

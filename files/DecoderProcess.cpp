@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <cstdio>
 #include <cstring>
 #include <optional>
 #include <system_error>
@@ -29,8 +30,13 @@ namespace files {
 
 namespace {
 
-// A decoder still busy after this long is taken for one that never ends.
+// A decoder still there after this long is taken for one that never ends;
+// its processor time has a tighter bound of its own.
 constexpr std::chrono::seconds kTimeBound{120};
+// A decoder that has slept this long without a moment of processor time or
+// a byte of reply waits for nothing that will come.
+constexpr std::chrono::milliseconds kIdleBound{2000};
+constexpr std::chrono::milliseconds kIdleCheck{250};
 // A reply beyond this is no description of a bitmap (the pixels come apart).
 constexpr size_t kReplyBound = size_t{256} << 20;
 // Pixels of this size or more sit on pages of their own in every process.
@@ -184,17 +190,92 @@ class Room {
   FIBITMAP* m_bitmap = nullptr;
 };
 
-enum class Ending { Finished, Stopped, Killed };
+enum class Ending { Finished, Stopped, TooSlow, Killed };
+
+// The process's state letter and the processor time it has had, in clock
+// ticks, from /proc; nothing once it is gone.
+std::optional<std::pair<char, uint64_t>> ProcessState(pid_t pid) {
+  char path[32];
+  std::snprintf(path, sizeof path, "/proc/%d/stat", int(pid));
+  Fd fields(::open(path, O_RDONLY | O_CLOEXEC));
+  char text[1024];
+  const ssize_t got = fields.Valid() ? ::read(fields.Get(), text, sizeof text - 1) : -1;
+  if (got <= 0) return std::nullopt;
+  text[got] = '\0';
+  // The name, in parentheses, may hold anything; the fields follow the last ')'.
+  const char* after = std::strrchr(text, ')');
+  char state = 0;
+  unsigned long long user = 0, system = 0;
+  if (!after || std::sscanf(after + 1, " %c %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %llu %llu",
+                            &state, &user, &system) != 3) {
+    return std::nullopt;
+  }
+  return std::make_pair(state, uint64_t(user + system));
+}
+
+// Whether the process waits in a read of its descriptor 0, the image file:
+// a slow network share, not a decoder that stopped working.
+bool ReadingTheImage(pid_t pid) {
+  char path[32];
+  std::snprintf(path, sizeof path, "/proc/%d/syscall", int(pid));
+  Fd calls(::open(path, O_RDONLY | O_CLOEXEC));
+  char text[256];
+  const ssize_t got = calls.Valid() ? ::read(calls.Get(), text, sizeof text - 1) : -1;
+  if (got <= 0) return false;
+  text[got] = '\0';
+  long call = -1;
+  unsigned long fd = 1;
+  if (std::sscanf(text, "%ld %lx", &call, &fd) != 2) return false;
+  return fd == 0 && (call == SYS_read || call == SYS_pread64 || call == SYS_readv ||
+                     call == SYS_preadv || call == SYS_preadv2);
+}
+
+// Tells a decoder that sleeps without end (asleep or stopped, no processor
+// time, no reply) from one that works or waits for the disk or the file.
+class IdleWatch {
+ public:
+  explicit IdleWatch(pid_t pid) : m_pid(pid) {}
+  // Called whenever the reply grew, and on every check.
+  void Worked() { m_since = std::chrono::steady_clock::now(); }
+  bool Idle() {
+    const auto state = ProcessState(m_pid);
+    if (!state) return false;
+    const bool asleep = state->first == 'S' || state->first == 'T' || state->first == 't';
+    if (!asleep || state->second != m_ticks || ReadingTheImage(m_pid)) {
+      m_ticks = state->second;
+      Worked();
+      return false;
+    }
+    return std::chrono::steady_clock::now() - m_since >= kIdleBound;
+  }
+
+ private:
+  pid_t m_pid;
+  uint64_t m_ticks = UINT64_MAX;
+  std::chrono::steady_clock::time_point m_since = std::chrono::steady_clock::now();
+};
 
 // Waits for the child to end, collecting its reply. It is killed when the
-// caller stops wanting it (Stopped), or when it runs past its bound or its
-// reply outgrows any description (Killed). status is waitpid's.
+// caller stops wanting it (Stopped), when it runs past its bound or sleeps
+// without end (TooSlow), or when its reply outgrows any description
+// (Killed). It has ended once its process has, whoever else may hold the
+// reply's other end. status is waitpid's.
 Ending Collect(Child& child, int stopFd, std::string& reply, int& status, Room& room) {
   const auto deadline = std::chrono::steady_clock::now() + kTimeBound;
   bool finished = false;
-  bool stopped = false;
+  Ending ending = Ending::TooSlow;  // unless something else ends the wait
   bool replyOpen = true;
   bool shapeSeen = false;
+  IdleWatch idle(child.pid);
+  const auto readReply = [&] {
+    char buffer[65536];
+    const ssize_t got = ::read(child.reply.Get(), buffer, sizeof buffer);
+    if (got > 0) reply.append(buffer, static_cast<size_t>(got));
+    if (got == 0) replyOpen = false;
+    if (got < 0 && errno != EINTR && errno != EAGAIN) replyOpen = false;
+    if (got > 0) idle.Worked();
+    return got > 0;
+  };
   while (!finished) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
         deadline - std::chrono::steady_clock::now());
@@ -202,26 +283,34 @@ Ending Collect(Child& child, int stopFd, std::string& reply, int& status, Room& 
     pollfd fds[3] = {{replyOpen ? child.reply.Get() : -1, POLLIN, 0},
                      {child.pidfd.Get(), POLLIN, 0},
                      {stopFd, POLLIN, 0}};
-    const int ready = ::poll(fds, 3, static_cast<int>(std::min<int64_t>(left.count(), INT_MAX)));
-    if (ready < 0 && errno != EINTR) break;
-    if (ready <= 0) continue;
-    if (fds[2].revents) {
-      stopped = true;
+    const int ready = ::poll(fds, 3, static_cast<int>(std::min(left, kIdleCheck).count()));
+    if (ready < 0 && errno != EINTR) {
+      ending = Ending::Killed;
       break;
     }
-    if (fds[0].revents) {
-      char buffer[65536];
-      const ssize_t got = ::read(child.reply.Get(), buffer, sizeof buffer);
-      if (got > 0) reply.append(buffer, static_cast<size_t>(got));
-      if (got == 0) replyOpen = false;
-      if (got < 0 && errno != EINTR && errno != EAGAIN) replyOpen = false;
-      if (reply.size() > kReplyBound) break;
-      if (!shapeSeen && reply.size() >= wire::kShapeRecordBytes) {
-        shapeSeen = true;
-        wire::Reader in(reply);
-        std::optional<wire::Shape> shape;
-        if (wire::GetShape(in, shape) && shape) room.Make(*shape);
+    if (ready == 0 && idle.Idle()) break;
+    if (ready <= 0) continue;
+    if (fds[2].revents) {
+      ending = Ending::Stopped;
+      break;
+    }
+    // A process that has ended wrote all it will: what is in the pipe.
+    if (fds[1].revents && replyOpen) {
+      ::fcntl(child.reply.Get(), F_SETFL, O_NONBLOCK);
+      while (replyOpen && readReply() && reply.size() <= kReplyBound) {
       }
+      replyOpen = false;
+    }
+    if (fds[0].revents) readReply();
+    if (reply.size() > kReplyBound) {
+      ending = Ending::Killed;
+      break;
+    }
+    if (!shapeSeen && reply.size() >= wire::kShapeRecordBytes) {
+      shapeSeen = true;
+      wire::Reader in(reply);
+      std::optional<wire::Shape> shape;
+      if (wire::GetShape(in, shape) && shape) room.Make(*shape);
     }
     // Without a process descriptor, the end of the reply stands for the end
     // of the process.
@@ -229,7 +318,7 @@ Ending Collect(Child& child, int stopFd, std::string& reply, int& status, Room& 
   }
   if (!finished) ::kill(child.pid, SIGKILL);
   status = child.Reap();
-  return finished ? Ending::Finished : stopped ? Ending::Stopped : Ending::Killed;
+  return finished ? Ending::Finished : ending;
 }
 
 bool ReadAt(int fd, char* to, uint64_t size, uint64_t offset) {
@@ -294,10 +383,19 @@ DecodeOutcome Decode(const DecodeRequest& request) {
   int status = 0;
   Room room;
   const Ending ending = Collect(child, request.stopFd, reply, status, room);
-  if (ending != Ending::Finished) {
-    return Failed(kNotRecognised,
-                  ending == Ending::Stopped ? LoadFailure::Aborted : LoadFailure::Damaged);
+  switch (ending) {
+    case Ending::Finished:
+      break;
+    case Ending::Stopped:
+      return Failed(kNotRecognised, LoadFailure::Aborted);
+    case Ending::TooSlow:
+      return Failed(kNotRecognised, LoadFailure::TooSlow);
+    case Ending::Killed:
+      return Failed(kNotRecognised, LoadFailure::Damaged);
   }
+  // The decoder's processor time ran out.
+  if (WIFSIGNALED(status) && WTERMSIG(status) == SIGXCPU)
+    return Failed(kNotRecognised, LoadFailure::TooSlow);
   // A decoder that crashed or was killed by its limits recognised nothing,
   // whatever it said before: it failed on what it read.
   if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)

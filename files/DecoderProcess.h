@@ -29,6 +29,7 @@ enum class LoadFailure {
   NotAPicture,   // not a regular file, or contents of no type that can be read
   TooLarge,      // the picture cannot fit in the memory available
   Damaged,       // the decoder failed, or the file cannot hold what it declares
+  TooSlow,       // the decoder ran past its time bound, or stopped working
   Aborted,       // the caller stopped wanting it
   NoDecoder,     // the decoder process could not be started
 };
@@ -44,8 +45,8 @@ struct DecodeOutcome {
 
 // Reads the image at path, its type found from the file's contents. Only a
 // regular file is opened, and opening never blocks. A path that cannot be
-// opened, contents of no known type, and a decoder that crashes, is stopped or
-// runs past its time bound are not recognised; a known type that cannot be
+// opened, contents of no known type, and a decoder that crashes, is stopped,
+// stops working or runs past its time bound are not recognised; a known type that cannot be
 // decoded, or whose declared size cannot fit in memory, is a failed read.
 // failure tells which of these it was. The bitmap is the one FreeImage_Load
 // gives, metadata and ICC profile included.

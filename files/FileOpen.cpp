@@ -49,6 +49,8 @@ QString LoadStatusText(files::LoadFailure failure, bool incomplete, const QStrin
     case LoadFailure::Damaged:
       return QStringLiteral("Cannot open %1: the file is damaged; the decoder failed on it.")
           .arg(name);
+    case LoadFailure::TooSlow:
+      return QStringLiteral("Cannot open %1: the decoder took too long on it.").arg(name);
     case LoadFailure::Aborted:
       return QStringLiteral("Opening %1 was aborted.").arg(name);
     case LoadFailure::NoDecoder:

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <tiffio.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -9,6 +10,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <mutex>
 #include <random>
 #include <vector>
 
@@ -130,6 +132,17 @@ long DLL_CALLCONV TellProc(fi_handle handle) {
 
 FreeImageIO StreamIO() { return FreeImageIO{ReadProc, WriteProc, SeekProc, TellProc}; }
 
+// libtiff, under FreeImage's TIFF writer, prints a line on standard error
+// for each of some sixty EXIF tags it does not know, whenever a picture with
+// EXIF is written; FreeImage tells what matters by its result.
+void QuietTiffLibrary() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    TIFFSetErrorHandler(nullptr);
+    TIFFSetWarningHandler(nullptr);
+  });
+}
+
 // Encodes bitmap as fif to stream, or to memory when that is given, through
 // the stopping write procedure. A stop that ends the encoder early is caught
 // here, should the writer let it pass.
@@ -137,6 +150,7 @@ bool EncodeWithStop(FIBITMAP* bitmap, FREE_IMAGE_FORMAT fif, std::FILE* stream,
                     const StopRequested& stop, int flags, std::vector<uint8_t>* memory = nullptr) {
   StreamHandle handle{stream, &stop, fif, memory};
   FreeImageIO io = StreamIO();
+  if (fif == FIF_TIFF) QuietTiffLibrary();
   bool encoded = false;
 #if defined(__SANITIZE_ADDRESS__)
   // FreeImage's JPEG and TIFF writers lose their one-row buffer when a save

@@ -5,6 +5,9 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include <algorithm>
+#include <limits>
+
 #include "platform/CDialogBuilder.h"
 #include "platform/CMessageLoopHooks.h"
 #include "platform/CUpDown.h"
@@ -12,6 +15,24 @@
 #include "res/Resources.h"
 #include "resize/ResizeParams.h"
 #include "resize/ResizeRules.h"
+
+namespace {
+
+// The sides a request makes of the source, as the resize will make them:
+// the side shown beside a typed one is the result's.
+struct Sides {
+  int width, height;
+};
+Sides Target(int srcWidth, int srcHeight, const resize::TargetRequest& request) {
+  const resize::Size64 target =
+      resize::TargetFor(uint64_t(std::max(0, srcWidth)), uint64_t(std::max(0, srcHeight)), request);
+  const auto side = [](int64_t s) {
+    return int(std::clamp<int64_t>(s, 0, std::numeric_limits<int>::max()));
+  };
+  return {side(target.width), side(target.height)};
+}
+
+}  // namespace
 
 namespace {
 constexpr int kWidthBox = 1000;
@@ -111,7 +132,7 @@ void CResizeDlg::OnWidthChange() {
   m_typed = Typed::Width;
   ReadBox(kWidthBox, m_width, m_maxWidth);
   m_percent = resize::PercentForSide(m_width, m_srcWidth);
-  m_height = resize::SideForPercent(m_percent, m_srcHeight);
+  m_height = Target(m_srcWidth, m_srcHeight, {m_percent, m_width, 0}).height;
   WriteGuarded(kHeightBox, m_height, kPercentBox, m_percent);
   UpdateOk();
 }
@@ -121,7 +142,7 @@ void CResizeDlg::OnHeightChange() {
   m_typed = Typed::Height;
   ReadBox(kHeightBox, m_height, m_maxHeight);
   m_percent = resize::PercentForSide(m_height, m_srcHeight);
-  m_width = resize::SideForPercent(m_percent, m_srcWidth);
+  m_width = Target(m_srcWidth, m_srcHeight, {m_percent, 0, m_height}).width;
   WriteGuarded(kWidthBox, m_width, kPercentBox, m_percent);
   UpdateOk();
 }

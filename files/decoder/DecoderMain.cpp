@@ -7,7 +7,7 @@
 //   1  the reply: a description of the bitmap and its metadata (files/ImageWire.h)
 //   3  an empty memory file that receives the pixels
 // Arguments: --memory=<bytes the program can still use>, and for tests only
-// --test-fault=crash|hang.
+// --test-fault=crash|hang|sleep.
 #include <FreeImage.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -27,15 +27,19 @@
 #include "files/ImageWire.h"
 #include "files/Orientation.h"
 #include "files/decoder/BmpInfoHeader.h"
+#include "files/decoder/BmpRunLength.h"
 #include "files/decoder/DecodeRules.h"
 #include "files/decoder/TiffFirstDirectory.h"
+#include "files/decoder/TiffGreyAlpha.h"
 
 namespace {
 
 constexpr int kImageFd = 0;
 constexpr int kReplyFd = 1;
 constexpr int kPixelFd = 3;
-constexpr rlim_t kCpuSeconds = 60;
+// Past this much processor time a decoder is taken for one that never ends,
+// whatever the file and the picture.
+constexpr rlim_t kMostCpuSeconds = 600;
 // Room for the libraries and the decoders' own buffers beside the bitmap.
 constexpr uint64_t kAddressSlack = uint64_t{512} << 20;
 
@@ -81,14 +85,26 @@ void LimitAddressSpace(uint64_t room) {
   ::setrlimit(RLIMIT_AS, &address);
 }
 
-// No core files, a bound on processor time, on memory (the precise check of
-// the declared size comes later, for formats that can tell it up front), and
-// no new descriptors: the decoder needs none.
-void ApplyLimits(uint64_t memory) {
+// Processor time for a file of fileBytes and a bitmap of pixelBytes (0 while
+// unknown): two seconds, two more per megabyte of file (the slowest codings,
+// JPEG 2000 and camera raws, decode a megabyte in well under that) and one
+// per 32 MB of bitmap (a small, highly compressed picture may still be large
+// and slow to decode). A decoder past it ends by SIGXCPU, which the program
+// reports as taking too long.
+void LimitProcessorTime(uint64_t fileBytes, uint64_t pixelBytes) {
+  const uint64_t seconds = 2 + (fileBytes >> 19) + (pixelBytes >> 25);
+  const rlimit cpu{std::min<rlim_t>(seconds, kMostCpuSeconds), kMostCpuSeconds + 1};
+  ::setrlimit(RLIMIT_CPU, &cpu);
+}
+
+// No core files, a bound on processor time (raised once the declared size
+// is known), on memory (the precise check of the declared size comes later,
+// for formats that can tell it up front), and no new descriptors: the
+// decoder needs none.
+void ApplyLimits(uint64_t memory, uint64_t fileBytes) {
   const rlimit noCore{0, 0};
   ::setrlimit(RLIMIT_CORE, &noCore);
-  const rlimit cpu{kCpuSeconds, kCpuSeconds + 1};
-  ::setrlimit(RLIMIT_CPU, &cpu);
+  LimitProcessorTime(fileBytes, 0);
   LimitAddressSpace(memory / 2 + kAddressSlack);
   const rlimit files{kPixelFd + 1, kPixelFd + 1};
   ::setrlimit(RLIMIT_NOFILE, &files);
@@ -101,6 +117,8 @@ struct Watch {
   bool dataEnded = false;
   std::optional<decoder::TiffProfile> hiddenProfile;  // read here, not by FreeImage
   unsigned tiffOrientation = 1;
+  uint64_t tiffSamplesPerPixel = 0;       // 0: not a TIFF
+  std::optional<uint64_t> endOfBitmapAt;  // a byte read as 1, the end-of-bitmap escape
 };
 Watch g_watch;
 
@@ -109,11 +127,15 @@ void DLL_CALLCONV OnMessage(FREE_IMAGE_FORMAT, const char* message) {
 }
 
 unsigned DLL_CALLCONV ReadProc(void* buffer, unsigned size, unsigned count, fi_handle) {
-  const long offset = g_watch.hiddenProfile ? std::ftell(g_watch.stream) : 0;
+  const bool patched = g_watch.hiddenProfile || g_watch.endOfBitmapAt;
+  const long offset = patched ? std::ftell(g_watch.stream) : 0;
   const size_t got = std::fread(buffer, size, count, g_watch.stream);
   if (got < count) g_watch.shortRead = true;
   if (g_watch.hiddenProfile && offset >= 0)
     decoder::HideProfile(*g_watch.hiddenProfile, uint64_t(offset), buffer, got * size);
+  const std::optional<uint64_t> end = g_watch.endOfBitmapAt;
+  if (end && offset >= 0 && *end >= uint64_t(offset) && *end - uint64_t(offset) < got * size)
+    static_cast<uint8_t*>(buffer)[*end - uint64_t(offset)] = 1;
   return static_cast<unsigned>(got);
 }
 
@@ -166,6 +188,24 @@ void PutHiddenProfile(FIBITMAP* bitmap) {
   const WORD flags = FreeImage_GetICCProfile(bitmap)->flags;
   FreeImage_CreateICCProfile(bitmap, profile.data(), static_cast<long>(profile.size()));
   FreeImage_GetICCProfile(bitmap)->flags = flags;
+}
+
+// A grey picture with alpha, read whole in place of FreeImage's bitmap, with
+// the metadata, profile and resolution FreeImage read; FreeImage's bitmap
+// for any other.
+FIBITMAP* WithGreyAndAlpha(FIBITMAP* bitmap, uint64_t fileBytes) {
+  FIBITMAP* whole = decoder::ReadGreyAlphaTiff(ReadAt, fileBytes);
+  if (!whole) return bitmap;
+  FreeImage_CloneMetadata(whole, bitmap);
+  const FIICCPROFILE* profile = FreeImage_GetICCProfile(bitmap);
+  if (profile->data && profile->size > 0) {
+    FreeImage_CreateICCProfile(whole, profile->data, profile->size);
+    FreeImage_GetICCProfile(whole)->flags = profile->flags;
+  }
+  FreeImage_SetDotsPerMeterX(whole, FreeImage_GetDotsPerMeterX(bitmap));
+  FreeImage_SetDotsPerMeterY(whole, FreeImage_GetDotsPerMeterY(bitmap));
+  FreeImage_Unload(bitmap);
+  return whole;
 }
 
 // A BMP as FreeImage can read it: a rewritten start, then the image file from
@@ -221,11 +261,30 @@ void ShortenBmpInfoHeader(uint64_t fileBytes) {
   if (spliced) g_watch.stream = spliced;
 }
 
+// Reads the last row's end-of-line escape of an 8-bit run-length BMP as the
+// end of the bitmap, which it is. Offsets are the stream's, as FreeImage
+// sees it.
+void EndRunLengthAtLastRow() {
+  std::FILE* stream = g_watch.stream;
+  if (std::fseek(stream, 0, SEEK_END) != 0) return;
+  const long length = std::ftell(stream);
+  g_watch.endOfBitmapAt = decoder::LastRowEndOfLine(
+      [stream](uint64_t offset, void* to, size_t count) {
+        return offset <= LONG_MAX && std::fseek(stream, long(offset), SEEK_SET) == 0 &&
+               std::fread(to, 1, count, stream) == count;
+      },
+      length > 0 ? uint64_t(length) : 0);
+  std::fseek(stream, 0, SEEK_SET);
+}
+
 void TestFault(std::string_view fault) {
   if (fault == "crash") std::raise(SIGSEGV);
   if (fault == "hang") {
     volatile unsigned spin = 0;
     for (;;) spin = spin + 1u;
+  }
+  if (fault == "sleep") {
+    for (;;) ::pause();
   }
 }
 
@@ -310,7 +369,7 @@ int main(int argc, char** argv) {
   const Options options = ParseArguments(argc, argv);
   struct stat file {};
   if (::fstat(kImageFd, &file) != 0 || !S_ISREG(file.st_mode)) Refuse(Status::NotRecognised);
-  ApplyLimits(options.memory);
+  ApplyLimits(options.memory, uint64_t(file.st_size));
   FreeImage_Initialise(FALSE);
   FreeImage_SetOutputMessage(OnMessage);
   g_watch.stream = ::fdopen(kImageFd, "rb");
@@ -322,16 +381,21 @@ int main(int argc, char** argv) {
   g_format = fif;
   const std::string head = Head();
   const uint64_t fileBytes = uint64_t(file.st_size);
-  if (fif == FIF_BMP) ShortenBmpInfoHeader(fileBytes);
+  if (fif == FIF_BMP) {
+    ShortenBmpInfoHeader(fileBytes);
+    EndRunLengthAtLastRow();
+  }
   const decoder::Layout layout =
       decoder::ReadLayout(fif, fileBytes, [](uint64_t offset, void* to, size_t count) {
         const ssize_t got = ::pread(kImageFd, to, count, off_t(offset));
         return got > 0 ? size_t(got) : size_t{0};
       });
+  if (layout.broken) Refuse(Status::ReadFailed);
   if (fif == FIF_TIFF) {
     const decoder::TiffFirstDirectory first = decoder::ReadFirstDirectory(ReadAt, fileBytes);
     g_watch.hiddenProfile = first.freedProfile;
     g_watch.tiffOrientation = first.orientation;
+    g_watch.tiffSamplesPerPixel = first.samplesPerPixel;
   }
   // Sizes before pixels: FreeImage allocates and clears the whole bitmap
   // before it reads a pixel. Where its decoder cannot tell the size without
@@ -346,11 +410,13 @@ int main(int argc, char** argv) {
         decoder::JudgeDeclaredSize(fif, size, fileBytes, options.memory, head, layout);
     if (verdict == decoder::SizeVerdict::Fits) SendShape(shape);
     RefuseUnfitSize(verdict, size);
+    LimitProcessorTime(fileBytes, size.pixelBytes);
   } else if (layout.width > 0 && layout.height > 0) {
     const uint64_t pitch = (uint64_t{layout.width} * layout.bpp + 31) / 32 * 4;
     const decoder::PictureSize size{layout.width, layout.height, pitch * layout.height};
     RefuseUnfitSize(decoder::JudgeDeclaredSize(fif, size, fileBytes, options.memory, head, layout),
                     size);
+    LimitProcessorTime(fileBytes, size.pixelBytes);
   } else {
     // A size told only by decoding: the decoder may take no more than the
     // file's bytes can make, so that a small file cannot take much memory
@@ -366,6 +432,9 @@ int main(int argc, char** argv) {
   FIBITMAP* bitmap = FreeImage_LoadFromHandle(fif, &io, &g_watch, 0);
   if (!bitmap) Refuse(Status::ReadFailed);
   PutHiddenProfile(bitmap);
+  // One sample per pixel has no alpha, whatever table FreeImage made up for it.
+  if (g_watch.tiffSamplesPerPixel == 1) FreeImage_SetTransparencyTable(bitmap, nullptr, 0);
+  if (g_watch.tiffSamplesPerPixel == 2) bitmap = WithGreyAndAlpha(bitmap, fileBytes);
   // Formats whose size could not be told up front are judged once loaded.
   const decoder::PictureSize loaded = decoder::SizeOf(bitmap);
   RefuseUnfitSize(decoder::JudgeDeclaredSize(fif, loaded, fileBytes, options.memory, head, layout),

@@ -156,11 +156,45 @@ Layout Dds(const File& file) {
   return layout;
 }
 
-// Icons: a directory of entries, each with its place and length; the first
-// is the one shown.
+// Icons: a directory of entries, each with its size, place and length; the
+// first is the one shown. Its picture, a BMP without file header or a PNG,
+// must have the size the directory gives (0 there: 256, or more for a PNG);
+// a BMP's height counts its mask's rows too.
 Layout Ico(const File& file) {
   Layout layout;
-  if (file.Field(4, 2) > 0) layout.neededBytes = file.Field(18, 4) + file.Field(14, 4);
+  if (file.Field(4, 2) == 0) return layout;
+  const uint64_t at = file.Field(18, 4);
+  layout.neededBytes = at + file.Field(14, 4);
+  const uint64_t listedWidth = file.Field(6, 1), listedHeight = file.Field(7, 1);
+  const auto fits = [](uint64_t listed, uint64_t actual, bool png) {
+    return listed == 0 ? actual == 256 || (png && actual > 256) : actual == listed;
+  };
+  if (file.Field(at, 4, true) == 0x89504E47) {
+    layout.broken = !fits(listedWidth, file.Field(at + 16, 4, true), true) ||
+                    !fits(listedHeight, file.Field(at + 20, 4, true), true);
+  } else {
+    const uint64_t height = file.Field(at + 8, 4);
+    layout.broken = !fits(listedWidth, file.Field(at + 4, 4), false) ||
+                    !((height % 2 == 0 && fits(listedHeight, height / 2, false)) ||
+                      fits(listedHeight, height, false));
+  }
+  return layout;
+}
+
+// PNG: chunks that each say their length, none beyond 2^31 - 1 nor beyond
+// the file's end, but for the image data of a file cut short.
+Layout Png(const File& file) {
+  Layout layout;
+  for (uint64_t at = 8; at + 8 <= file.Size() && !file.Has(at + 4, "IEND");) {
+    const uint64_t length = file.Field(at, 4, true);
+    const uint64_t end = at + 12 + length;
+    if (length > 0x7FFFFFFF || (end > file.Size() && !file.Has(at + 4, "IDAT"))) {
+      layout.broken = true;
+      break;
+    }
+    layout.neededBytes = end;
+    at = end;
+  }
   return layout;
 }
 
@@ -243,24 +277,30 @@ Layout Jpeg2000(const File& file, bool boxed) {
   return layout;
 }
 
-// OpenEXR, one part: a header of named attributes, a table of chunk
-// places, and chunks that each say their length.
+// OpenEXR: a header of named attributes (the first part's, in a file of
+// several), and in a file of one part of flat pixels, a table of chunk
+// places and chunks that each say their length.
 Layout Exr(const File& file) {
   Layout layout;
   const uint64_t version = file.Field(4, 4);
-  if (version & 0x1800) return layout;  // deep data or several parts
   const bool tiled = version & 0x200;
   int64_t box[4] = {0, 0, -1, -1};
   uint64_t compression = 0, tileWidth = 0, tileHeight = 0, tileMode = 0;
   uint64_t at = 8;
-  for (;;) {
+  // The header ends with an empty name; no picture comes of one cut short.
+  bool ended = false;
+  while (at < file.Size()) {
+    if (file.Field(at, 1) == 0) {
+      ended = true;
+      ++at;
+      break;
+    }
     std::string name, type;
     for (std::string* text : {&name, &type}) {
       for (uint64_t c; at < file.Size() && (c = file.Field(at++, 1)) != 0 && text->size() < 256;)
         text->push_back(char(c));
-      if (name.empty()) break;
     }
-    if (name.empty() || at + 4 > file.Size()) break;
+    if (at + 4 > file.Size()) break;
     const uint64_t size = file.Field(at, 4);
     at += 4;
     if (name == "dataWindow" && size == 16)
@@ -273,7 +313,9 @@ Layout Exr(const File& file) {
     }
     at += size;
   }
-  if (at > file.Size() || box[2] < box[0] || box[3] < box[1]) return layout;
+  layout.broken = !ended;
+  const bool onePart = !(version & 0x1800);  // neither deep data nor several parts
+  if (!ended || !onePart || box[2] < box[0] || box[3] < box[1]) return layout;
   const uint64_t width = uint64_t(box[2] - box[0]) + 1, height = uint64_t(box[3] - box[1]) + 1;
   layout.width = uint32_t(std::min<uint64_t>(width, UINT32_MAX));
   layout.height = uint32_t(std::min<uint64_t>(height, UINT32_MAX));
@@ -371,6 +413,8 @@ Layout ReadLayout(FREE_IMAGE_FORMAT fif, uint64_t fileBytes, const ReadAt& read)
       return Dds(file);
     case FIF_ICO:
       return Ico(file);
+    case FIF_PNG:
+      return Png(file);
     case FIF_IFF:
       return Iff(file);
     case FIF_GIF:

@@ -26,6 +26,10 @@ struct Layout {
   // The most bitmap bytes one byte of this file can decode to, where the
   // header names the coding (a TIFF's compression); 0: the format's figure.
   uint64_t expansion = 0;
+  // The layout contradicts itself or the file: no decoder can make a
+  // picture of it (a header cut short, a chunk longer than the rest of the
+  // file, sizes that disagree).
+  bool broken = false;
 };
 
 Layout ReadLayout(FREE_IMAGE_FORMAT fif, uint64_t fileBytes, const ReadAt& read);

@@ -13,7 +13,9 @@ constexpr uint16_t kTagIccProfile = 34675;
 constexpr uint16_t kTagExifDirectory = 34665;
 constexpr uint16_t kTagOrientation = 274;
 constexpr uint16_t kTagPhotometric = 262;
+constexpr uint16_t kTagSamplesPerPixel = 277;
 constexpr uint16_t kTypeShort = 3;
+constexpr uint16_t kTypeLong = 4;
 constexpr uint16_t kTypeUndefined = 7;
 constexpr uint16_t kTypeByte = 1;
 // More entries than any real first directory has.
@@ -64,6 +66,10 @@ TiffFirstDirectory ReadFirstDirectory(const FileReader& read, uint64_t fileBytes
     }
     if (tag == kTagPhotometric && type == kTypeShort)
       photometric = files::ReadUnsigned(entry + 4 + valueBytes, 2, big);
+    // libtiff takes this one as SHORT or LONG.
+    if (tag == kTagSamplesPerPixel && (type == kTypeShort || type == kTypeLong))
+      found.samplesPerPixel =
+          files::ReadUnsigned(entry + 4 + valueBytes, type == kTypeShort ? 2 : 4, big);
     if (tag != kTagIccProfile || (type != kTypeUndefined && type != kTypeByte)) continue;
     const uint64_t count = files::ReadUnsigned(entry + 4, valueBytes, big);
     const uint64_t valueAt = at + 4 + static_cast<uint64_t>(valueBytes);

@@ -16,6 +16,10 @@
 // reads it itself.
 //
 // The orientation: FreeImage's reader neither applies nor reports it.
+//
+// The samples per pixel: FreeImage's reader takes a grey or palette picture
+// without the tag for one with an alpha sample, and makes an alpha table of
+// neighbouring pixels' values. The tag's default is one sample: no alpha.
 namespace decoder {
 
 // Puts count bytes of the file from offset on at to; false when they cannot be had.
@@ -34,6 +38,8 @@ struct TiffFirstDirectory {
   // 1 to 8; 1 when absent, out of range, or already applied by the reader
   // (libtiff's colour conversion path, for YCbCr and Lab pictures).
   unsigned orientation = 1;
+  // The SamplesPerPixel tag; 1, the default, when absent.
+  uint64_t samplesPerPixel = 1;
 };
 
 // Nothing found for what is not a TIFF.

@@ -152,7 +152,8 @@ TEST(CliUsageTest, MistakesEndWithStatusTwoAndWriteNothing) {
       {{"--percent=150", "--width=10", dir.File("a.png")},
        "--percent cannot be given with --width or --height"},
       {{"--bogus", dir.File("a.png")}, "unknown option '--bogus'"},
-      {{"-o", dir.File("nowhere"), dir.File("a.png")}, "the output folder"},
+      {{"-o", dir.File("a.png"), dir.File("a.png")}, "the output folder"},
+      {{"-o", dir.File("no/where"), dir.File("a.png")}, "cannot make the output folder"},
       {{"--percent=300"}, "no file or folder given"},
   };
   for (const auto& c : cases) {
@@ -204,10 +205,10 @@ TEST(CliSidesTest, ExactWidthHeightAndBox) {
   }
 }
 
-// Ctrl+C or SIGTERM in the middle of a large enlargement: the file written
-// before stays, the enlargement leaves nothing, not even a temporary file.
+// Ctrl+C, SIGTERM or a closed terminal (SIGHUP) in the middle of a large enlargement: the file
+// written before stays, the enlargement leaves nothing, not even a temporary file.
 TEST(CliInterruptTest, StopsLeavingNoPartialFile) {
-  for (const int signal : {SIGINT, SIGTERM}) {
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
     TempDir dir;
     WritePicture(dir.File("a-small.png"), FIF_PNG, 64, 48);
     WritePicture(dir.File("b-large.png"), FIF_PNG, 1600, 1200);
@@ -250,6 +251,87 @@ TEST(CliOverwriteTest, ExistingFileSkippedUnlessAsked) {
   EXPECT_EQ(replaced.status, 0);
   EXPECT_TRUE(replaced.err.empty()) << replaced.err;
   EXPECT_EQ(SizeOf(dir.File("p_200percents.png")), std::make_pair(20u, 16u));
+}
+
+// Run again, as after Ctrl+C, into the folder itself and into an output
+// folder inside it that does not exist yet: the second run takes neither
+// the first one's results nor the output folder for sources.
+TEST(CliRerunTest, ResultsAreNeverSources) {
+  const struct {
+    const char* output;               // -o, relative to the folder; empty: none
+    const char* result;               // the one result, relative to the folder
+    std::vector<const char*> absent;  // what no run may make
+  } cases[] = {
+      {"", "a_200percents.png", {"a_200percents_200percents.png"}},
+      {"out",
+       "out/a_200percents.png",
+       {"out/out", "out/a_200percents_200percents.png", "a_200percents.png"}},
+  };
+  for (const auto& c : cases) {
+    TempDir dir;
+    WritePicture(dir.File("a.png"), FIF_PNG, 12, 10);
+    std::vector<std::string> args{"-r", dir.Path()};
+    if (*c.output) args.insert(args.begin(), {"-o", dir.File(c.output)});
+    const clirun::Run first = clirun::RunCli({args, {}});
+    EXPECT_EQ(first.status, 0) << first.err;
+    EXPECT_NE(first.err.find("1 written, 0 skipped, 0 failed"), std::string::npos) << first.err;
+    const clirun::Run second = clirun::RunCli({args, {}});
+    EXPECT_EQ(second.status, 0) << second.err;
+    EXPECT_NE(second.err.find("0 written, 1 skipped, 0 failed"), std::string::npos) << second.err;
+    EXPECT_EQ(SizeOf(dir.File(c.result)), std::make_pair(24u, 20u)) << c.result;
+    for (const char* made : c.absent) EXPECT_FALSE(testimages::Exists(dir.File(made))) << made;
+  }
+}
+
+// Names with control bytes reach the terminal escaped, one line each.
+TEST(CliNamesTest, ControlBytesAreEscaped) {
+  TempDir dir;
+  const std::string name = "t\033]0;owned\a\nx.png";
+  testimages::WriteAll(dir.File(name), "not a picture");
+  const clirun::Run run = clirun::RunCli({{"-q", dir.File(name)}, {}});
+  EXPECT_EQ(run.status, 1);
+  ASSERT_EQ(run.ErrLines().size(), 1u) << run.err;
+  EXPECT_EQ(run.err, "magnova-resize: " + dir.Path() +
+                         "/t\\033]0;owned\\a\\nx.png: not a picture it can read\n");
+}
+
+// A reader that goes away (| head) stops what is printed, not the work; the
+// temporary files of a run that was killed are removed by the next one in
+// that folder, those of a running process kept.
+TEST(CliLeftoversTest, ClosedOutputAndStaleTemporaries) {
+  TempDir dir;
+  for (const char* name : {"a.png", "b.png", "c.png"}) WritePicture(dir.File(name), FIF_PNG, 8, 6);
+  const std::string stale = dir.File(".magnova-999999999-7-0.part");
+  const std::string live = dir.File(".magnova-" + std::to_string(::getpid()) + "-7-0.part");
+  testimages::WriteAll(stale, "left by a killed run");
+  testimages::WriteAll(live, "being written");
+  const std::string command = std::string("'") + MAGNOVA_RESIZE_PATH + "' -v --jobs=1 '" +
+                              dir.Path() + "' -r 2>&1 | head -c 1 >/dev/null";
+  EXPECT_EQ(std::system(command.c_str()), 0);
+  for (const char* result : {"a_200percents.png", "b_200percents.png", "c_200percents.png"})
+    EXPECT_EQ(SizeOf(dir.File(result)), std::make_pair(16u, 12u)) << result;
+  EXPECT_FALSE(testimages::Exists(stale));
+  EXPECT_TRUE(testimages::Exists(live));
+}
+
+// A reduction of a picture with EXIF saved as TIFF: a quiet run prints
+// nothing, as libtiff's complaints about tags it does not know are no
+// failure of the run's.
+TEST(CliTiffTest, QuietReductionWithExifPrintsNothing) {
+  TempDir dir;
+  FIBITMAP* bitmap = testimages::MakePattern(40, 30, 24);
+  // Exif with one directory: Make = "Tests".
+  const unsigned char block[] = {'E', 'x', 'i', 'f',  0,    0, 'I', 'I', 42,  0,   8,   0,  0,
+                                 0,   1,   0,   0x0F, 0x01, 2, 0,   6,   0,   0,   0,   26, 0,
+                                 0,   0,   0,   0,    0,    0, 'T', 'e', 's', 't', 's', 0};
+  testimages::SetTag(bitmap, FIMD_EXIF_RAW, "ExifRaw", FIDT_BYTE, block, sizeof block);
+  ASSERT_TRUE(testimages::Write(bitmap, FIF_JPEG, dir.File("camera.jpg")));
+  FreeImage_Unload(bitmap);
+  const clirun::Run run =
+      clirun::RunCli({{"-q", "--percent=50", "--format=tif", dir.File("camera.jpg")}, {}});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(SizeOf(dir.File("camera_50percents.tif")), std::make_pair(20u, 15u));
 }
 
 }  // namespace

@@ -370,6 +370,30 @@ std::string Padded(std::string bytes, size_t size) {
   return bytes;
 }
 
+// Files whose own structure lies, so that a decoder would believe them and
+// stall or allocate gigabytes; each is refused before any decoder sees it.
+// An OpenEXR header of 16 bytes whose first attribute declares 16 MB.
+std::string ExrHeaderPastItsEnd() {
+  return std::string("\x76\x2f\x31\x01\x02\0\0\0a\0b\0\0\0\0\x01", 16);
+}
+
+// A whole 64 x 64 PNG with an ancillary chunk after its header that declares
+// 0x7ffffff0 bytes and holds 8000.
+std::string PngChunkPastItsEnd() {
+  std::string bytes = testimages::TruncatedFile(FIF_PNG, 1.0);
+  const std::string lie = std::string("\x7f\xff\xff\xf0zTXt", 8) + std::string(8000, 'a');
+  return bytes.insert(33, lie);  // after the signature and IHDR
+}
+
+// A 64 x 64 icon whose bitmap header says the width is 41264.
+std::string IcoWiderThanItsDirectory() {
+  std::string bytes = testimages::TruncatedFile(FIF_ICO, 1.0);
+  const size_t at = uint8_t(bytes[18]) | size_t(uint8_t(bytes[19])) << 8;
+  bytes[at + 4] = char(41264 & 0xFF);
+  bytes[at + 5] = char(41264 >> 8);
+  return bytes;
+}
+
 using files::LoadFailure;
 constexpr LoadFailure kNone = LoadFailure::None;
 constexpr LoadFailure kDamaged = LoadFailure::Damaged;
@@ -439,24 +463,31 @@ INSTANTIATE_TEST_SUITE_P(
 // can make of their bytes, though memory would allow them.
 INSTANTIATE_TEST_SUITE_P(
     DeclaredSizes, DecoderHostileTest,
-    testing::Values(HostileCase{"DdsDeclaring40x1000000",
-                                [] { return Padded(testimages::DdsDxt1(40, 1000000, false), 768); },
-                                files::kReadFailed, false, kDamaged},
-                    HostileCase{"TiffStripDeclaring10000x10000",
-                                [] { return testimages::TiffGrey(10000, 10000, false); },
-                                files::kReadFailed, false, kDamaged},
-                    HostileCase{"JpegDeclaring6000x6000",
-                                [] { return testimages::JpegDeclaring(6000, 6000); },
-                                files::kReadFailed, false, kDamaged},
-                    HostileCase{"J2kDeclaring10000x10000",
-                                [] { return testimages::Jpeg2000Declaring(FIF_J2K, 10000, 10000); },
-                                files::kReadFailed, false, kDamaged},
-                    HostileCase{"Jp2Declaring10000x10000",
-                                [] { return testimages::Jpeg2000Declaring(FIF_JP2, 10000, 10000); },
-                                files::kReadFailed, false, kDamaged},
-                    HostileCase{"GifDeclaring10000x10000",
-                                [] { return testimages::GifDeclaring(10000, 10000); },
-                                files::kReadFailed, false, kDamaged}),
+    testing::Values(
+        HostileCase{"DdsDeclaring40x1000000",
+                    [] { return Padded(testimages::DdsDxt1(40, 1000000, false), 768); },
+                    files::kReadFailed, false, kDamaged},
+        HostileCase{"TiffStripDeclaring10000x10000",
+                    [] { return testimages::TiffGrey(10000, 10000, false); }, files::kReadFailed,
+                    false, kDamaged},
+        HostileCase{"JpegDeclaring6000x6000", [] { return testimages::JpegDeclaring(6000, 6000); },
+                    files::kReadFailed, false, kDamaged},
+        HostileCase{"J2kDeclaring10000x10000",
+                    [] { return testimages::Jpeg2000Declaring(FIF_J2K, 10000, 10000); },
+                    files::kReadFailed, false, kDamaged},
+        HostileCase{"Jp2Declaring10000x10000",
+                    [] { return testimages::Jpeg2000Declaring(FIF_JP2, 10000, 10000); },
+                    files::kReadFailed, false, kDamaged},
+        HostileCase{"GifDeclaring10000x10000",
+                    [] { return testimages::GifDeclaring(10000, 10000); }, files::kReadFailed,
+                    false, kDamaged},
+        HostileCase{"ExrHeaderPastItsEnd", ExrHeaderPastItsEnd, files::kReadFailed, false,
+                    kDamaged},
+        HostileCase{"PngChunkPastItsEnd", PngChunkPastItsEnd, files::kReadFailed, false, kDamaged},
+        HostileCase{"IcoWiderThanItsDirectory", IcoWiderThanItsDirectory, files::kReadFailed, false,
+                    kDamaged},
+        HostileCase{"WholeIco", [] { return testimages::TruncatedFile(FIF_ICO, 1.0); },
+                    files::kLoaded, false, kNone}),
     [](const testing::TestParamInfo<HostileCase>& info) { return info.param.label; });
 
 // An uncompressed TIFF cut to half while the decoder reads it: whenever
@@ -512,6 +543,22 @@ TEST_F(DecoderFaultTest, CrashingDecoderRecognisesNothing) {
   outcome = Decode(m_path);
   EXPECT_EQ(outcome.code, files::kLoaded);
   FreeImage_Unload(outcome.bitmap);
+}
+
+// A decoder that computes without end runs out of processor time (two
+// seconds for a small file); one that sleeps without end is noticed within
+// the idle bound. Both are said to have taken too long.
+TEST_F(DecoderFaultTest, EndlessOrSleepingDecoderTakesTooLong) {
+  for (const char* fault : {"hang", "sleep"}) {
+    const auto start = std::chrono::steady_clock::now();
+    files::DecodeOutcome outcome = Decode(m_path, kPlentyOfMemory, fault);
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(outcome.code, files::kNotRecognised) << fault;
+    EXPECT_EQ(outcome.bitmap, nullptr) << fault;
+    EXPECT_EQ(outcome.failure, files::LoadFailure::TooSlow) << fault;
+    // Far below the wall-clock bound of 120 s that stands behind both.
+    EXPECT_LT(took, std::chrono::seconds(60)) << fault;
+  }
 }
 
 TEST_F(DecoderFaultTest, EndlessDecoderIsKilledWhenTheCallerStops) {

@@ -98,6 +98,9 @@ INSTANTIATE_TEST_SUITE_P(
         LongHeaderCase{"V5Rgb24", kGradient, "-type TrueColor", 124, 24},
         LongHeaderCase{"V5Alpha32", kGradient, kVaryingAlpha, 124, 32},
         LongHeaderCase{"V5Palette8", kGradient, "-type Palette -compress None", 124, 8},
+        // Rows run-length coded, the last ended by end of line, then end of bitmap.
+        LongHeaderCase{"V5PaletteRle8", kGradient, "-type Palette -compress RLE", 124, 8},
+        LongHeaderCase{"V1PaletteRle8", kGradient, "-type Palette -compress RLE", 40, 8},
         LongHeaderCase{"V5Rgb565", kBlocks, "-type TrueColor -define bmp:subtype=RGB565", 124, 16},
         LongHeaderCase{"V4Alpha32", kGradient, kVaryingAlpha, 108, 32},
         LongHeaderCase{"V3Rgb24", kGradient, "-type TrueColor", 56, 24},

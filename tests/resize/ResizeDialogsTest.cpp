@@ -273,11 +273,13 @@ TEST(ResizeDlg, OpensWithTheLastPercentAndItsSides) {
     EXPECT_TRUE(d.OkButton()->isEnabled());
     EXPECT_EQ(d.windowTitle(), "Resize parameters");
   });
-  // Truncated sides pull the percent down as each box is written.
+  // A truncated side pulls the percent down as its box is written (499.5
+  // -> 499 -> 149 %); the other side follows the written one, as the resize
+  // makes it (499 x 333 / 333).
   RunResizeDlg({333, 333, 150}, [](CResizeDlg& d) {
-    EXPECT_EQ(Text(d, 1002), "148");
-    EXPECT_EQ(Text(d, 1000), "492");
-    EXPECT_EQ(Text(d, 1001), "496");
+    EXPECT_EQ(Text(d, 1002), "149");
+    EXPECT_EQ(Text(d, 1000), "499");
+    EXPECT_EQ(Text(d, 1001), "499");
   });
 }
 
@@ -285,7 +287,8 @@ TEST(ResizeDlg, TypedSideSetsThePercentAndTheOtherSide) {
   RunResizeDlg({640, 480, 200}, [](CResizeDlg& d) {
     d.Box(1000)->setText("1000");
     EXPECT_EQ(Text(d, 1002), "156");
-    EXPECT_EQ(Text(d, 1001), "748");
+    // The side the resize makes: 1000 x 480 / 640, not 156 % of 480 (748).
+    EXPECT_EQ(Text(d, 1001), "750");
     EXPECT_EQ(Text(d, 1000), "1000") << "the typed side stays as typed";
     d.Box(1001)->setText("240");
     EXPECT_EQ(Text(d, 1002), "50");
@@ -296,6 +299,14 @@ TEST(ResizeDlg, TypedSideSetsThePercentAndTheOtherSide) {
   RunResizeDlg({20, 10, 200}, [](CResizeDlg& d) {
     d.Box(1000)->setText("23");
     EXPECT_EQ(Text(d, 1002), "114");
+  });
+  // 5000 x 1000 / 1271 = 3933.9: 3934, where 393 % would show 3930.
+  RunResizeDlg({1271, 1000, 200}, [](CResizeDlg& d) {
+    d.Box(1000)->setText("5000");
+    EXPECT_EQ(Text(d, 1002), "393");
+    EXPECT_EQ(Text(d, 1001), "3934");
+    d.Box(1001)->setText("3934");
+    EXPECT_EQ(Text(d, 1000), "5000");
   });
 }
 
