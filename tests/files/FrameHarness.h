@@ -28,6 +28,11 @@ class Prompts {
   Prompts()
       : m_scope([this](const platform::PromptRecord& record) {
           shown.push_back(record);
+          // The program's own options dialogs are accepted as they stand
+          // unless the test answers them.
+          if (record.kind == platform::PromptRecord::Dialog)
+            return dialogAnswer ? dialogAnswer(record)
+                                : platform::PromptAnswer{ids::IdOk, std::nullopt};
           if (m_answers.empty()) return platform::PromptAnswer{ids::IdCancel, std::nullopt};
           platform::PromptAnswer answer = m_answers.front();
           m_answers.pop_front();
@@ -47,6 +52,7 @@ class Prompts {
   }
 
   std::vector<platform::PromptRecord> shown;
+  std::function<platform::PromptAnswer(const platform::PromptRecord&)> dialogAnswer;
 
  private:
   std::deque<platform::PromptAnswer> m_answers;
