@@ -30,12 +30,15 @@ class Prompts {
           shown.push_back(record);
           // The program's own options dialogs are accepted as they stand
           // unless the test answers them.
-          if (record.kind == platform::PromptRecord::Dialog)
-            return dialogAnswer ? dialogAnswer(record)
-                                : platform::PromptAnswer{ids::IdOk, std::nullopt};
-          if (m_answers.empty()) return platform::PromptAnswer{ids::IdCancel, std::nullopt};
-          platform::PromptAnswer answer = m_answers.front();
-          m_answers.pop_front();
+          if (record.kind == platform::PromptRecord::Dialog) {
+            if (dialogAnswer) return dialogAnswer(record);
+            return platform::PromptAnswer{ids::IdOk, std::nullopt};
+          }
+          platform::PromptAnswer answer{ids::IdCancel, std::nullopt};
+          if (!m_answers.empty()) {
+            answer = std::move(m_answers.front());
+            m_answers.pop_front();
+          }
           return answer;
         }) {}
 
