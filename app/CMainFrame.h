@@ -126,6 +126,9 @@ class CMainFrame : public QMainWindow,
   void SaveWorker(platform::CJob& job);
   // The JPEG options dialog after the save dialog; false when cancelled.
   bool ChooseJpegOptions();
+  // Says once per result that an enlargement of a 16-bit picture was saved
+  // with 8 bits a channel.
+  void ShowDepthNotice();
   // Puts "Cannot save <name>: <reason>." in the status bar.
   void ShowSaveFailure(const std::string& name, const std::string& reason);
   // The one wait dialog, made on first use.
@@ -230,6 +233,8 @@ class CMainFrame : public QMainWindow,
   // written by the worker through its job's Commit.
   std::string m_saveFailure;
   std::string m_saveFailedName;
+  // The result whose depth was last told about, so that it is told once.
+  const FIBITMAP* m_depthNotedFor = nullptr;
   // The share of the running save written, in thousandths (-1 before the
   // writer tells any); the wait dialog's bar reads it.
   std::atomic<int> m_saveProgress{-1};

@@ -2,6 +2,7 @@
 // command, its worker and its done message.
 #include <QLabel>
 #include <mutex>
+#include <utility>
 
 #include "app/CMainFrame.h"
 #include "files/CJpegOptionsDlg.h"
@@ -16,6 +17,7 @@
 #include "platform/PathBytes.h"
 #include "platform/Prompts.h"
 #include "res/CommandIds.h"
+#include "res/Resources.h"
 
 bool CMainFrame::SettleUnsavedResult() {
   EndWorker();
@@ -58,8 +60,9 @@ void CMainFrame::OnSaveResizedAs() {
                                 FreeImage_GetHeight(m_result), FreeImage_GetBPP(m_result));
   if (!tooLarge.empty()) {
     m_saveFormat = choice->filterIndex;
-    const std::string name(files::FileNamePart(files::FinalSaveName(chosen, m_saveFormat)));
-    ShowSaveFailure(name, "too large for its format: " + tooLarge);
+    m_saveFailedName = files::FileNamePart(files::FinalSaveName(chosen, m_saveFormat));
+    m_saveFailure = "too large for its format: " + tooLarge;
+    ShowSaveFailure(m_saveFailedName, m_saveFailure);
     platform::MessageBox(
         this, QStringLiteral("Can't save image.\n\n%1.").arg(QString::fromStdString(tooLarge)),
         QStringLiteral("Error"), platform::MbIcon::Error, platform::MbButtons::Ok);
@@ -71,7 +74,6 @@ void CMainFrame::OnSaveResizedAs() {
   if (!job) return;
   m_savePath = chosen;
   m_saveFormat = choice->filterIndex;
-  m_saveFailure.clear();
   m_saveProgress = -1;
   WaitDlg().m_progress = &m_saveProgress;
   RunWaitJob(job, WM_SAVE_DONE, QStringLiteral("Saving picture..."));
@@ -150,12 +152,28 @@ void CMainFrame::OnSaveDone(uintptr_t wParam, intptr_t lParam,
   if (outcome != WaitOutcome::Completed) return;
   if (lParam != 0) {
     m_resultSaved = true;
+    // The word on an earlier failure no longer holds.
+    if (!std::exchange(m_saveFailure, {}).empty())
+      m_readyLabel->setText(res::LoadString(ids::StrReady));
     ShowMetadataNotice();
+    ShowDepthNotice();
     return;
   }
   if (!m_saveFailure.empty()) ShowSaveFailure(m_saveFailedName, m_saveFailure);
   platform::MessageBox(this, QStringLiteral("Can't save image."), QStringLiteral("Error"),
                        platform::MbIcon::Error, platform::MbButtons::Ok);
+}
+
+void CMainFrame::ShowDepthNotice() {
+  if (!m_source || !m_result || m_depthNotedFor == m_result || m_scale < 1.0) return;
+  const FREE_IMAGE_TYPE source = FreeImage_GetImageType(m_source);
+  const bool deep = source == FIT_RGB16 || source == FIT_RGBA16 || source == FIT_UINT16;
+  if (!deep || FreeImage_GetImageType(m_result) != FIT_BITMAP) return;
+  m_depthNotedFor = m_result;
+  const QString note = QStringLiteral(
+      "Saved with 8 bits a channel: enlargements are made in 8 bits, the source has 16.");
+  const QString shown = m_readyLabel->text();
+  m_readyLabel->setText(m_metadataNotice.empty() ? note : shown + QStringLiteral("  ") + note);
 }
 
 void CMainFrame::ShowMetadataNotice() {

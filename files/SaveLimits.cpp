@@ -1,5 +1,7 @@
 #include "files/SaveLimits.h"
 
+#include "files/SaveNames.h"
+
 namespace files {
 namespace {
 
@@ -53,6 +55,14 @@ std::string FormatLimitFailure(FREE_IMAGE_FORMAT fif, uint64_t width, uint64_t h
     default:
       return {};
   }
+}
+
+std::string NoSaveFormatHolds(uint64_t width, uint64_t height, unsigned bitsPerPixel) {
+  for (const SaveFormat& format : SaveFormats())
+    if (FormatLimitFailure(format.fif, width, height, bitsPerPixel).empty()) return {};
+  // PNG holds the widest pictures of the four.
+  return "no file type Magnova saves can hold it: " +
+         FormatLimitFailure(FIF_PNG, width, height, bitsPerPixel);
 }
 
 unsigned ResultBitsPerPixel(FIBITMAP* source, bool enlargement) {

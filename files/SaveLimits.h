@@ -15,6 +15,10 @@ namespace files {
 std::string FormatLimitFailure(FREE_IMAGE_FORMAT fif, uint64_t width, uint64_t height,
                                unsigned bitsPerPixel);
 
+// Why none of the types the save dialog offers can hold such a picture,
+// with the largest limit among them; empty when one can.
+std::string NoSaveFormatHolds(uint64_t width, uint64_t height, unsigned bitsPerPixel);
+
 // The bits per pixel a resize of source gives: an enlargement is 8 bits a
 // channel, with alpha when the source has it; a reduction keeps the
 // source's depth (palettes become 24 or 32 bits).

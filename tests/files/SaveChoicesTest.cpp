@@ -46,6 +46,11 @@ TEST(SaveLimitsTest, EachFormatsLimitNamedWithThePicture) {
       {FIF_TIFF, 65536, 65536, 8,
        "TIFF holds at most 4 GiB of picture data; the picture is 65,536 \u00d7 65,536 pixels"},
   };
+  // BMP and TIFF hold any side; a result none of the four holds is refused.
+  EXPECT_EQ(files::NoSaveFormatHolds(1000001, 3, 24), "");
+  EXPECT_EQ(files::NoSaveFormatHolds(1000001, 1500, 24),
+            "no file type Magnova saves can hold it: PNG holds at most 1,000,000 pixels a side; "
+            "the picture is 1,000,001 \u00d7 1,500 pixels");
   for (const LimitCase& c : cases)
     EXPECT_EQ(files::FormatLimitFailure(c.fif, c.width, c.height, c.bpp), c.refusal)
         << c.fif << " " << c.width << " x " << c.height;

@@ -333,6 +333,27 @@ TEST_F(SaveFrameTest, JpegOptionsAreAskedKeptAndWritten) {
   files::WriteJpegChoices({});
 }
 
+// An enlargement of a 16-bit picture is made in 8 bits: its first save says
+// so, later saves of the same result and saved reductions do not.
+TEST_F(SaveFrameTest, SixteenBitSourceSavedInEightBitsIsToldOnce) {
+  m_frame->m_source = testimages::MakePatternOfType(FIT_RGB16, 20, 14);
+  const QString note = QStringLiteral(
+      "Saved with 8 bits a channel: enlargements are made in 8 bits, the source has 16.");
+  const struct {
+    double scale;
+    bool fresh;  // a new result
+    bool told;
+  } cases[] = {{2.0, true, true}, {2.0, false, false}, {2.0, true, true}, {0.5, true, false}};
+  int n = 0;
+  for (const auto& c : cases) {
+    if (c.fresh) GiveResult(testimages::MakePattern(41, 27, 24), c.scale);
+    m_frame->m_readyLabel->setText("Ready");
+    Save(m_dir.File("deep" + std::to_string(n++)), 4);
+    ASSERT_TRUE(m_frame->m_resultSaved);
+    EXPECT_EQ(m_frame->m_readyLabel->text(), c.told ? note : QStringLiteral("Ready")) << n;
+  }
+}
+
 TEST_F(SaveFrameTest, LongUtf8PathSaves) {
   std::string folder = m_dir.Path();
   for (int i = 0; i < 5; ++i) {
