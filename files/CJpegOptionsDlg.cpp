@@ -4,6 +4,7 @@
 #include <QDialogButtonBox>
 #include <QFormLayout>
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QSettings>
 #include <QSlider>
 #include <QSpinBox>
@@ -40,7 +41,9 @@ CJpegOptionsDlg::CJpegOptionsDlg(const files::JpegChoices& choices, QWidget* par
   m_subsampling->setCurrentIndex(choices.fullColour ? 1 : 0);
 
   auto* form = new QFormLayout;
-  form->addRow(QStringLiteral("&Quality:"), qualityRow);
+  auto* qualityLabel = new QLabel(QStringLiteral("&Quality:"), this);
+  qualityLabel->setBuddy(m_quality);
+  form->addRow(qualityLabel, qualityRow);
   form->addRow(QStringLiteral("&Colour subsampling:"), m_subsampling);
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
   connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
