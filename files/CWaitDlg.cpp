@@ -48,7 +48,12 @@ void CWaitDlg::PlaceBar(bool shown) {
 }
 
 void CWaitDlg::ShowProgress() {
-  if (m_progress) m_bar->setValue(std::clamp(m_progress->load(), 0, 1000));
+  const int value = m_progress ? m_progress->load() : -1;
+  if (value < 0) return;
+  // Shown from the writer's first word on: formats whose writer tells
+  // nothing get no bar that would stand still.
+  if (!m_bar->isVisible()) PlaceBar(true);
+  m_bar->setValue(std::min(value, 1000));
 }
 
 int CWaitDlg::DoModal() { return exec(); }
@@ -62,7 +67,7 @@ void CWaitDlg::showEvent(QShowEvent* e) {
 
 void CWaitDlg::OnInitDialog() {
   if (m_label) m_label->setText(m_text);
-  PlaceBar(m_progress != nullptr);
+  PlaceBar(false);
   m_bar->setValue(0);
   if (m_progress) {
     m_poll.start();

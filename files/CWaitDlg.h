@@ -31,8 +31,8 @@ class CWaitDlg : public QDialog {
   // The job the dialog is shown for: its Abort names it, so that a late Abort
   // can never end a later job.
   std::shared_ptr<platform::CJob> m_job;
-  // When set, the dialog shows a bar with the share done, in thousandths,
-  // read from here every tenth of a second (a negative value: none yet).
+  // When set, read every tenth of a second: the share done, in thousandths,
+  // shown in a bar once it is no longer negative.
   const std::atomic<int>* m_progress = nullptr;
 
   QPushButton* AbortButton() const { return m_abort; }
