@@ -129,6 +129,8 @@ class CMainFrame : public QMainWindow,
   // Says once per result that an enlargement of a 16-bit picture was saved
   // with 8 bits a channel.
   void ShowDepthNotice();
+  // Puts note (when not empty) in the status bar after what a save said there.
+  void AddStatusNote(const std::string& note);
   // Puts "Cannot save <name>: <reason>." in the status bar.
   void ShowSaveFailure(const std::string& name, const std::string& reason);
   // The one wait dialog, made on first use.
@@ -233,6 +235,8 @@ class CMainFrame : public QMainWindow,
   // written by the worker through its job's Commit.
   std::string m_saveFailure;
   std::string m_saveFailedName;
+  // What the last successful save put in the status bar.
+  QString m_saveWords;
   // The result whose depth was last told about, so that it is told once.
   const FIBITMAP* m_depthNotedFor = nullptr;
   // The share of the running save written, in thousandths (-1 before the

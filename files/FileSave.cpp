@@ -152,11 +152,15 @@ void CMainFrame::OnSaveDone(uintptr_t wParam, intptr_t lParam,
   if (outcome != WaitOutcome::Completed) return;
   if (lParam != 0) {
     m_resultSaved = true;
-    // The word on an earlier failure no longer holds.
-    if (!std::exchange(m_saveFailure, {}).empty())
+    // The words of an earlier save, failed or not, no longer hold.
+    if (!std::exchange(m_saveFailure, {}).empty() || m_readyLabel->text() == m_saveWords)
       m_readyLabel->setText(res::LoadString(ids::StrReady));
     ShowMetadataNotice();
     ShowDepthNotice();
+    if (files::SaveFormatOf(m_saveFormat).fif == FIF_JPEG)
+      AddStatusNote(files::QualityBelowSourceNote(m_jpegChoices.quality,
+                                                  files::EstimateJpegQuality(m_sourcePath)));
+    m_saveWords = m_readyLabel->text();
     return;
   }
   if (!m_saveFailure.empty()) ShowSaveFailure(m_saveFailedName, m_saveFailure);
@@ -170,10 +174,16 @@ void CMainFrame::ShowDepthNotice() {
   const bool deep = source == FIT_RGB16 || source == FIT_RGBA16 || source == FIT_UINT16;
   if (!deep || FreeImage_GetImageType(m_result) != FIT_BITMAP) return;
   m_depthNotedFor = m_result;
-  const QString note = QStringLiteral(
-      "Saved with 8 bits a channel: enlargements are made in 8 bits, the source has 16.");
+  AddStatusNote("Saved with 8 bits a channel: enlargements are made in 8 bits, the source has 16.");
+}
+
+void CMainFrame::AddStatusNote(const std::string& note) {
+  if (note.empty()) return;
+  const QString text = QString::fromStdString(note);
+  // After the save's own words, if it has any; in place of "Ready" otherwise.
   const QString shown = m_readyLabel->text();
-  m_readyLabel->setText(m_metadataNotice.empty() ? note : shown + QStringLiteral("  ") + note);
+  const bool alone = shown == res::LoadString(ids::StrReady);
+  m_readyLabel->setText(alone ? text : shown + QStringLiteral("  ") + text);
 }
 
 void CMainFrame::ShowMetadataNotice() {

@@ -115,6 +115,25 @@ TEST(JpegChoicesTest, QualityAndSubsamplingReachTheFile) {
   const std::string plain = dir.File("plain.jpg");
   ASSERT_TRUE(testimages::Write(bitmap, FIF_JPEG, plain));
   EXPECT_EQ(testimages::ReadAll(plain), testimages::ReadAll(dir.File("q75.jpg")));
+  // The estimate of a file's quality, against the quality it was written at
+  // and ImageMagick's own estimate.
+  for (const int quality : {20, 50, 75, 92}) {
+    const std::string path = dir.File("e" + std::to_string(quality) + ".jpg");
+    std::FILE* stream = std::fopen(path.c_str(), "wb");
+    ASSERT_TRUE(files::WriteImage(bitmap, FIF_JPEG, stream, {}, nullptr, quality));
+    std::fclose(stream);
+    EXPECT_EQ(files::EstimateJpegQuality(path), quality);
+    EXPECT_EQ(testimages::CommandOutput("identify -format %Q " + path), std::to_string(quality));
+  }
+  EXPECT_EQ(files::EstimateJpegQuality(dir.File("missing.jpg")), std::nullopt);
+  testimages::WriteAll(dir.File("text.jpg"), "not a picture");
+  EXPECT_EQ(files::EstimateJpegQuality(dir.File("text.jpg")), std::nullopt);
+  EXPECT_EQ(files::QualityBelowSourceNote(60, 90),
+            "Saved at JPEG quality 60, well below the source's (about 90): fine detail may be "
+            "lost.");
+  EXPECT_EQ(files::QualityBelowSourceNote(81, 90), "");
+  EXPECT_EQ(files::QualityBelowSourceNote(95, 90), "");
+  EXPECT_EQ(files::QualityBelowSourceNote(20, std::nullopt), "");
   EXPECT_EQ(files::ParseSubsampling("4:4:4"), true);
   EXPECT_EQ(files::ParseSubsampling("420"), false);
   EXPECT_EQ(files::ParseSubsampling("4:2:2"), std::nullopt);

@@ -354,6 +354,37 @@ TEST_F(SaveFrameTest, SixteenBitSourceSavedInEightBitsIsToldOnce) {
   }
 }
 
+// A JPEG saved well below the source's quality earns a word; near or above
+// it, none.
+TEST_F(SaveFrameTest, QualityWellBelowTheSourcesIsTold) {
+  const std::string source = m_dir.File("source.jpg");
+  FIBITMAP* picture = testimages::MakePattern(20, 14, 24);
+  ASSERT_TRUE(FreeImage_Save(FIF_JPEG, picture, source.c_str(), 90));
+  FreeImage_Unload(picture);
+  const struct {
+    int quality;
+    QString status;
+  } cases[] = {
+      {60,
+       "Saved at JPEG quality 60, well below the source's (about 90): fine detail may be lost."},
+      {85, "Ready"},
+      {100, "Ready"},
+  };
+  for (const auto& c : cases) {
+    GiveResult(testimages::MakePattern(41, 27, 24));
+    m_frame->m_sourcePath = source;
+    m_prompts.dialogAnswer = [&c](const PromptRecord& record) {
+      if (auto* dialog = dynamic_cast<CJpegOptionsDlg*>(record.owner))
+        dialog->QualityBox()->setValue(c.quality);
+      return platform::PromptAnswer{ids::IdOk, std::nullopt};
+    };
+    Save(m_dir.File("q" + std::to_string(c.quality)), 1);
+    ASSERT_TRUE(m_frame->m_resultSaved);
+    EXPECT_EQ(m_frame->m_readyLabel->text(), c.status) << c.quality;
+  }
+  files::WriteJpegChoices({});
+}
+
 TEST_F(SaveFrameTest, LongUtf8PathSaves) {
   std::string folder = m_dir.Path();
   for (int i = 0; i < 5; ++i) {
