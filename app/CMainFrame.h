@@ -6,6 +6,7 @@
 #include <QMainWindow>
 #include <QString>
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -14,6 +15,7 @@
 #include <string>
 
 #include "files/DecoderProcess.h"
+#include "files/JpegChoices.h"
 #include "platform/CMessageLoopHooks.h"
 #include "platform/CUpdateUI.h"
 
@@ -122,6 +124,15 @@ class CMainFrame : public QMainWindow,
   // Worker bodies of loading and saving; they run on the job's thread.
   void LoadWorker(platform::CJob& job);
   void SaveWorker(platform::CJob& job);
+  // The JPEG options dialog after the save dialog; false when cancelled.
+  bool ChooseJpegOptions();
+  // Says once per result that an enlargement of a 16-bit picture was saved
+  // with 8 bits a channel.
+  void ShowDepthNotice();
+  // Puts note (when not empty) in the status bar after what a save said there.
+  void AddStatusNote(const std::string& note);
+  // Puts "Cannot save <name>: <reason>." in the status bar.
+  void ShowSaveFailure(const std::string& name, const std::string& reason);
   // The one wait dialog, made on first use.
   CWaitDlg& WaitDlg();
   // Owner of the file dialogs and the wait dialog: the active window.
@@ -216,6 +227,21 @@ class CMainFrame : public QMainWindow,
   int m_resultHeight = 0;
   int m_resultWidth = 0;
   int m_saveFormat = 1;
+  // The JPEG options chosen last; read from the settings at the first save
+  // as JPEG and kept there across runs.
+  files::JpegChoices m_jpegChoices;
+  bool m_jpegChoicesRead = false;
+  // Why the last save failed and the file's name, for the status bar;
+  // written by the worker through its job's Commit.
+  std::string m_saveFailure;
+  std::string m_saveFailedName;
+  // What the last successful save put in the status bar.
+  QString m_saveWords;
+  // The result whose depth was last told about, so that it is told once.
+  const FIBITMAP* m_depthNotedFor = nullptr;
+  // The share of the running save written, in thousandths (-1 before the
+  // writer tells any); the wait dialog's bar reads it.
+  std::atomic<int> m_saveProgress{-1};
   bool m_resultSaved = true;
   int m_activePane = 0;
   const std::array<double, 15> m_zoomTable{0.1, 0.25, 0.5, 0.75, 1.0, 1.5,  2.0, 2.5,

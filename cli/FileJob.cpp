@@ -11,6 +11,8 @@
 
 #include "files/DecoderProcess.h"
 #include "files/ImageFiles.h"
+#include "files/SaveFailure.h"
+#include "files/SaveLimits.h"
 #include "files/SaveNames.h"
 #include "resize/ResizeCore.h"
 #include "resize/ResizeRules.h"
@@ -26,6 +28,7 @@ using Bitmap = std::unique_ptr<FIBITMAP, Unloader>;
 // The share of a file's progress that decoding stands for, and resizing.
 constexpr double kDecodeShare = 0.1;
 constexpr double kResizeShare = 0.8;
+constexpr double kSaveShare = 1.0 - kDecodeShare - kResizeShare;
 
 // Adds the time since it was made to a sum when it goes.
 class CStepClock {
@@ -160,9 +163,12 @@ bool MakeFolder(const std::string& folder) {
 
 // Saves made to path by the window's safe save: a complete file under a
 // temporary name, renamed over path at the end; stopped, it leaves nothing.
-FileOutcome Save(FIBITMAP* made, FREE_IMAGE_FORMAT fif, const std::string& path,
-                 const Batch& batch) {
+FileOutcome Save(FIBITMAP* made, FREE_IMAGE_FORMAT fif, const std::string& path, const Batch& batch,
+                 int slot) {
   const CStepClock clock(batch.times.saveNs);
+  const std::string tooLarge = files::FormatLimitFailure(
+      fif, FreeImage_GetWidth(made), FreeImage_GetHeight(made), FreeImage_GetBPP(made));
+  if (!tooLarge.empty()) return Failed("too large for its format: " + tooLarge);
   const std::string folder = files::FolderPart(path);
   if (!MakeFolder(folder))
     return Failed("cannot make the folder " + folder + ": " + std::strerror(errno));
@@ -181,14 +187,20 @@ FileOutcome Save(FIBITMAP* made, FREE_IMAGE_FORMAT fif, const std::string& path,
   };
   if (!file->Stream()) {
     batch.outputs.Locked(forget);
-    return Failed("cannot write " + path + ": " + std::strerror(openError ? openError : EACCES));
+    return Failed("cannot write " + path + ": " +
+                  files::SaveFailureReason(openError ? openError : EACCES, path));
   }
-  const int flags = fif == FIF_JPEG ? batch.options.quality : 0;
+  const int flags = fif == FIF_JPEG ? files::JpegSaveFlags(batch.options.jpeg) : 0;
+  int writeError = 0;
+  files::WriteExtras extras;
+  extras.error = &writeError;
+  extras.progress = [&](double share) {
+    batch.console.Progress(slot, kDecodeShare + kResizeShare + kSaveShare * share);
+  };
   const bool written = files::WriteImage(
-      made, fif, file->Stream(), [&] { return batch.stop.load(); }, nullptr, flags);
-  const int writeError = errno;
+      made, fif, file->Stream(), [&] { return batch.stop.load(); }, nullptr, flags, extras);
   FileOutcome outcome =
-      Failed("cannot write " + path + ": " + std::strerror(writeError ? writeError : EIO));
+      Failed("cannot write " + path + ": " + files::SaveFailureReason(writeError, path));
   const bool running = batch.outputs.Locked([&] {
     if (batch.stop) {
       outcome = Stopped();
@@ -197,6 +209,9 @@ FileOutcome Save(FIBITMAP* made, FREE_IMAGE_FORMAT fif, const std::string& path,
       outcome = {FileEnd::Skipped, "not replaced: " + path + " exists (use --overwrite)", path};
     } else if (written && file->Replace()) {
       outcome = {FileEnd::Written, {}, path};
+    } else if (written) {
+      outcome = Failed("cannot write " + path + ": " +
+                       files::SaveFailureReason(file->Error() ? file->Error() : EIO, path));
     }
     forget();
   });
@@ -239,6 +254,10 @@ FileOutcome ResizeFile(const Input& input, const Batch& batch, int slot) {
     return Failed("no picture of " + Sides(target.width, target.height) + " pixels can be made");
 
   const FREE_IMAGE_FORMAT fif = OutputFormat(options, decoded.format);
+  // Said before any work is done for a file its format cannot hold.
+  const std::string tooLarge = files::FormatLimitFailure(
+      fif, target.width, target.height, files::ResultBitsPerPixel(source.get(), percent >= 100));
+  if (!tooLarge.empty()) return Failed("too large for its format: " + tooLarge);
   const std::string output = OutputPath(input, options, percent, fif);
   if (SameFile(output, input.source)) return Failed("the result would replace its own source");
   if (!batch.outputs.Claim(output))
@@ -290,7 +309,7 @@ FileOutcome ResizeFile(const Input& input, const Batch& batch, int slot) {
   // The result carries what it needs of the source; the memory goes to the save.
   source.reset();
   batch.console.Progress(slot, kDecodeShare + kResizeShare);
-  FileOutcome saved = Save(result.get(), fif, output, batch);
+  FileOutcome saved = Save(result.get(), fif, output, batch, slot);
   if (saved.end == FileEnd::Written) saved.message = Sides(target.width, target.height);
   return saved;
 }

@@ -16,6 +16,7 @@ enum LongOnly : int {
   kHeight,
   kFormat,
   kQuality,
+  kSubsampling,
   kSuffix,
   kDryRun,
   kHelp,
@@ -30,6 +31,7 @@ const option kLongOptions[] = {
     {"height", required_argument, nullptr, kHeight},
     {"format", required_argument, nullptr, kFormat},
     {"quality", required_argument, nullptr, kQuality},
+    {"subsampling", required_argument, nullptr, kSubsampling},
     {"output", required_argument, nullptr, 'o'},
     {"suffix", required_argument, nullptr, kSuffix},
     {"recursive", no_argument, nullptr, 'r'},
@@ -100,7 +102,14 @@ ParseResult ParseOptions(int argc, char** argv, Options& options) {
       case kQuality: {
         const auto value = Number(arg, 1, 100);
         if (!value) return Error(std::string("invalid JPEG quality '") + arg + "' (1 to 100)");
-        options.quality = static_cast<int>(*value);
+        options.jpeg.quality = static_cast<int>(*value);
+        break;
+      }
+      case kSubsampling: {
+        const auto full = files::ParseSubsampling(arg);
+        if (!full)
+          return Error(std::string("invalid colour subsampling '") + arg + "' (4:2:0 or 4:4:4)");
+        options.jpeg.fullColour = *full;
         break;
       }
       case 'o':
@@ -164,6 +173,8 @@ Output:
       --format=FMT       jpg, png, tif or bmp (default: the source's own
                          format where it can be written, else png)
       --quality=Q        JPEG quality, 1 to 100 (default 75)
+      --subsampling=S    JPEG colour subsampling: 4:2:0 (default) or 4:4:4
+                         (whole colour, for graphics and text)
   -o, --output=DIR       write into DIR (default: beside each source)
       --suffix=TEXT      name results <name>TEXT.<ext> instead of
                          <name>_<P>percents.<ext>

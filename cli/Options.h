@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "files/JpegChoices.h"
+
 // The command line of magnova-resize, read the GNU way (getopt_long: options
 // anywhere, "--" ends them). Plain data and functions, main thread.
 namespace cli {
@@ -16,7 +18,7 @@ struct Options {
   int64_t width = 0;  // exact sides; 0: not asked for
   int64_t height = 0;
   FREE_IMAGE_FORMAT format = FIF_UNKNOWN;  // FIF_UNKNOWN: the source's own, else PNG
-  int quality = 0;                         // JPEG quality 1..100; 0: the library's default
+  files::JpegChoices jpeg;                 // --quality and --subsampling
   std::string outputFolder;                // empty: beside each source
   std::optional<std::string> suffix;       // replaces "_<P>percents"
   bool recursive = false;

@@ -1,6 +1,9 @@
 #include "files/CWaitDlg.h"
 
+#include <algorithm>
+
 #include <QLabel>
+#include <QProgressBar>
 #include <QPushButton>
 
 #include "platform/CDialogBuilder.h"
@@ -18,6 +21,39 @@ CWaitDlg::CWaitDlg(QWidget* parent) : QDialog(parent) {
   m_label = qobject_cast<QLabel*>(controls.value(kTextId));
   m_abort = qobject_cast<QPushButton*>(controls.value(kAbortId));
   if (m_abort) connect(m_abort, &QPushButton::clicked, this, &CWaitDlg::OnAbort);
+  m_plainSize = size();
+  if (m_abort) m_plainAbort = m_abort->geometry();
+  m_bar = new QProgressBar(this);
+  m_bar->setRange(0, 1000);
+  m_bar->setTextVisible(false);
+  m_bar->hide();
+  m_poll.setInterval(100);
+  connect(&m_poll, &QTimer::timeout, this, &CWaitDlg::ShowProgress);
+}
+
+void CWaitDlg::PlaceBar(bool shown) {
+  if (!m_label || !m_abort) return;
+  m_bar->setVisible(shown);
+  if (!shown) {
+    m_abort->setGeometry(m_plainAbort);
+    setFixedSize(m_plainSize);
+    return;
+  }
+  const QRect text = m_label->geometry();
+  const int gap = text.height() / 2;
+  const int height = m_bar->sizeHint().height();
+  m_bar->setGeometry(text.left(), text.bottom() + gap, text.width(), height);
+  m_abort->setGeometry(m_plainAbort.translated(0, height + gap));
+  setFixedSize(m_plainSize.width(), m_plainSize.height() + height + gap);
+}
+
+void CWaitDlg::ShowProgress() {
+  const int value = m_progress ? m_progress->load() : -1;
+  if (value < 0) return;
+  // Shown from the writer's first word on: formats whose writer tells
+  // nothing get no bar that would stand still.
+  if (!m_bar->isVisible()) PlaceBar(true);
+  m_bar->setValue(std::min(value, 1000));
 }
 
 int CWaitDlg::DoModal() { return exec(); }
@@ -31,6 +67,13 @@ void CWaitDlg::showEvent(QShowEvent* e) {
 
 void CWaitDlg::OnInitDialog() {
   if (m_label) m_label->setText(m_text);
+  PlaceBar(false);
+  m_bar->setValue(0);
+  if (m_progress) {
+    m_poll.start();
+  } else {
+    m_poll.stop();
+  }
   platform::CentreOverOwner(*this);
   if (m_abort) m_abort->setFocus();
 }
@@ -40,4 +83,9 @@ void CWaitDlg::OnAbort() {
   // loop has returned and finds no dialog left to end.
   if (m_notifyWnd) platform::PostFrameMessage(m_notifyWnd, m_doneMsg, 1, 0, m_job);
   done(0);
+}
+
+void CWaitDlg::done(int result) {
+  m_poll.stop();
+  QDialog::done(result);
 }

@@ -22,6 +22,7 @@
 #include "files/FormatMetadata.h"
 #include "files/ImageMetadata.h"
 #include "files/PngProfile.h"
+#include "files/PngWriter.h"
 #include "files/SaveNames.h"
 
 namespace files {
@@ -38,6 +39,7 @@ struct StreamHandle {
   bool stopped = false;  // a stop was seen: nothing more is written
   bool thrown = false;
   unsigned writes = 0;
+  int error = 0;  // errno of the first write that failed
 };
 
 // Writes to memory at the handle's position, growing it as a file grows.
@@ -94,10 +96,14 @@ size_t PutBytes(StreamHandle& h, const void* buffer, size_t total) {
       break;
     }
     const size_t piece = std::min(kPiece, total - done);
+    errno = 0;
     size_t put =
         h.memory ? PutInMemory(h, in + done, piece) : std::fwrite(in + done, 1, piece, h.stream);
     done += put;
-    if (put == 0) break;
+    if (put < piece) {
+      if (h.error == 0) h.error = errno != 0 ? errno : EIO;
+      break;
+    }
   }
   return done;
 }
@@ -147,8 +153,16 @@ void QuietTiffLibrary() {
 // the stopping write procedure. A stop that ends the encoder early is caught
 // here, should the writer let it pass.
 bool EncodeWithStop(FIBITMAP* bitmap, FREE_IMAGE_FORMAT fif, std::FILE* stream,
-                    const StopRequested& stop, int flags, std::vector<uint8_t>* memory = nullptr) {
+                    const StopRequested& stop, int flags, std::vector<uint8_t>* memory = nullptr,
+                    int* error = nullptr) {
   StreamHandle handle{stream, &stop, fif, memory};
+  struct Report {
+    const StreamHandle& handle;
+    int* error;
+    ~Report() {
+      if (error && handle.error) *error = handle.error;
+    }
+  } report{handle, error};
   FreeImageIO io = StreamIO();
   if (fif == FIF_TIFF) QuietTiffLibrary();
   bool encoded = false;
@@ -210,10 +224,36 @@ std::string RandomToken() {
          std::to_string(counter++);
 }
 
+// The PNG writer of every core, with FreeImage's writer making the frame
+// around the picture data; NotMine when the bitmap is left to FreeImage.
+PngWrite PngOnEveryCore(FIBITMAP* bitmap, const std::vector<uint8_t>& exif, std::FILE* stream,
+                        const StopRequested& stop, const WriteExtras& extras, int* error) {
+  FIBITMAP* frameBitmap = PngFrameBitmap(bitmap);
+  if (!frameBitmap) return PngWrite::NotMine;
+  // Once stop has said so, it is not asked again.
+  bool stopped = false;
+  const StopRequested latched = [&] { return stopped || (stopped = stop && stop()); };
+  std::vector<uint8_t> frame;
+  const bool made = EncodeWithStop(frameBitmap, FIF_PNG, nullptr, latched, 0, &frame);
+  FreeImage_Unload(frameBitmap);
+  if (!made) return stopped ? PngWrite::Failed : PngWrite::NotMine;
+  if (!exif.empty() && !AddExifToPng(frame, exif)) return PngWrite::NotMine;
+  StreamHandle handle{stream, &latched};
+  const PngWrite result = WritePngStrips(
+      bitmap, frame,
+      [&handle](const uint8_t* bytes, size_t count) {
+        return PutBytes(handle, bytes, count) == count;
+      },
+      latched, extras.progress);
+  *error = handle.error;
+  return result;
+}
+
 }  // namespace
 
 bool WriteImage(FIBITMAP* bitmap, FREE_IMAGE_FORMAT fif, std::FILE* stream,
-                const StopRequested& stop, std::string* notice, int flags) {
+                const StopRequested& stop, std::string* notice, int flags,
+                const WriteExtras& extras) {
   if (!bitmap || !stream || (stop && stop())) return false;
   FIBITMAP* exportable = ExportableBitmap(bitmap, fif);
   if (!exportable) return false;
@@ -235,7 +275,13 @@ bool WriteImage(FIBITMAP* bitmap, FREE_IMAGE_FORMAT fif, std::FILE* stream,
   if (hasProfile && fif == FIF_BMP) leftOut = kBmpProfileLeftOut;
   const std::vector<uint8_t> exif = CarriedExif(exportable);
   bool written = false;
-  if (!exif.empty() && (fif == FIF_PNG || fif == FIF_TIFF)) {
+  int error = 0;
+  const PngWrite png = fif == FIF_PNG && flags == 0
+                           ? PngOnEveryCore(exportable, exif, stream, stop, extras, &error)
+                           : PngWrite::NotMine;
+  if (png != PngWrite::NotMine) {
+    written = png == PngWrite::Written;
+  } else if (!exif.empty() && (fif == FIF_PNG || fif == FIF_TIFF)) {
     // The writer leaves the EXIF out: the file is made in memory and given it.
     std::vector<uint8_t> bytes;
     if (EncodeWithStop(exportable, fif, nullptr, stop, flags, &bytes)) {
@@ -250,10 +296,13 @@ bool WriteImage(FIBITMAP* bitmap, FREE_IMAGE_FORMAT fif, std::FILE* stream,
       }
       StreamHandle handle{stream, &stop};
       written = PutBytes(handle, bytes.data(), bytes.size()) == bytes.size();
+      error = handle.error;
     }
   } else {
-    written = EncodeWithStop(exportable, fif, stream, stop, flags);
+    written = EncodeWithStop(exportable, fif, stream, stop, flags, nullptr, &error);
   }
+  if (extras.error) *extras.error = error;
+  if (written && extras.progress) extras.progress(1.0);
   if (!heldProfile.empty()) {
     const WORD profileFlags = FreeImage_GetICCProfile(exportable)->flags;
     FreeImage_CreateICCProfile(exportable, heldProfile.data(),
@@ -281,6 +330,7 @@ CReplacingFile::CReplacingFile(std::string target) : m_target(FollowLinks(std::m
     int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0) {
       if (errno == EEXIST) continue;
+      m_error = errno;
       // A folder that takes no new file may still hold a writable target.
       if (writable && (errno == EACCES || errno == EPERM || errno == EROFS)) OpenInPlace();
       return;
@@ -294,6 +344,7 @@ CReplacingFile::CReplacingFile(std::string target) : m_target(FollowLinks(std::m
     }
     m_stream = ::fdopen(fd, "wb");
     if (!m_stream) {
+      m_error = errno;
       ::close(fd);
       ::unlink(m_temporary.c_str());
       m_temporary.clear();
@@ -318,7 +369,11 @@ CReplacingFile::~CReplacingFile() {
 bool CReplacingFile::Close() {
   if (!m_stream) return (m_inPlace || !m_temporary.empty()) && !m_writeFailed;
   m_writeFailed = std::ferror(m_stream) != 0;
-  if (std::fclose(m_stream) != 0) m_writeFailed = true;
+  errno = 0;
+  if (std::fclose(m_stream) != 0) {
+    m_writeFailed = true;
+    m_error = errno;
+  }
   m_stream = nullptr;
   return !m_writeFailed;
 }
@@ -330,13 +385,17 @@ bool CReplacingFile::Replace() {
   }
   if (!Close()) return false;
   m_replaced = ::rename(m_temporary.c_str(), m_target.c_str()) == 0;
+  if (!m_replaced) m_error = errno;
   return m_replaced;
 }
 
 bool CReplacingFile::WriteInPlace() {
   if (std::fseek(m_stream, 0, SEEK_SET) != 0) return false;
   const int fd = ::open(m_target.c_str(), O_WRONLY | O_CLOEXEC);
-  if (fd < 0) return false;
+  if (fd < 0) {
+    m_error = errno;
+    return false;
+  }
   std::vector<char> piece(kPiece);
   uint64_t done = 0;
   bool ok = true;
@@ -351,6 +410,7 @@ bool CReplacingFile::WriteInPlace() {
   }
   ok = ok && !std::ferror(m_stream) && ::ftruncate(fd, static_cast<off_t>(done)) == 0;
   ok = ::fsync(fd) == 0 && ok;
+  if (!ok) m_error = errno;
   return ::close(fd) == 0 && ok;
 }
 

@@ -15,13 +15,22 @@ namespace files {
 // True once the caller no longer wants the outcome; checked between writes.
 using StopRequested = std::function<bool()>;
 
+// What a save reports besides its outcome.
+struct WriteExtras {
+  // The share of the file written so far, 0 to 1; called on the writing
+  // thread, for formats whose writer tells it.
+  std::function<void(double)> progress;
+  int* error = nullptr;  // receives the errno of a write that failed, else 0
+};
+
 // Writes bitmap as fif to stream with FreeImage's save flags (0: the
 // library's defaults); false when the format cannot take the bitmap, a write
 // fails or stop was requested. Metadata the format cannot take is left out of
 // the file, never the picture: notice, when given, receives the status bar's
-// word on it (empty when all was written).
+// word on it (empty when all was written). PNG is written on every core.
 bool WriteImage(FIBITMAP* bitmap, FREE_IMAGE_FORMAT fif, std::FILE* stream,
-                const StopRequested& stop, std::string* notice = nullptr, int flags = 0);
+                const StopRequested& stop, std::string* notice = nullptr, int flags = 0,
+                const WriteExtras& extras = {});
 
 // Used by one thread at a time. A file that replaces its target only once it
 // is complete: it is written under a temporary name in the target's folder
@@ -48,6 +57,8 @@ class CReplacingFile {
   // writes the target in place).
   bool Replace();
   bool InPlace() const { return m_inPlace; }
+  // The errno of what failed: making the file, closing or renaming it.
+  int Error() const { return m_error; }
 
  private:
   void OpenInPlace();
@@ -59,6 +70,7 @@ class CReplacingFile {
   bool m_writeFailed = false;
   bool m_replaced = false;
   bool m_inPlace = false;
+  int m_error = 0;
 };
 
 }  // namespace files

@@ -255,6 +255,22 @@ std::optional<FileChoice> GetSaveFileName(QWidget* owner, const std::vector<File
   return FileChoice{dialog.Chosen(), SelectedIndex(dialog, filters, nameFilters)};
 }
 
+bool ExecDialog(QDialog& dialog) {
+  if (const PromptResponder& responder = CurrentResponder()) {
+    PromptRecord record{PromptRecord::Dialog,
+                        &dialog,
+                        {},
+                        dialog.windowTitle(),
+                        MbIcon::None,
+                        MbButtons::Ok,
+                        {},
+                        {},
+                        1};
+    return responder(record).button != ids::IdCancel;
+  }
+  return dialog.exec() == QDialog::Accepted;
+}
+
 ScopedPromptResponder::ScopedPromptResponder(PromptResponder responder)
     : m_previous(std::exchange(CurrentResponder(), std::move(responder))) {}
 

@@ -5,6 +5,7 @@
 #include <functional>
 #include <optional>
 
+class QDialog;
 class QWidget;
 
 // Every message box and file dialog of the program goes through here, so
@@ -44,9 +45,14 @@ std::optional<FileChoice> GetSaveFileName(QWidget* owner, const std::vector<File
                                           const QString& proposedName, const QString& folder = {},
                                           int selectedFilter = 1, const FinalName& finalName = {});
 
+// A small dialog of the program's own (an options dialog), shown modally;
+// true when accepted. A responder sees it with the dialog as owner and its
+// title as caption, may set its controls, and cancels it with ids::IdCancel.
+bool ExecDialog(QDialog& dialog);
+
 // What a test sees of a prompt, and how it answers.
 struct PromptRecord {
-  enum Kind { Message, OpenFile, SaveFile } kind;
+  enum Kind { Message, OpenFile, SaveFile, Dialog } kind;
   QWidget* owner;
   QString text;     // message text, or the proposed file name
   QString caption;  // message caption

@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "app/CMainFrame.h"
+#include "files/SaveLimits.h"
 #include "frame/CMyPaneContainer.h"
 #include "platform/CJob.h"
 #include "platform/FrameMessages.h"
@@ -52,6 +53,16 @@ void CMainFrame::OnResize() {
   const resize::Size64 target =
       resize::TargetFor(FreeImage_GetWidth(m_source), FreeImage_GetHeight(m_source),
                         {*percent, typedWidth, typedHeight});
+  // A result no file type can hold is refused before any work.
+  const std::string unsavable = files::NoSaveFormatHolds(
+      target.width, target.height, files::ResultBitsPerPixel(m_source, *percent >= 100));
+  if (!unsavable.empty()) {
+    platform::MessageBox(this,
+                         QStringLiteral("The picture cannot be resized to this size: %1.")
+                             .arg(QString::fromStdString(unsavable)),
+                         QStringLiteral("Error"), platform::MbIcon::Error, platform::MbButtons::Ok);
+    return;
+  }
   m_resultHeight = StoredSide(target.height);
   m_resultWidth = StoredSide(target.width);
 

@@ -107,6 +107,8 @@ TEST_P(CliFailureTest, ToldAndTheRestIsWritten) {
     testimages::WriteAll(bad, testimages::TruncatedFile(FIF_JPEG, 0.5));
   } else if (name == "bomb.png") {
     testimages::WriteAll(bad, PngBomb());
+  } else if (name == "pano.jpg") {
+    WritePicture(bad, FIF_JPEG, 40000, 10);
   } else if (name == "folder") {
     ASSERT_EQ(::mkdir(bad.c_str(), 0755), 0);
   } else if (name == "pipe") {
@@ -131,6 +133,9 @@ INSTANTIATE_TEST_SUITE_P(
                     FailureCase{"notes.png", "not a picture it can read"},
                     FailureCase{"cut.jpg", "damaged or incomplete"},
                     FailureCase{"bomb.png", "too large for memory: 100000 x 100000 pixels"},
+                    FailureCase{"pano.jpg",
+                                "too large for its format: JPEG holds at most 65,500 pixels a "
+                                "side; the picture is 80,000 \u00d7 20 pixels"},
                     FailureCase{"folder", "is a folder (use --recursive"},
                     FailureCase{"pipe", "is a named pipe, not a picture file"}),
     [](const testing::TestParamInfo<FailureCase>& info) {

@@ -3,12 +3,15 @@
 // Resize, Save Resized As through the real frame) against magnova-resize.
 #include <gtest/gtest.h>
 
+#include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSpinBox>
 
 #include "../files/FrameHarness.h"
 #include "../files/TestImages.h"
 #include "CliRunner.h"
+#include "files/CJpegOptionsDlg.h"
 
 namespace {
 
@@ -47,6 +50,8 @@ struct Case {
   int saveType;        // the save dialog's type: 1 JPEG, 2 BMP, 3 TIFF, 4 PNG
   const char* format;  // the same for --format
   const char* output;  // the proposed name with its extension
+  int quality = 75;    // JPEG options: the window's dialog, the tool's options
+  bool fullColour = false;
 };
 
 class SameAsWindowTest : public testing::TestWithParam<Case> {};
@@ -71,6 +76,13 @@ TEST_P(SameAsWindowTest, SameBytes) {
     frame.OnResize();
     ASSERT_NE(frame.m_result, nullptr);
     prompts.File(windowFile, c.saveType);
+    prompts.dialogAnswer = [&c](const platform::PromptRecord& record) {
+      if (auto* dialog = dynamic_cast<CJpegOptionsDlg*>(record.owner)) {
+        dialog->QualityBox()->setValue(c.quality);
+        dialog->SubsamplingBox()->setCurrentIndex(c.fullColour ? 1 : 0);
+      }
+      return platform::PromptAnswer{ids::IdOk, std::nullopt};
+    };
     ASSERT_TRUE(harness::RunBounded(frame, [&] { frame.OnSaveResizedAs(); }));
     ASSERT_TRUE(frame.m_resultSaved);
     std::string proposal;
@@ -83,10 +95,12 @@ TEST_P(SameAsWindowTest, SameBytes) {
   // The command line, into a folder of its own.
   const std::string cliFolder = dir.File("cli");
   ASSERT_EQ(::mkdir(cliFolder.c_str(), 0755), 0);
-  const clirun::Run run =
-      clirun::RunCli({{"--percent=" + std::to_string(c.percent),
-                       std::string("--format=") + c.format, "-o", cliFolder, source},
-                      {}});
+  const clirun::Run run = clirun::RunCli(
+      {{"--percent=" + std::to_string(c.percent), std::string("--format=") + c.format,
+        "--quality=" + std::to_string(c.quality),
+        std::string("--subsampling=") + (c.fullColour ? "4:4:4" : "4:2:0"), "-o", cliFolder,
+        source},
+       {}});
   ASSERT_EQ(run.status, 0) << run.err;
   const std::string cliFile = cliFolder + "/" + c.output;
   ASSERT_TRUE(testimages::Exists(cliFile)) << run.err;
@@ -99,6 +113,8 @@ INSTANTIATE_TEST_SUITE_P(
     Table, SameAsWindowTest,
     testing::Values(Case{"photo.jpg", FIF_JPEG, 24, 96, 64, 200, 4, "png", "photo_200percents.png"},
                     Case{"photo.jpg", FIF_JPEG, 24, 96, 64, 130, 1, "jpg", "photo_130percents.jpg"},
+                    Case{"text.jpg", FIF_JPEG, 24, 96, 64, 150, 1, "jpg", "text_150percents.jpg",
+                         93, true},
                     Case{"logo.png", FIF_PNG, 32, 64, 48, 150, 4, "png", "logo_150percents.png"},
                     Case{"scan.tif", FIF_TIFF, 24, 90, 60, 50, 3, "tif", "scan_50percents.tif"},
                     Case{"icon.bmp", FIF_BMP, 8, 40, 30, 300, 2, "bmp", "icon_300percents.bmp"}),

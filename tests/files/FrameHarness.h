@@ -28,9 +28,17 @@ class Prompts {
   Prompts()
       : m_scope([this](const platform::PromptRecord& record) {
           shown.push_back(record);
-          if (m_answers.empty()) return platform::PromptAnswer{ids::IdCancel, std::nullopt};
-          platform::PromptAnswer answer = m_answers.front();
-          m_answers.pop_front();
+          // The program's own options dialogs are accepted as they stand
+          // unless the test answers them.
+          if (record.kind == platform::PromptRecord::Dialog) {
+            if (dialogAnswer) return dialogAnswer(record);
+            return platform::PromptAnswer{ids::IdOk, std::nullopt};
+          }
+          platform::PromptAnswer answer{ids::IdCancel, std::nullopt};
+          if (!m_answers.empty()) {
+            answer = std::move(m_answers.front());
+            m_answers.pop_front();
+          }
           return answer;
         }) {}
 
@@ -47,6 +55,7 @@ class Prompts {
   }
 
   std::vector<platform::PromptRecord> shown;
+  std::function<platform::PromptAnswer(const platform::PromptRecord&)> dialogAnswer;
 
  private:
   std::deque<platform::PromptAnswer> m_answers;

@@ -3,11 +3,14 @@
 #include <QLabel>
 #include <cstdio>
 #include <QPushButton>
+#include <QComboBox>
+#include <QSpinBox>
 #include <QTimer>
 
 #include <gtest/gtest.h>
 
 #include "FrameHarness.h"
+#include "files/CJpegOptionsDlg.h"
 #include "TestImages.h"
 #include "platform/FrameMessages.h"
 #include "views/CEnlargerView.h"
@@ -246,6 +249,140 @@ TEST_F(SaveFrameTest, FailedSaveLeavesTheOldFileAndAsksAgainLater) {
   m_prompts.Button(ids::IdCancel);
   EXPECT_FALSE(m_frame->SettleUnsavedResult());
   EXPECT_EQ(m_prompts.shown.back().text, "Do you want to save the resized image?");
+}
+
+// The box stays as it was; the status bar says why, with the file's name.
+// A picture too large for the chosen type is refused before any work.
+TEST_F(SaveFrameTest, FailureSaysWhyInTheStatusBar) {
+  const std::string longName(300, 'n');
+  const struct {
+    int width;
+    std::string typed;
+    int type;
+    QString box;
+    QString status;
+  } cases[] = {
+      {65501, "wide", 1,
+       "Can't save image.\n\nJPEG holds at most 65,500 pixels a side; the picture is 65,501 "
+       "\u00d7 2 pixels.",
+       "Cannot save wide.jpg: too large for its format: JPEG holds at most 65,500 pixels a side; "
+       "the picture is 65,501 \u00d7 2 pixels."},
+      {41, "no-such-folder/out", 4, "Can't save image.",
+       "Cannot save out.png: its folder does not exist."},
+      {41, longName, 4, "Can't save image.",
+       QString::fromStdString("Cannot save " + longName + ".png: the name is not valid.")},
+  };
+  for (const auto& c : cases) {
+    GiveResult(testimages::MakePattern(c.width, 2, 24));
+    m_prompts.shown.clear();
+    Save(m_dir.File(c.typed), c.type);
+    ASSERT_EQ(m_prompts.Count(PromptRecord::Message), 1) << c.typed;
+    EXPECT_EQ(m_prompts.Count(PromptRecord::Dialog), 0) << c.typed;
+    EXPECT_EQ(m_prompts.shown.back().text, c.box);
+    EXPECT_EQ(m_frame->m_readyLabel->text(), c.status);
+    EXPECT_FALSE(m_frame->m_resultSaved);
+    EXPECT_EQ(testimages::CountEntries(m_dir.Path()), 0);
+  }
+}
+
+// The JPEG options come right after the save dialog, reach the file as
+// ImageMagick reads it, and are offered again by the next run.
+TEST_F(SaveFrameTest, JpegOptionsAreAskedKeptAndWritten) {
+  m_prompts.dialogAnswer = [](const PromptRecord& record) {
+    auto* dialog = dynamic_cast<CJpegOptionsDlg*>(record.owner);
+    if (dialog) {
+      dialog->QualityBox()->setValue(91);
+      dialog->SubsamplingBox()->setCurrentIndex(1);
+    }
+    return platform::PromptAnswer{dialog ? ids::IdOk : ids::IdCancel, std::nullopt};
+  };
+  Save(m_dir.File("first"), 1);
+  ASSERT_TRUE(m_frame->m_resultSaved);
+  EXPECT_EQ(m_prompts.shown.back().caption, "JPEG Options");
+  EXPECT_EQ(testimages::CommandOutput("identify -format '%Q %[jpeg:sampling-factor]' " +
+                                      m_dir.File("first.jpg")),
+            "91 1x1,1x1,1x1");
+
+  // A new run offers what was chosen; accepted as it stands, it is written.
+  m_frame = std::make_unique<CMainFrame>();
+  GiveResult(testimages::MakePattern(41, 27, 24));
+  int offered = 0;
+  bool whole = false;
+  m_prompts.dialogAnswer = [&](const PromptRecord& record) {
+    auto* dialog = dynamic_cast<CJpegOptionsDlg*>(record.owner);
+    offered = dialog ? dialog->QualityBox()->value() : 0;
+    whole = dialog && dialog->SubsamplingBox()->currentIndex() == 1;
+    return platform::PromptAnswer{ids::IdOk, std::nullopt};
+  };
+  Save(m_dir.File("second"), 1);
+  EXPECT_EQ(offered, 91);
+  EXPECT_TRUE(whole);
+  EXPECT_EQ(testimages::CommandOutput("identify -format '%Q %[jpeg:sampling-factor]' " +
+                                      m_dir.File("second.jpg")),
+            "91 1x1,1x1,1x1");
+
+  // Cancelled, nothing is saved.
+  m_prompts.dialogAnswer = [](const PromptRecord&) {
+    return platform::PromptAnswer{ids::IdCancel, std::nullopt};
+  };
+  m_frame->m_resultSaved = false;
+  Save(m_dir.File("third"), 1);
+  EXPECT_FALSE(m_frame->m_resultSaved);
+  EXPECT_FALSE(testimages::Exists(m_dir.File("third.jpg")));
+  // Later tests of this run start from the default again.
+  files::WriteJpegChoices({});
+}
+
+// An enlargement of a 16-bit picture is made in 8 bits: its first save says
+// so, later saves of the same result and saved reductions do not.
+TEST_F(SaveFrameTest, SixteenBitSourceSavedInEightBitsIsToldOnce) {
+  m_frame->m_source = testimages::MakePatternOfType(FIT_RGB16, 20, 14);
+  const QString note = QStringLiteral(
+      "Saved with 8 bits a channel: enlargements are made in 8 bits, the source has 16.");
+  const struct {
+    double scale;
+    bool fresh;  // a new result
+    bool told;
+  } cases[] = {{2.0, true, true}, {2.0, false, false}, {2.0, true, true}, {0.5, true, false}};
+  int n = 0;
+  for (const auto& c : cases) {
+    if (c.fresh) GiveResult(testimages::MakePattern(41, 27, 24), c.scale);
+    m_frame->m_readyLabel->setText("Ready");
+    Save(m_dir.File("deep" + std::to_string(n++)), 4);
+    ASSERT_TRUE(m_frame->m_resultSaved);
+    EXPECT_EQ(m_frame->m_readyLabel->text(), c.told ? note : QStringLiteral("Ready")) << n;
+  }
+}
+
+// A JPEG saved well below the source's quality earns a word; near or above
+// it, none.
+TEST_F(SaveFrameTest, QualityWellBelowTheSourcesIsTold) {
+  const std::string source = m_dir.File("source.jpg");
+  FIBITMAP* picture = testimages::MakePattern(20, 14, 24);
+  ASSERT_TRUE(FreeImage_Save(FIF_JPEG, picture, source.c_str(), 90));
+  FreeImage_Unload(picture);
+  const struct {
+    int quality;
+    QString status;
+  } cases[] = {
+      {60,
+       "Saved at JPEG quality 60, well below the source's (about 90): fine detail may be lost."},
+      {85, "Ready"},
+      {100, "Ready"},
+  };
+  for (const auto& c : cases) {
+    GiveResult(testimages::MakePattern(41, 27, 24));
+    m_frame->m_sourcePath = source;
+    m_prompts.dialogAnswer = [&c](const PromptRecord& record) {
+      if (auto* dialog = dynamic_cast<CJpegOptionsDlg*>(record.owner))
+        dialog->QualityBox()->setValue(c.quality);
+      return platform::PromptAnswer{ids::IdOk, std::nullopt};
+    };
+    Save(m_dir.File("q" + std::to_string(c.quality)), 1);
+    ASSERT_TRUE(m_frame->m_resultSaved);
+    EXPECT_EQ(m_frame->m_readyLabel->text(), c.status) << c.quality;
+  }
+  files::WriteJpegChoices({});
 }
 
 TEST_F(SaveFrameTest, LongUtf8PathSaves) {
