@@ -116,7 +116,7 @@ void CMainFrame::RedrawCaptions() {
 bool CMainFrame::eventFilter(QObject* watched, QEvent* event) {
   // The splitter keeps the bar's proportion when it is resized: note the
   // share before its own layout runs; resizeEvent applies it afterwards.
-  if (watched == m_splitter && event->type() == QEvent::Resize) {
+  if (watched == m_splitter && event->type() == QEvent::Resize && !m_compare) {
     const QList<int> sizes = m_splitter->sizes();
     const auto* resize = static_cast<QResizeEvent*>(event);
     if (resize->oldSize().width() > 0 && sizes.size() == 2 && sizes[0] + sizes[1] > 0)
@@ -127,11 +127,16 @@ bool CMainFrame::eventFilter(QObject* watched, QEvent* event) {
 
 void CMainFrame::resizeEvent(QResizeEvent* e) {
   QMainWindow::resizeEvent(e);
+  // While one pane shows both pictures the other's share waits for its return.
+  if (!m_compare) ApplySplitterRatio();
+  RefitViews();
+}
+
+void CMainFrame::ApplySplitterRatio() {
   const QList<int> sizes = m_splitter->sizes();
   if (sizes.size() == 2 && sizes[0] + sizes[1] > 0) {
     const int total = sizes[0] + sizes[1];
     const int left = static_cast<int>(std::lround(total * m_splitterRatio));
     m_splitter->setSizes({left, total - left});
   }
-  RefitViews();
 }

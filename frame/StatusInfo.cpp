@@ -3,8 +3,6 @@
 #include <QLabel>
 
 #include "app/CMainFrame.h"
-#include "platform/PathBytes.h"
-#include "files/SaveNames.h"
 
 namespace {
 
@@ -20,8 +18,7 @@ void CMainFrame::UpdateImageInfo() {
   if (!m_imageInfoLabel) return;
   QString text;
   if (m_source) {
-    text = platform::PathText(files::FileNamePart(m_sourcePath)) + QStringLiteral("  ") +
-           SizeText(m_source);
+    text = SourceName() + QStringLiteral("  ") + SizeText(m_source);
     if (m_result) text += QStringLiteral("  \u2192  ") + SizeText(m_result);
   }
   m_imageInfoLabel->setText(text);

@@ -92,13 +92,11 @@ void CMainFrame::OnResize() {
   });
   if (!job) return;
 
+  EndCompare();
   m_syncZoom = false;
   m_syncScroll = false;
-  for (int id : {ids::SyncScroll, ids::SyncZoom}) {
-    UISetCheck(id, false);
-    UIEnable(id, false);
-  }
-  UIEnable(ids::FileSaveResizedAs, false);
+  for (int id : {ids::SyncScroll, ids::SyncZoom}) UISetCheck(id, false);
+  for (int id : ids::ResultCommands) UIEnable(id, false);
 
   m_rightView->SetImage(nullptr);
   if (m_result) FreeImage_Unload(m_result);
@@ -163,7 +161,7 @@ void CMainFrame::OnResizeDone(uintptr_t wParam, intptr_t lParam,
     return;
   }
   if (isMinimized()) RestoreFrame();
-  for (int id : {ids::SyncScroll, ids::SyncZoom, ids::FileSaveResizedAs}) UIEnable(id, true);
+  for (int id : ids::ResultCommands) UIEnable(id, true);
   ShowMetadataNotice();
   m_rightView->SetImage(m_result);
   if (m_result) ActivateView(1);
