@@ -171,6 +171,8 @@ class CMainFrame : public QMainWindow,
   // /proc/meminfo. Tests put in their own figure.
   std::function<std::optional<uint64_t>()> m_memoryStatus;
   std::optional<uint64_t> AvailableMemory() const;
+  // The status bar tells the largest percent that fits, after a refusal.
+  bool m_memoryHintShown = false;
   // The percent box's text before "Other..." replaced it.
   QString m_percentTextShown;
   // A side typed in the resize-parameters dialog (0: none), made exactly by

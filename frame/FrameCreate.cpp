@@ -24,7 +24,7 @@
 
 namespace {
 
-constexpr int kMinimumPaneWidth = 200;
+constexpr int kMinimumPaneWidth = 240;
 constexpr int kMinimumFrameHeight = 360;
 
 bool IsToggle(int id) {

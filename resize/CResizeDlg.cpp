@@ -94,7 +94,13 @@ void CResizeDlg::WriteGuarded(int firstId, int firstValue, int secondId, int sec
   m_updating = false;
 }
 
-void CResizeDlg::UpdateOk() { OkButton()->setEnabled(resize::AcceptsPercent(m_percent)); }
+void CResizeDlg::UpdateOk() {
+  OkButton()->setEnabled(resize::AcceptsPercent(m_percent) && !SideBoxEmptied());
+}
+
+bool CResizeDlg::SideBoxEmptied() const {
+  return Box(kWidthBox)->text().isEmpty() || Box(kHeightBox)->text().isEmpty();
+}
 
 void CResizeDlg::OnPercentChange() {
   if (m_updating) return;
@@ -109,6 +115,11 @@ void CResizeDlg::OnPercentChange() {
 void CResizeDlg::OnWidthChange() {
   if (m_updating) return;
   m_typed = Typed::Width;
+  if (Box(kWidthBox)->text().isEmpty()) {
+    // Emptied to type a new side: it stays empty, and OK waits for it.
+    UpdateOk();
+    return;
+  }
   ReadBox(kWidthBox, m_width, m_maxWidth);
   m_percent = resize::PercentForSide(m_width, m_srcWidth);
   m_height = resize::SideForPercent(m_percent, m_srcHeight);
@@ -119,6 +130,11 @@ void CResizeDlg::OnWidthChange() {
 void CResizeDlg::OnHeightChange() {
   if (m_updating) return;
   m_typed = Typed::Height;
+  if (Box(kHeightBox)->text().isEmpty()) {
+    // Emptied to type a new side: it stays empty, and OK waits for it.
+    UpdateOk();
+    return;
+  }
   ReadBox(kHeightBox, m_height, m_maxHeight);
   m_percent = resize::PercentForSide(m_height, m_srcHeight);
   m_width = resize::SideForPercent(m_percent, m_srcWidth);
@@ -144,6 +160,7 @@ bool CResizeDlg::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void CResizeDlg::accept() {
+  if (SideBoxEmptied()) return;
   if (ReadBox(kPercentBox, m_percent, resize::kMaxPercent) &&
       ReadBox(kWidthBox, m_width, m_maxWidth))
     ReadBox(kHeightBox, m_height, m_maxHeight);

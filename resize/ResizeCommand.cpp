@@ -2,6 +2,7 @@
 // worker's reports and completion, and the percent chosen in the
 // resize-parameters dialog.
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <algorithm>
 #include <climits>
@@ -35,6 +36,8 @@ void CMainFrame::OnResize() {
   const int typedWidth = std::exchange(m_typedWidth, 0);
   const int typedHeight = std::exchange(m_typedHeight, 0);
   if (!m_source) return;
+  // The word on a refused size lasts until the next try.
+  if (std::exchange(m_memoryHintShown, false)) ShowLoadStatus();
   // A given-up job may still read the source; the new one waits for it.
   EndWorker();
   const std::optional<int> percent = resize::ReadPercentText(m_percentEdit->text().toStdString());
@@ -63,9 +66,17 @@ void CMainFrame::OnResize() {
       resize::PlanMemory(*percent, FreeImage_GetWidth(m_source), FreeImage_GetHeight(m_source),
                          target, available.value_or(UINT64_MAX), freeable);
   if (plan.fit == resize::MemoryFit::Never) {
-    // Not even the smallest crop fits: nothing is allocated.
+    // Not even the smallest crop fits: nothing is allocated. The user is
+    // told what would run whole today.
+    const QString hint = QString::fromStdString(resize::LargestPercentText(
+        resize::LargestWholePercent(FreeImage_GetWidth(m_source), FreeImage_GetHeight(m_source),
+                                    available.value_or(UINT64_MAX), freeable, *percent)));
+    m_readyLabel->setText(hint);
+    m_memoryHintShown = true;
     platform::MessageBox(
-        this, QString::fromStdString(resize::NotEnoughMemoryText(target.width, target.height)),
+        this,
+        QString::fromStdString(resize::NotEnoughMemoryText(target.width, target.height)) +
+            QStringLiteral("\n") + hint,
         QStringLiteral("Memory allocation error"), platform::MbIcon::Error,
         platform::MbButtons::Ok);
     return;
