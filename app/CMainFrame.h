@@ -235,6 +235,7 @@ class CMainFrame : public QMainWindow,
   FIBITMAP* m_source = nullptr;
   bool m_sourceIncomplete = false;              // its file ended early: part of it is blank
   bool m_sourcePasted = false;                  // it came from the clipboard: it has no file
+  uint32_t m_sourceFrames = 1;                  // the pictures its file holds; the first is shown
   std::unique_ptr<QTemporaryFile> m_pasteFile;  // what the clipboard gave, while it loads
   // Why the last load gave no picture; the declared size when too large.
   files::LoadFailure m_loadFailure = files::LoadFailure::None;

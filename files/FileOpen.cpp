@@ -158,6 +158,7 @@ void CMainFrame::LoadWorker(platform::CJob& job) {
     if (!job.Commit([&] {
           m_source = outcome.bitmap;
           m_sourceIncomplete = outcome.incomplete;
+          m_sourceFrames = outcome.frames;
           m_loadFailure = outcome.failure;
           m_loadFailureWidth = outcome.width;
           m_loadFailureHeight = outcome.height;

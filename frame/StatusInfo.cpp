@@ -19,6 +19,8 @@ void CMainFrame::UpdateImageInfo() {
   QString text;
   if (m_source) {
     text = SourceName() + QStringLiteral("  ") + SizeText(m_source);
+    // Only the first picture of an animation or a multi-page file is opened.
+    if (m_sourceFrames > 1) text += QStringLiteral(", first frame of %1").arg(m_sourceFrames);
     if (m_result) text += QStringLiteral("  \u2192  ") + SizeText(m_result);
   }
   m_imageInfoLabel->setText(text);

@@ -28,6 +28,7 @@
 #include "files/Orientation.h"
 #include "files/decoder/BmpInfoHeader.h"
 #include "files/decoder/DecodeRules.h"
+#include "files/decoder/FrameCount.h"
 #include "files/decoder/TiffFirstDirectory.h"
 
 namespace {
@@ -380,5 +381,6 @@ int main(int argc, char** argv) {
   verdict.incomplete = g_watch.dataEnded ||
                        (g_watch.shortRead && decoder::ReadsExactly(fif, head)) ||
                        layout.neededBytes > bytesLeft;
+  verdict.frames = decoder::CountFrames(fif, bytesLeft, ReadAt);
   Reply(verdict, bitmap);
 }
