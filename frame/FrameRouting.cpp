@@ -2,6 +2,9 @@
 // of the bars.
 #include <QActionGroup>
 #include <QApplication>
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QMimeData>
 #include <QComboBox>
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -17,6 +20,15 @@
 #include "res/CommandIds.h"
 #include "res/Resources.h"
 #include "views/CEnlargerView.h"
+
+namespace {
+
+bool ClipboardHoldsText() {
+  const QMimeData* data = QGuiApplication::clipboard()->mimeData();
+  return data && data->hasText();
+}
+
+}  // namespace
 
 void CMainFrame::RouteAction(int id) {
   OnCommand(id);
@@ -38,6 +50,11 @@ bool CMainFrame::PreTranslateMessage(QObject* target, QEvent* event) {
     return true;
   // Accelerators act even for disabled commands: each handler checks its own state.
   if (int id = res::TranslateAccelerator(key->key(), key->modifiers(), key->text())) {
+    // In the percent box Ctrl+V pastes text, as it always has; it opens a
+    // picture there only when the clipboard holds no text.
+    if (id == ids::EditPaste && (target == m_percentEdit || target == m_percentCombo) &&
+        ClipboardHoldsText())
+      return false;
     OnCommand(id);
     return true;
   }

@@ -339,7 +339,7 @@ bool CEnlargerView::event(QEvent* e) {
 void CEnlargerView::OnTab() {
   if (!m_frame) return;
   // The key came to this view, so its pane is the one holding the focus.
-  if (m_index != 0) {
+  if (m_index != 0 && !m_frame->m_compare) {
     m_frame->ActivateView(0);
   } else if (m_frame->m_percentEdit) {
     m_frame->m_percentEdit->setFocus(Qt::TabFocusReason);
