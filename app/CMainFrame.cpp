@@ -6,6 +6,7 @@
 #include <QEventLoop>
 #include <QMetaObject>
 #include <QPushButton>
+#include <QTemporaryFile>
 #include <QTimerEvent>
 #include <chrono>
 #include <system_error>
@@ -40,7 +41,10 @@ std::vector<platform::CUpdateUI::Entry> UpdateUIMap() {
           {ids::ZoomIn, UIMenuPopup | UIToolBar},
           {ids::ZoomOut, UIMenuPopup | UIToolBar},
           {ids::ZoomToFit, UIMenuPopup | UIToolBar},
-          {ids::ZoomTo100, UIToolBar}};
+          {ids::ZoomTo100, UIToolBar},
+          {ids::FileClearRecent, UIMenuPopup},
+          {ids::EditCopyResult, UIMenuPopup},
+          {ids::CompareInOnePane, UIMenuPopup}};
 }
 
 }  // namespace
@@ -110,6 +114,18 @@ void CMainFrame::OnCommand(int id) {
     case ids::FileSaveResizedAs:
       OnSaveResizedAs();
       return;
+    case ids::FileClearRecent:
+      OnClearRecent();
+      return;
+    case ids::EditPaste:
+      OnEditPaste();
+      return;
+    case ids::EditCopyResult:
+      OnEditCopyResult();
+      return;
+    case ids::CompareInOnePane:
+      OnCompareInOnePane();
+      return;
     case ids::SyncScroll:
       OnSyncScroll();
       return;
@@ -144,6 +160,8 @@ void CMainFrame::OnCommand(int id) {
       return;
     default:
       if (id >= ids::ZoomToFirst && id <= ids::ZoomToOther) OnZoomTo(id);
+      if (id >= ids::FileRecentFirst && id < ids::FileRecentFirst + ids::FileRecentCount)
+        OnFileRecent(id - ids::FileRecentFirst);
       return;
   }
 }

@@ -3,8 +3,11 @@
 #include <FreeImage.h>
 
 #include <QHash>
+#include <QList>
 #include <QMainWindow>
+#include <QPoint>
 #include <QString>
+#include <QTemporaryFile>
 #include <array>
 #include <atomic>
 #include <cstdint>
@@ -109,10 +112,25 @@ class CMainFrame : public QMainWindow,
   void OnFileOpen();
   void OnLoadDone(uintptr_t wParam, intptr_t lParam, const std::shared_ptr<platform::CJob>& job);
   void OnSaveResizedAs();
+  // Where the save dialog starts: the folder it was last left in, else the source's.
+  QString SaveFolder() const;
   void OnSaveDone(uintptr_t wParam, intptr_t lParam, const std::shared_ptr<platform::CJob>& job);
   // Opens path as Open does once its dialog has given it: the images are
-  // discarded and the load worker runs behind the wait dialog.
-  void OpenFile(const std::string& path);
+  // discarded and the load worker runs behind the wait dialog. pasted: the
+  // file that holds the clipboard's picture (path), kept until the next load.
+  void OpenFile(const std::string& path, std::unique_ptr<QTemporaryFile> pasted = nullptr);
+  // The source's name as the status bar shows it.
+  QString SourceName() const;
+  // Edit menu: the clipboard.
+  void OnEditPaste();
+  void OnEditCopyResult();
+  // The recent pictures of the File menu (m_recentActions) as remembered.
+  void UpdateRecentMenu();
+  void OnFileRecent(int index);
+  void OnClearRecent();
+  // After a load: its picture goes first in the recent pictures, or its name,
+  // when it no longer opens, leaves them.
+  void NoteRecentPicture();
   // A picture dropped on the window: the unsaved-result question, then OpenFile.
   void OnFileDropped(const std::string& path);
   static void PumpMessages();
@@ -164,6 +182,8 @@ class CMainFrame : public QMainWindow,
   // /proc/meminfo. Tests put in their own figure.
   std::function<std::optional<uint64_t>()> m_memoryStatus;
   std::optional<uint64_t> AvailableMemory() const;
+  // The status bar tells the largest percent that fits, after a refusal.
+  bool m_memoryHintShown = false;
   // The percent box's text before "Other..." replaced it.
   QString m_percentTextShown;
   // A side typed in the resize-parameters dialog (0: none), made exactly by
@@ -186,6 +206,19 @@ class CMainFrame : public QMainWindow,
   void RefitViews();
   // Puts the splitter bar in the middle.
   void CentreSplitter();
+  // Puts the splitter bar where m_splitterRatio says.
+  void ApplySplitterRatio();
+  // View, Compare in One Pane: on, the result's pane alone shows both
+  // pictures; off (EndCompare, also when the result goes), the two panes
+  // come back as they were.
+  void OnCompareInOnePane();
+  void EndCompare();
+  bool m_compare = false;
+  // The result view's zoom and offsets as the panes became one: before and
+  // just after; and the original's offset.
+  double m_compareZoom = 1.0;
+  std::array<QPoint, 2> m_compareOffsets;
+  QPoint m_compareLeftOffset;
 
   CEnlargerView* View(int index) const { return index == 0 ? m_leftView : m_rightView; }
   CMyPaneContainer* Pane(int index) const { return index == 0 ? m_leftPane : m_rightPane; }
@@ -211,7 +244,10 @@ class CMainFrame : public QMainWindow,
   double m_savedLeftZoom = 1.0;
   double m_savedRightZoom = 1.0;
   FIBITMAP* m_source = nullptr;
-  bool m_sourceIncomplete = false;  // its file ended early: part of it is blank
+  bool m_sourceIncomplete = false;              // its file ended early: part of it is blank
+  bool m_sourcePasted = false;                  // it came from the clipboard: it has no file
+  uint32_t m_sourceFrames = 1;                  // the pictures its file holds; the first is shown
+  std::unique_ptr<QTemporaryFile> m_pasteFile;  // what the clipboard gave, while it loads
   // Why the last load gave no picture; the declared size when too large.
   files::LoadFailure m_loadFailure = files::LoadFailure::None;
   uint32_t m_loadFailureWidth = 0, m_loadFailureHeight = 0;
@@ -253,8 +289,9 @@ class CMainFrame : public QMainWindow,
   CEnlargerView* m_activeView = nullptr;
   CEnlargerView* m_leftView = nullptr;
   CEnlargerView* m_rightView = nullptr;
-  QMenu* m_viewMenu = nullptr;    // "&View"
-  QMenu* m_zoomToMenu = nullptr;  // its "Zoom To ..." submenu (position 6)
+  QList<QAction*> m_recentActions;  // the File menu's recent pictures, in order
+  QMenu* m_viewMenu = nullptr;      // "&View"
+  QMenu* m_zoomToMenu = nullptr;    // its "Zoom To ..." submenu (position 6)
   QToolBar* m_toolBar = nullptr;
   bool m_toolBarVisible = true;
   QActionGroup* m_zoomToGroup = nullptr;  // the sixteen "Zoom To ..." items

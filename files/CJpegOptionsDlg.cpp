@@ -5,15 +5,13 @@
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QSettings>
 #include <QSlider>
 #include <QSpinBox>
 #include <QVBoxLayout>
 
-namespace {
+#include "files/Remembered.h"
 
-// The user's settings file of Magnova (~/.config/Magnova/Magnova.conf).
-const QString kSettingsOwner = QStringLiteral("Magnova");
+namespace {
 
 const QString kQualityKey = QStringLiteral("jpeg/quality");
 const QString kSubsamplingKey = QStringLiteral("jpeg/subsampling");
@@ -61,7 +59,7 @@ files::JpegChoices CJpegOptionsDlg::Choices() const {
 namespace files {
 
 JpegChoices ReadJpegChoices() {
-  const QSettings settings(kSettingsOwner, kSettingsOwner);
+  const QSettings settings = UserSettings();
   JpegChoices choices;
   bool ok = false;
   const int quality = settings.value(kQualityKey).toInt(&ok);
@@ -73,7 +71,7 @@ JpegChoices ReadJpegChoices() {
 }
 
 void WriteJpegChoices(const JpegChoices& choices) {
-  QSettings settings(kSettingsOwner, kSettingsOwner);
+  QSettings settings = UserSettings();
   settings.setValue(kQualityKey, choices.quality);
   settings.setValue(kSubsamplingKey,
                     choices.fullColour ? QStringLiteral("4:4:4") : QStringLiteral("4:2:0"));

@@ -437,6 +437,7 @@ DecodeOutcome Decode(const DecodeRequest& request) {
   outcome.code = kLoaded;
   outcome.incomplete = said.incomplete;
   outcome.format = static_cast<FREE_IMAGE_FORMAT>(said.format);
+  outcome.frames = said.frames;
   return outcome;
 }
 

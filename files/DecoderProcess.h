@@ -41,6 +41,7 @@ struct DecodeOutcome {
   LoadFailure failure = LoadFailure::None;
   uint32_t width = 0, height = 0;          // the declared size when failure is TooLarge
   FREE_IMAGE_FORMAT format = FIF_UNKNOWN;  // of the file's contents, when a picture came
+  uint32_t frames = 1;                     // the pictures the file holds, the first of them opened
 };
 
 // Reads the image at path, its type found from the file's contents. Only a

@@ -1,5 +1,7 @@
 // Opening an image: the Open command, its worker and its done message.
 #include <QComboBox>
+#include <QFileInfo>
+#include <QTemporaryFile>
 #include <QCoreApplication>
 #include <QLabel>
 #include <unistd.h>
@@ -8,6 +10,7 @@
 
 #include "app/CMainFrame.h"
 #include "files/DecoderProcess.h"
+#include "files/Remembered.h"
 #include "files/SaveNames.h"
 #include "frame/CMyPaneContainer.h"
 #include "platform/CJob.h"
@@ -69,10 +72,14 @@ uint64_t PhysicalMemoryBytes() {
 void CMainFrame::PumpMessages() { QCoreApplication::processEvents(); }
 
 void CMainFrame::ShowLoadStatus() {
-  const QString text = LoadStatusText(m_loadFailure, m_source && m_sourceIncomplete,
-                                      platform::PathText(files::FileNamePart(m_sourcePath)),
+  const QString text = LoadStatusText(m_loadFailure, m_source && m_sourceIncomplete, SourceName(),
                                       m_loadFailureWidth, m_loadFailureHeight);
   m_readyLabel->setText(text.isEmpty() ? res::LoadString(ids::StrReady) : text);
+}
+
+QString CMainFrame::SourceName() const {
+  return m_sourcePasted ? QStringLiteral("Pasted picture")
+                        : platform::PathText(files::FileNamePart(m_sourcePath));
 }
 
 void CMainFrame::EndLoadFailureWord() {
@@ -84,19 +91,27 @@ void CMainFrame::EndLoadFailureWord() {
 void CMainFrame::OnFileOpen() {
   if (!SettleUnsavedResult()) return;
 
-  std::optional<platform::FileChoice> choice = platform::GetOpenFileName(
-      DialogOwner(), {{QStringLiteral("All Supported Files"),
-                       QStringLiteral("*.jpg;*.jpeg;*.png;*.gif;*.bmp;*.tif;*.tiff")}});
+  // The dialog starts in the folder it was last left in, in this run or before.
+  std::optional<platform::FileChoice> choice =
+      platform::GetOpenFileName(DialogOwner(),
+                                {{QStringLiteral("All Supported Files"),
+                                  QStringLiteral("*.jpg;*.jpeg;*.png;*.gif;*.bmp;*.tif;*.tiff")}},
+                                files::LastFolder(files::FileDialogKind::Open));
   if (!choice) return;
+  files::RememberFolder(files::FileDialogKind::Open, QFileInfo(choice->path).absolutePath());
   OpenFile(platform::PathBytes(choice->path));
 }
 
-void CMainFrame::OpenFile(const std::string& path) {
+void CMainFrame::OpenFile(const std::string& path, std::unique_ptr<QTemporaryFile> pasted) {
   // The worker is made before anything is discarded: when none can be
   // had, the frame stays as it was.
   const std::shared_ptr<platform::CJob> job = StartWaitJob(&CMainFrame::LoadWorker);
   if (!job) return;
+  EndCompare();
   m_sourcePath = path;
+  m_sourcePasted = pasted != nullptr;
+  // A decoder still reading the previous one has it open: it reads on.
+  m_pasteFile = std::move(pasted);
   m_sourceIncomplete = false;
   m_loadFailure = files::LoadFailure::None;
   m_readyLabel->setText(res::LoadString(ids::StrReady));
@@ -145,6 +160,7 @@ void CMainFrame::LoadWorker(platform::CJob& job) {
     if (!job.Commit([&] {
           m_source = outcome.bitmap;
           m_sourceIncomplete = outcome.incomplete;
+          m_sourceFrames = outcome.frames;
           m_loadFailure = outcome.failure;
           m_loadFailureWidth = outcome.width;
           m_loadFailureHeight = outcome.height;
@@ -171,6 +187,8 @@ void CMainFrame::OnLoadDone(uintptr_t wParam, intptr_t lParam,
   UpdateImageInfo();
   if (outcome == WaitOutcome::Aborted) m_loadFailure = files::LoadFailure::Aborted;
   ShowLoadStatus();
+  NoteRecentPicture();
+  m_pasteFile.reset();
   if (outcome == WaitOutcome::Aborted || lParam == 0) {
     // The captions show the marks as they now stand.
     if (!m_source) m_leftPane->m_active = false;
@@ -187,12 +205,10 @@ void CMainFrame::OnLoadDone(uintptr_t wParam, intptr_t lParam,
   UISetCheck(ids::SyncScroll, false);
   m_syncZoom = false;
   UISetCheck(ids::SyncZoom, false);
-  UIEnable(ids::SyncScroll, false);
-  UIEnable(ids::SyncZoom, false);
+  for (int id : ids::ResultCommands) UIEnable(id, false);
   for (int id : {ids::Resize, ids::ZoomIn, ids::ZoomOut, ids::ZoomToFit, ids::ZoomTo100}) {
     UIEnable(id, true);
   }
-  UIEnable(ids::FileSaveResizedAs, false);
 
   m_percentCombo->setEditText(QStringLiteral("200%"));
   m_percentCombo->setEnabled(true);

@@ -1,5 +1,6 @@
 // Saving the result: the unsaved-result prompt, the Save Resized As
 // command, its worker and its done message.
+#include <QFileInfo>
 #include <QLabel>
 #include <mutex>
 #include <utility>
@@ -10,6 +11,7 @@
 #include "files/ImageFiles.h"
 #include "files/SaveFailure.h"
 #include "files/SaveLimits.h"
+#include "files/Remembered.h"
 #include "files/SaveNames.h"
 #include "platform/CJob.h"
 #include "platform/FrameMessages.h"
@@ -35,23 +37,24 @@ bool CMainFrame::SettleUnsavedResult() {
 
 void CMainFrame::OnSaveResizedAs() {
   if (!m_result) return;
-  m_savePath = files::ProposedSaveName(m_sourcePath, m_scale);
+  m_savePath = files::ProposedSaveName(m_sourcePasted ? "pasted" : m_sourcePath, m_scale);
 
   std::vector<platform::FileFilter> filters;
   for (const files::SaveFormat& format : files::SaveFormats()) {
     filters.push_back({QString::fromUtf8(format.description), QString::fromUtf8(format.patterns)});
   }
-  // The dialog starts beside the source, with the type chosen last in this
-  // run. It settles the name the type's extension makes before it asks
+  // The dialog starts in the folder it was last left in, in this run or
+  // before, else beside the source; with the type chosen last in this run.
+  // It settles the name the type's extension makes before it asks
   // about replacing a file, so that the file asked about is the one written.
   const std::optional<platform::FileChoice> choice = platform::GetSaveFileName(
-      DialogOwner(), filters, platform::PathText(m_savePath),
-      platform::PathText(files::FolderPart(m_sourcePath)), m_saveFormat,
+      DialogOwner(), filters, platform::PathText(m_savePath), SaveFolder(), m_saveFormat,
       [](const QString& typed, int index) {
         return platform::PathText(files::FinalSaveName(platform::PathBytes(typed), index));
       });
   if (!choice) return;
   const std::string chosen = platform::PathBytes(choice->path);
+  files::RememberFolder(files::FileDialogKind::Save, QFileInfo(choice->path).absolutePath());
   const files::SaveFormat& format = files::SaveFormatOf(choice->filterIndex);
 
   // A picture the chosen type cannot hold is refused before any work.
@@ -95,6 +98,12 @@ bool CMainFrame::ChooseJpegOptions() {
 void CMainFrame::ShowSaveFailure(const std::string& name, const std::string& reason) {
   m_readyLabel->setText(QStringLiteral("Cannot save %1: %2.")
                             .arg(platform::PathText(name), QString::fromStdString(reason)));
+}
+
+QString CMainFrame::SaveFolder() const {
+  const QString last = files::LastFolder(files::FileDialogKind::Save);
+  if (!last.isEmpty() || m_sourcePasted) return last;
+  return platform::PathText(files::FolderPart(m_sourcePath));
 }
 
 void CMainFrame::SaveWorker(platform::CJob& job) {

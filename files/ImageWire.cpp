@@ -11,7 +11,7 @@ namespace files::wire {
 namespace {
 
 constexpr uint32_t kMagic = 0x564e474d;  // "MGNV"
-constexpr uint32_t kVersion = 3;
+constexpr uint32_t kVersion = 4;
 constexpr FREE_IMAGE_MDMODEL kModels[] = {
     FIMD_COMMENTS,       FIMD_EXIF_MAIN,    FIMD_EXIF_EXIF, FIMD_EXIF_GPS,
     FIMD_EXIF_MAKERNOTE, FIMD_EXIF_INTEROP, FIMD_IPTC,      FIMD_XMP,
@@ -242,6 +242,7 @@ void PutReply(std::string& out, const Verdict& verdict) {
   Put(out, verdict.width);
   Put(out, verdict.height);
   Put(out, verdict.format);
+  Put(out, verdict.frames);
 }
 
 bool Reader::Get(void* to, size_t count) {
@@ -263,7 +264,8 @@ bool GetReply(Reader& in, Verdict& verdict) {
   uint32_t magic = 0, version = 0;
   uint8_t code = 0, cut = 0;
   if (!in.Get(magic) || !in.Get(version) || !in.Get(code) || !in.Get(cut) ||
-      !in.Get(verdict.width) || !in.Get(verdict.height) || !in.Get(verdict.format)) {
+      !in.Get(verdict.width) || !in.Get(verdict.height) || !in.Get(verdict.format) ||
+      !in.Get(verdict.frames)) {
     return false;
   }
   if (magic != kMagic || version != kVersion || code > uint8_t(Status::TooLarge)) return false;

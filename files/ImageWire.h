@@ -21,13 +21,15 @@ namespace files::wire {
 enum class Status : uint8_t { NotRecognised = 0, Loaded = 1, ReadFailed = 2, TooLarge = 3 };
 
 // The reply's verdict: how the decoder ended, whether the file ran out of
-// data, the declared size of a picture too large, and the format of the
-// file's contents (FIF_UNKNOWN when none).
+// data, the declared size of a picture too large, the format of the file's
+// contents (FIF_UNKNOWN when none), and how many pictures the file holds
+// (only the first is sent).
 struct Verdict {
   Status status = Status::NotRecognised;
   bool incomplete = false;
   uint32_t width = 0, height = 0;
   int32_t format = -1;
+  uint32_t frames = 1;
 };
 
 // What a bitmap is made of, sent ahead of the decoding when the header tells

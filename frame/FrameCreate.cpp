@@ -1,6 +1,7 @@
 // Building the main window: menu bar, toolbar with the percent box, status
 // bar, and the splitter with the two captioned panes and their views.
 #include <QAbstractItemView>
+#include <algorithm>
 #include <QActionGroup>
 #include <QComboBox>
 #include <QLabel>
@@ -23,9 +24,12 @@
 
 namespace {
 
+constexpr int kMinimumPaneWidth = 240;
+constexpr int kMinimumFrameHeight = 360;
+
 bool IsToggle(int id) {
   return id == ids::SyncScroll || id == ids::SyncZoom || id == ids::ViewToolBar ||
-         id == ids::ViewStatusBar;
+         id == ids::ViewStatusBar || id == ids::CompareInOnePane;
 }
 
 }  // namespace
@@ -57,6 +61,11 @@ void CMainFrame::OnCreate() {
   UISetCheck(ids::SyncZoom, false);
   for (int id : ids::ImageCommands) UIEnable(id, false);
   EnableZoomToMenu(false);
+  UpdateRecentMenu();
+  // Smaller, the window would lose toolbar buttons behind its edge and the
+  // panes to nothing: the whole toolbar, and panes that still show a picture.
+  setMinimumSize(std::max(m_toolBar->sizeHint().width(), 2 * kMinimumPaneWidth),
+                 kMinimumFrameHeight);
 
   platform::RegisterMessageLoopHooks(this, this);
 
@@ -83,7 +92,7 @@ void CMainFrame::CreateMenuBar() {
     QMenu* menu = menuBar()->addMenu(popups[index].text);
     // Governed items take their states from the table as their popup opens.
     connect(menu, &QMenu::aboutToShow, this, [this] { UIUpdateMenu(); });
-    if (index == 1) m_viewMenu = menu;
+    if (popups[index].text == QStringLiteral("&View")) m_viewMenu = menu;
     for (const res::MenuItem& item : popups[index].children) {
       if (item.text.isEmpty()) {
         menu->addSeparator();
@@ -104,6 +113,17 @@ void CMainFrame::CreateMenuBar() {
           action->setStatusTip(res::CommandPrompt(level.id));
           m_zoomToGroup->addAction(action);
           connect(action, &QAction::triggered, this, [this, id = level.id] { RouteAction(id); });
+        }
+        continue;
+      }
+      if (item.id == ids::FileRecentFirst) {
+        // Shown as the list fills (UpdateRecentMenu).
+        for (int recent = 0; recent < ids::FileRecentCount; ++recent) {
+          QAction* action = menu->addAction(QString());
+          action->setVisible(false);
+          const int id = ids::FileRecentFirst + recent;
+          connect(action, &QAction::triggered, this, [this, id] { RouteAction(id); });
+          m_recentActions.append(action);
         }
         continue;
       }

@@ -2,6 +2,9 @@
 // of the bars.
 #include <QActionGroup>
 #include <QApplication>
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QMimeData>
 #include <QComboBox>
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -17,6 +20,15 @@
 #include "res/CommandIds.h"
 #include "res/Resources.h"
 #include "views/CEnlargerView.h"
+
+namespace {
+
+bool ClipboardHoldsText() {
+  const QMimeData* data = QGuiApplication::clipboard()->mimeData();
+  return data && data->hasText();
+}
+
+}  // namespace
 
 void CMainFrame::RouteAction(int id) {
   OnCommand(id);
@@ -38,6 +50,11 @@ bool CMainFrame::PreTranslateMessage(QObject* target, QEvent* event) {
     return true;
   // Accelerators act even for disabled commands: each handler checks its own state.
   if (int id = res::TranslateAccelerator(key->key(), key->modifiers(), key->text())) {
+    // In the percent box Ctrl+V pastes text, as it always has; it opens a
+    // picture there only when the clipboard holds no text.
+    if (id == ids::EditPaste && (target == m_percentEdit || target == m_percentCombo) &&
+        ClipboardHoldsText())
+      return false;
     OnCommand(id);
     return true;
   }
@@ -116,7 +133,7 @@ void CMainFrame::RedrawCaptions() {
 bool CMainFrame::eventFilter(QObject* watched, QEvent* event) {
   // The splitter keeps the bar's proportion when it is resized: note the
   // share before its own layout runs; resizeEvent applies it afterwards.
-  if (watched == m_splitter && event->type() == QEvent::Resize) {
+  if (watched == m_splitter && event->type() == QEvent::Resize && !m_compare) {
     const QList<int> sizes = m_splitter->sizes();
     const auto* resize = static_cast<QResizeEvent*>(event);
     if (resize->oldSize().width() > 0 && sizes.size() == 2 && sizes[0] + sizes[1] > 0)
@@ -127,11 +144,16 @@ bool CMainFrame::eventFilter(QObject* watched, QEvent* event) {
 
 void CMainFrame::resizeEvent(QResizeEvent* e) {
   QMainWindow::resizeEvent(e);
+  // While one pane shows both pictures the other's share waits for its return.
+  if (!m_compare) ApplySplitterRatio();
+  RefitViews();
+}
+
+void CMainFrame::ApplySplitterRatio() {
   const QList<int> sizes = m_splitter->sizes();
   if (sizes.size() == 2 && sizes[0] + sizes[1] > 0) {
     const int total = sizes[0] + sizes[1];
     const int left = static_cast<int>(std::lround(total * m_splitterRatio));
     m_splitter->setSizes({left, total - left});
   }
-  RefitViews();
 }

@@ -3,8 +3,6 @@
 #include <QLabel>
 
 #include "app/CMainFrame.h"
-#include "platform/PathBytes.h"
-#include "files/SaveNames.h"
 
 namespace {
 
@@ -20,8 +18,9 @@ void CMainFrame::UpdateImageInfo() {
   if (!m_imageInfoLabel) return;
   QString text;
   if (m_source) {
-    text = platform::PathText(files::FileNamePart(m_sourcePath)) + QStringLiteral("  ") +
-           SizeText(m_source);
+    text = SourceName() + QStringLiteral("  ") + SizeText(m_source);
+    // Only the first picture of an animation or a multi-page file is opened.
+    if (m_sourceFrames > 1) text += QStringLiteral(", first frame of %1").arg(m_sourceFrames);
     if (m_result) text += QStringLiteral("  \u2192  ") + SizeText(m_result);
   }
   m_imageInfoLabel->setText(text);

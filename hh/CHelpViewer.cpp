@@ -53,6 +53,13 @@ CHelpViewer::CHelpViewer(std::unique_ptr<CChmArchive> archive, const QString& to
   connect(m_browser, qOverload<const QUrl&>(&QTextBrowser::highlighted), this,
           [this](const QUrl& url) { statusBar()->showMessage(url.path().mid(1)); });
 
+  // Closed from the keyboard, as desktop help windows are.
+  auto* close = new QAction(this);
+  close->setShortcuts({QKeySequence(Qt::Key_Escape), QKeySequence(Qt::CTRL | Qt::Key_W)});
+  close->setShortcutContext(Qt::WindowShortcut);
+  connect(close, &QAction::triggered, this, &QWidget::close);
+  addAction(close);
+
   BuildContents();
   m_browser->setSource(CChmBrowser::TopicUrl(topic.isEmpty() ? m_archive->StartPage() : topic));
 }

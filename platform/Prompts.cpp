@@ -210,16 +210,18 @@ int MessageBox(QWidget* owner, const QString& text, const QString& caption, MbIc
   }
 }
 
-std::optional<FileChoice> GetOpenFileName(QWidget* owner, const std::vector<FileFilter>& filters) {
+std::optional<FileChoice> GetOpenFileName(QWidget* owner, const std::vector<FileFilter>& filters,
+                                          const QString& folder) {
   if (const PromptResponder& responder = CurrentResponder()) {
-    PromptRecord record{PromptRecord::OpenFile, owner,   {}, {}, MbIcon::None,
-                        MbButtons::Ok,          filters, {}, 1};
+    PromptRecord record{PromptRecord::OpenFile, owner,   {},     {}, MbIcon::None,
+                        MbButtons::Ok,          filters, folder, 1};
     return responder(record).file;
   }
   QFileDialog dialog(owner);
   dialog.setAcceptMode(QFileDialog::AcceptOpen);
   // The typed name need not exist: reading it is what tells whether it is usable.
   dialog.setFileMode(QFileDialog::AnyFile);
+  if (!folder.isEmpty()) dialog.setDirectory(folder);
   return RunFileDialog(dialog, filters, {});
 }
 

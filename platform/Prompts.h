@@ -29,8 +29,10 @@ struct FileChoice {
   int filterIndex;  // 1-based index of the selected filter
 };
 
-// The open dialog: the typed file need not exist.
-std::optional<FileChoice> GetOpenFileName(QWidget* owner, const std::vector<FileFilter>& filters);
+// The open dialog, in folder (empty: the platform's default): the typed file
+// need not exist.
+std::optional<FileChoice> GetOpenFileName(QWidget* owner, const std::vector<FileFilter>& filters,
+                                          const QString& folder = {});
 // The name a file is written under, from the path as typed and the 1-based
 // filter chosen (an extension the type needs, say).
 using FinalName = std::function<QString(const QString& typed, int filterIndex)>;
@@ -59,7 +61,7 @@ struct PromptRecord {
   MbIcon icon = MbIcon::None;
   MbButtons buttons = MbButtons::Ok;
   std::vector<FileFilter> filters;
-  QString folder;       // the save dialog's starting folder
+  QString folder;       // the file dialog's starting folder
   int filterIndex = 1;  // the save dialog's selected type
 };
 

@@ -8,6 +8,13 @@ namespace ids {
 constexpr int FileOpen = 57601;
 constexpr int FileSaveResizedAs = 57603;
 constexpr int FileExit = 57665;
+// The recent pictures of the File menu, most recent first.
+constexpr int FileRecentFirst = 57616;
+constexpr int FileRecentCount = 8;
+constexpr int FileClearRecent = 32850;
+constexpr int EditCopyResult = 57634;
+constexpr int EditPaste = 57637;
+constexpr int CompareInOnePane = 32851;
 constexpr int Resize = 32773;
 constexpr int ZoomIn = 32779;
 constexpr int ZoomOut = 32781;
@@ -30,8 +37,12 @@ constexpr int AppAbout = 57664;
 
 // The commands that need an image: disabled at start-up and whenever the
 // image goes.
-constexpr int ImageCommands[] = {SyncScroll, SyncZoom, FileSaveResizedAs, Resize,
-                                 ZoomIn,     ZoomOut,  ZoomToFit,         ZoomTo100};
+constexpr int ImageCommands[] = {SyncScroll,     SyncZoom,        FileSaveResizedAs, Resize,
+                                 ZoomIn,         ZoomOut,         ZoomToFit,         ZoomTo100,
+                                 EditCopyResult, CompareInOnePane};
+// The commands that need a result: disabled while there is none.
+constexpr int ResultCommands[] = {SyncScroll, SyncZoom, FileSaveResizedAs, EditCopyResult,
+                                  CompareInOnePane};
 
 // Strings
 constexpr int StrAppName = 128;

@@ -33,6 +33,12 @@ const QHash<int, QString>& StringTable() {
       {ids::FileExit, QStringLiteral("Quit the application\nExit")},
       {ids::ViewToolBar, QStringLiteral("Show or hide the toolbar\nToggle ToolBar")},
       {ids::ViewStatusBar, QStringLiteral("Show or hide the status bar\nToggle StatusBar")},
+      {ids::FileClearRecent, QStringLiteral("Empty the list of recent pictures\nClear Recent")},
+      {ids::EditPaste, QStringLiteral("Open the picture on the clipboard\nPaste")},
+      {ids::EditCopyResult, QStringLiteral("Put the resized image on the clipboard\nCopy Result")},
+      {ids::CompareInOnePane,
+       QStringLiteral("Show the original and the resized image in one pane, either side of a "
+                      "divider\nCompare in One Pane")},
   };
   return table;
 }
@@ -56,10 +62,15 @@ QString CommandTooltip(int id) {
 
 const std::vector<MenuItem>& MainMenu() {
   static const std::vector<MenuItem> menu{
-      Popup("&File",
-            {Item("&Open...\tCtrl+O", ids::FileOpen),
-             Item("&Save Resized As...\tCtrl+S", ids::FileSaveResizedAs),
-             Item("&Resize\tCtrl+R", ids::Resize), Separator(), Item("E&xit", ids::FileExit)}),
+      Popup("&File", {Item("&Open...\tCtrl+O", ids::FileOpen),
+                      Item("&Save Resized As...\tCtrl+S", ids::FileSaveResizedAs),
+                      Item("&Resize\tCtrl+R", ids::Resize), Separator(),
+                      // Stands for the recent pictures, which the frame puts in its place.
+                      Item("Recent Pictures", ids::FileRecentFirst),
+                      Item("Clear Recent", ids::FileClearRecent), Separator(),
+                      Item("E&xit", ids::FileExit)}),
+      Popup("&Edit", {Item("&Paste\tCtrl+V", ids::EditPaste),
+                      Item("Copy &Result\tCtrl+Shift+C", ids::EditCopyResult)}),
       Popup("&View",
             {Item("Sync Scroll\tCtrl+C", ids::SyncScroll), Item("Sync Zoom\tCtrl+Z", ids::SyncZoom),
              Separator(), Item("Zoom In\t+", ids::ZoomIn), Item("Zoom Out\t-", ids::ZoomOut),
@@ -71,8 +82,8 @@ const std::vector<MenuItem>& MainMenu() {
                     Item("400%", 32807), Item("450%", 32808), Item("500%", 32809),
                     Item("1000%", 32810), Item("2000%", ids::ZoomToLast), Separator(),
                     Item("Other...", ids::ZoomToOther)}),
-             Separator(), Item("&Toolbar", ids::ViewToolBar),
-             Item("&Status Bar", ids::ViewStatusBar)}),
+             Separator(), Item("Compare in One Pane", ids::CompareInOnePane), Separator(),
+             Item("&Toolbar", ids::ViewToolBar), Item("&Status Bar", ids::ViewStatusBar)}),
       Popup("&Help", {Item("Contents\tF1", ids::HelpContents), Separator(),
                       Item("Getting Started", ids::HelpGettingStarted),
                       Item("Technical Support", ids::HelpTechSupport), Separator(),
@@ -88,6 +99,8 @@ const std::vector<Accelerator>& MainAccelerators() {
       {Accelerator::VirtualKeyWithCtrl, Qt::Key_S, ids::FileSaveResizedAs},
       {Accelerator::VirtualKeyWithCtrl, Qt::Key_C, ids::SyncScroll},
       {Accelerator::VirtualKeyWithCtrl, Qt::Key_Z, ids::SyncZoom},
+      {Accelerator::VirtualKeyWithCtrl, Qt::Key_V, ids::EditPaste},
+      {Accelerator::VirtualKeyWithCtrlShift, Qt::Key_C, ids::EditCopyResult},
       {Accelerator::Character, '/', ids::ZoomToFit},
       {Accelerator::Character, '+', ids::ZoomIn},
       {Accelerator::Character, '-', ids::ZoomOut},
@@ -102,6 +115,9 @@ int TranslateAccelerator(int key, Qt::KeyboardModifiers modifiers, const QString
   for (const Accelerator& accelerator : MainAccelerators()) {
     if (accelerator.kind == Accelerator::VirtualKeyWithCtrl) {
       if (key == accelerator.key && held == Qt::ControlModifier) return accelerator.id;
+    } else if (accelerator.kind == Accelerator::VirtualKeyWithCtrlShift) {
+      if (key == accelerator.key && held == (Qt::ControlModifier | Qt::ShiftModifier))
+        return accelerator.id;
     } else if (text.size() == 1 && text.at(0) == QChar(accelerator.key) &&
                !(held & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier))) {
       // The typed character counts, from whichever key and shift state made it.

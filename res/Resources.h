@@ -19,12 +19,12 @@ struct MenuItem {
   int id = 0;                      // command id; 0 for separators and popups
   std::vector<MenuItem> children;  // a popup when not empty
 };
-// Menu 128: "&File", "&View", "&Help" with their items.
+// Menu 128: "&File", "&Edit", "&View", "&Help" with their items.
 const std::vector<MenuItem>& MainMenu();
 
 struct Accelerator {
-  enum Kind { VirtualKeyWithCtrl, Character } kind;
-  int key;  // Qt::Key for VirtualKeyWithCtrl, the character for Character
+  enum Kind { VirtualKeyWithCtrl, VirtualKeyWithCtrlShift, Character } kind;
+  int key;  // Qt::Key for the virtual keys, the character for Character
   int id;
 };
 // Accelerator table 128.

@@ -115,7 +115,13 @@ void CResizeDlg::WriteGuarded(int firstId, int firstValue, int secondId, int sec
   m_updating = false;
 }
 
-void CResizeDlg::UpdateOk() { OkButton()->setEnabled(resize::AcceptsPercent(m_percent)); }
+void CResizeDlg::UpdateOk() {
+  OkButton()->setEnabled(resize::AcceptsPercent(m_percent) && !SideBoxEmptied());
+}
+
+bool CResizeDlg::SideBoxEmptied() const {
+  return Box(kWidthBox)->text().isEmpty() || Box(kHeightBox)->text().isEmpty();
+}
 
 void CResizeDlg::OnPercentChange() {
   if (m_updating) return;
@@ -130,6 +136,11 @@ void CResizeDlg::OnPercentChange() {
 void CResizeDlg::OnWidthChange() {
   if (m_updating) return;
   m_typed = Typed::Width;
+  if (Box(kWidthBox)->text().isEmpty()) {
+    // Emptied to type a new side: it stays empty, and OK waits for it.
+    UpdateOk();
+    return;
+  }
   ReadBox(kWidthBox, m_width, m_maxWidth);
   m_percent = resize::PercentForSide(m_width, m_srcWidth);
   m_height = Target(m_srcWidth, m_srcHeight, {m_percent, m_width, 0}).height;
@@ -140,6 +151,11 @@ void CResizeDlg::OnWidthChange() {
 void CResizeDlg::OnHeightChange() {
   if (m_updating) return;
   m_typed = Typed::Height;
+  if (Box(kHeightBox)->text().isEmpty()) {
+    // Emptied to type a new side: it stays empty, and OK waits for it.
+    UpdateOk();
+    return;
+  }
   ReadBox(kHeightBox, m_height, m_maxHeight);
   m_percent = resize::PercentForSide(m_height, m_srcHeight);
   m_width = Target(m_srcWidth, m_srcHeight, {m_percent, 0, m_height}).width;
@@ -165,6 +181,7 @@ bool CResizeDlg::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void CResizeDlg::accept() {
+  if (SideBoxEmptied()) return;
   if (ReadBox(kPercentBox, m_percent, resize::kMaxPercent) &&
       ReadBox(kWidthBox, m_width, m_maxWidth))
     ReadBox(kHeightBox, m_height, m_maxHeight);

@@ -58,6 +58,8 @@ class CResizeDlg : public QDialog {
   // Writes the given boxes with change handling held off.
   void WriteGuarded(int firstId, int firstValue, int secondId, int secondValue);
   void UpdateOk();
+  // A width or height box the user has emptied and not yet typed into.
+  bool SideBoxEmptied() const;
 
   QHash<int, QWidget*> m_controls;
 };

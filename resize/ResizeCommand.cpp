@@ -2,6 +2,7 @@
 // worker's reports and completion, and the percent chosen in the
 // resize-parameters dialog.
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <algorithm>
 #include <climits>
@@ -36,6 +37,8 @@ void CMainFrame::OnResize() {
   const int typedWidth = std::exchange(m_typedWidth, 0);
   const int typedHeight = std::exchange(m_typedHeight, 0);
   if (!m_source) return;
+  // The word on a refused size lasts until the next try.
+  if (std::exchange(m_memoryHintShown, false)) ShowLoadStatus();
   // A given-up job may still read the source; the new one waits for it.
   EndWorker();
   const std::optional<int> percent = resize::ReadPercentText(m_percentEdit->text().toStdString());
@@ -74,9 +77,17 @@ void CMainFrame::OnResize() {
       resize::PlanMemory(*percent, FreeImage_GetWidth(m_source), FreeImage_GetHeight(m_source),
                          target, available.value_or(UINT64_MAX), freeable);
   if (plan.fit == resize::MemoryFit::Never) {
-    // Not even the smallest crop fits: nothing is allocated.
+    // Not even the smallest crop fits: nothing is allocated. The user is
+    // told what would run whole today.
+    const QString hint = QString::fromStdString(resize::LargestPercentText(
+        resize::LargestWholePercent(FreeImage_GetWidth(m_source), FreeImage_GetHeight(m_source),
+                                    available.value_or(UINT64_MAX), freeable, *percent)));
+    m_readyLabel->setText(hint);
+    m_memoryHintShown = true;
     platform::MessageBox(
-        this, QString::fromStdString(resize::NotEnoughMemoryText(target.width, target.height)),
+        this,
+        QString::fromStdString(resize::NotEnoughMemoryText(target.width, target.height)) +
+            QStringLiteral("\n") + hint,
         QStringLiteral("Memory allocation error"), platform::MbIcon::Error,
         platform::MbButtons::Ok);
     return;
@@ -103,13 +114,11 @@ void CMainFrame::OnResize() {
   });
   if (!job) return;
 
+  EndCompare();
   m_syncZoom = false;
   m_syncScroll = false;
-  for (int id : {ids::SyncScroll, ids::SyncZoom}) {
-    UISetCheck(id, false);
-    UIEnable(id, false);
-  }
-  UIEnable(ids::FileSaveResizedAs, false);
+  for (int id : {ids::SyncScroll, ids::SyncZoom}) UISetCheck(id, false);
+  for (int id : ids::ResultCommands) UIEnable(id, false);
 
   m_rightView->SetImage(nullptr);
   if (m_result) FreeImage_Unload(m_result);
@@ -174,7 +183,7 @@ void CMainFrame::OnResizeDone(uintptr_t wParam, intptr_t lParam,
     return;
   }
   if (isMinimized()) RestoreFrame();
-  for (int id : {ids::SyncScroll, ids::SyncZoom, ids::FileSaveResizedAs}) UIEnable(id, true);
+  for (int id : ids::ResultCommands) UIEnable(id, true);
   ShowMetadataNotice();
   m_rightView->SetImage(m_result);
   if (m_result) ActivateView(1);

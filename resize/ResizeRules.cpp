@@ -104,6 +104,31 @@ std::string NotEnoughMemoryText(int64_t width, int64_t height) {
          std::to_string(height) + " pixels.";
 }
 
+int LargestWholePercent(uint64_t sourceWidth, uint64_t sourceHeight, uint64_t availableBytes,
+                        uint64_t freeableBytes, int below) {
+  const auto fits = [&](int percent) {
+    const Size64 target = TargetSize(sourceWidth, sourceHeight, percent / 100.0);
+    return PlanMemory(percent, sourceWidth, sourceHeight, target, availableBytes, freeableBytes)
+               .fit == MemoryFit::Whole;
+  };
+  // The peak grows with the percent: the last one that fits, by halving.
+  int fitting = 100;
+  int tooLarge = std::max(below, 101);
+  while (tooLarge - fitting > 1) {
+    const int middle = fitting + (tooLarge - fitting) / 2;
+    if (fits(middle))
+      fitting = middle;
+    else
+      tooLarge = middle;
+  }
+  return fitting;
+}
+
+std::string LargestPercentText(int percent) {
+  return "The largest enlargement that fits in the memory available now is " +
+         std::to_string(percent) + "%.";
+}
+
 std::optional<uint64_t> ParseMemAvailable(std::string_view meminfo) {
   constexpr std::string_view kKey = "MemAvailable:";
   size_t at = 0;

@@ -64,6 +64,14 @@ MemoryPlan PlanMemory(int percent, uint64_t sourceWidth, uint64_t sourceHeight, 
 // The message of an enlargement that cannot have its memory.
 std::string NotEnoughMemoryText(int64_t width, int64_t height);
 
+// The largest percent below `below` whose enlargement fits whole in the
+// memory PlanMemory weighs; 100 when none above it does (100 % is never
+// weighed).
+int LargestWholePercent(uint64_t sourceWidth, uint64_t sourceHeight, uint64_t availableBytes,
+                        uint64_t freeableBytes, int below);
+// The refusal's second line and the status bar's word: that percent.
+std::string LargestPercentText(int percent);
+
 // "MemAvailable:" of /proc/meminfo's text, in bytes; nullopt when absent.
 std::optional<uint64_t> ParseMemAvailable(std::string_view meminfo);
 // Reads /proc/meminfo; nullopt when it cannot be read.

@@ -6,6 +6,7 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QPainter>
+#include <QPixmap>
 #include <QRegion>
 #include <QScrollBar>
 #include <QStyleHints>
@@ -18,6 +19,19 @@
 namespace {
 
 const QColor kBackground(192, 192, 192);
+
+// Two squares of light greys in each direction, 8 pixels a side.
+const QPixmap& Checkerboard() {
+  static const QPixmap tile = [] {
+    QPixmap pixmap(16, 16);
+    pixmap.fill(QColor(255, 255, 255));
+    QPainter painter(&pixmap);
+    painter.fillRect(0, 0, 8, 8, QColor(204, 204, 204));
+    painter.fillRect(8, 8, 8, 8, QColor(204, 204, 204));
+    return pixmap;
+  }();
+  return tile;
+}
 // Shown until a picture's pixels have been surveyed.
 constexpr char kPreparingText[] = "Preparing view...";
 
@@ -325,7 +339,7 @@ bool CEnlargerView::event(QEvent* e) {
 void CEnlargerView::OnTab() {
   if (!m_frame) return;
   // The key came to this view, so its pane is the one holding the focus.
-  if (m_index != 0) {
+  if (m_index != 0 && !m_frame->m_compare) {
     m_frame->ActivateView(0);
   } else if (m_frame->m_percentEdit) {
     m_frame->m_percentEdit->setFocus(Qt::TabFocusReason);
@@ -334,6 +348,7 @@ void CEnlargerView::OnTab() {
 
 void CEnlargerView::keyPressEvent(QKeyEvent* e) {
   using namespace viewmath;
+  if (DividerKey(e)) return;
   Qt::Orientation axis = Qt::Vertical;
   int code = -1;
   switch (e->key()) {
@@ -408,6 +423,7 @@ void CEnlargerView::ZoomAtPoint(bool in, QPoint at) {
 
 void CEnlargerView::mousePressEvent(QMouseEvent* e) {
   if (e->button() == Qt::LeftButton && m_frame && m_image) m_frame->ActivateView(m_index);
+  if (DividerMouse(e)) return;
   if (e->button() == Qt::LeftButton && m_image) {
     // Taken here, so that the moves of this drag come to the view.
     m_dragging = true;
@@ -421,6 +437,7 @@ void CEnlargerView::mousePressEvent(QMouseEvent* e) {
 }
 
 void CEnlargerView::mouseMoveEvent(QMouseEvent* e) {
+  if (DividerMouse(e)) return;
   if (!m_dragging) return QAbstractScrollArea::mouseMoveEvent(e);
   // The picture follows the hand: the offset moves against the mouse.
   const QPoint target = m_dragOffset - (e->position().toPoint() - m_dragStart);
@@ -432,6 +449,7 @@ void CEnlargerView::mouseMoveEvent(QMouseEvent* e) {
 }
 
 void CEnlargerView::mouseReleaseEvent(QMouseEvent* e) {
+  if (DividerMouse(e)) return;
   if (m_dragging && e->button() == Qt::LeftButton) {
     m_dragging = false;
     viewport()->unsetCursor();
@@ -486,21 +504,30 @@ void CEnlargerView::Render(QPainter& painter, const QRect& area) {
   }
   const QRect target(exposed.topLeft(),
                      QSize(static_cast<int>(columns.size()), static_cast<int>(rows.size())));
-  // What the picture leaves uncovered, or shows through, is light grey.
-  if (source.Translucent()) {
-    painter.fillRect(exposed, kBackground);
-  } else {
-    for (const QRect& strip : QRegion(exposed).subtracted(QRegion(target))) {
-      painter.fillRect(strip, kBackground);
-    }
-  }
+  // What the picture leaves uncovered is light grey.
+  for (const QRect& strip : QRegion(exposed).subtracted(QRegion(target)))
+    painter.fillRect(strip, kBackground);
   if (target.isEmpty()) return;
-  views::Sample(source, columns, rows, m_samples);
+  PaintSamples(painter, source, columns, rows, target.topLeft());
+  if (m_compare) RenderOriginal(painter, target);
+}
+
+void CEnlargerView::PaintSamples(QPainter& painter, const views::DisplayBitmap& picture,
+                                 const std::vector<int>& columns, const std::vector<int>& rows,
+                                 QPoint at) {
+  const QRect target(at, QSize(static_cast<int>(columns.size()), static_cast<int>(rows.size())));
+  if (picture.Translucent()) {
+    // Transparency is seen as such: a light checkerboard fixed to the
+    // picture, so that it scrolls with it.
+    painter.setBrushOrigin(-m_scrollOffset);
+    painter.fillRect(target, QBrush(Checkerboard()));
+  }
+  views::Sample(picture, columns, rows, m_samples);
   if (m_samples.isNull()) {
     painter.fillRect(target, kBackground);  // out of memory: nothing to draw
     return;
   }
-  painter.drawImage(target.topLeft(), m_samples);
+  painter.drawImage(at, m_samples);
 }
 
 double CEnlargerView::MapZoomToOther(double zoom) const {

@@ -8,6 +8,7 @@
 #include <QRect>
 #include <QSize>
 #include <memory>
+#include <vector>
 
 #include "views/CReducedCopyMaker.h"
 #include "views/DisplayBitmap.h"
@@ -57,6 +58,14 @@ class CEnlargerView : public QAbstractScrollArea {
   // handler and offscreen renderings share it.
   void Render(QPainter& painter, const QRect& exposed);
 
+  // Compare in One Pane, in the result's view: the other view's picture,
+  // enlarged to this one's size, left of the divider.
+  void SetCompare(bool on);
+  bool Comparing() const { return m_compare; }
+  // The divider's column in the client area; moved to x, kept within it.
+  int DividerX() const;
+  void MoveDivider(int x);
+
   CMainFrame* m_frame = nullptr;
   int m_index = 0;
   QPoint m_scrollOffset{0, 0};
@@ -97,6 +106,16 @@ class CEnlargerView : public QAbstractScrollArea {
   void DropDisplayCopies();
   // The zoom at which the picture fits the client area, at most 100 %.
   double FittedZoom() const;
+  // Draws picture pixels (columns x rows) with their top left at at; a
+  // translucent picture over a checkerboard.
+  void PaintSamples(QPainter& painter, const views::DisplayBitmap& picture,
+                    const std::vector<int>& columns, const std::vector<int>& rows, QPoint at);
+  // The original left of the divider, within target (where the result is
+  // drawn), and the divider.
+  void RenderOriginal(QPainter& painter, const QRect& target);
+  // The divider's share of the keys and the mouse; true when it took the event.
+  bool DividerKey(const QKeyEvent* e);
+  bool DividerMouse(const QMouseEvent* e);
 
   FIBITMAP* m_image = nullptr;
   // m_image as the view reads it; null when it holds no pixels or nothing
@@ -114,4 +133,7 @@ class CEnlargerView : public QAbstractScrollArea {
   QPoint m_dragOffset;
   QImage m_samples;            // scratch for the pixels of one paint
   bool m_syncingBars = false;  // set while the view moves its own scroll bars
+  bool m_compare = false;
+  double m_dividerShare = 0.5;  // of the client width, left of the divider
+  bool m_draggingDivider = false;
 };

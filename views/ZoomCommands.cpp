@@ -13,6 +13,8 @@ void CMainFrame::ActivateView(int index) {
   if (index != 0 && index != 1) return;
   CEnlargerView* view = View(index);
   if (!view || !view->Image()) return;
+  // While one pane shows both pictures, the original's is hidden.
+  if (m_compare && index == 0) return;
   for (int i = 0; i < 2; ++i) {
     if (Pane(i)) Pane(i)->m_active = i == index;
   }

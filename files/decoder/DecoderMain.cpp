@@ -29,6 +29,7 @@
 #include "files/decoder/BmpInfoHeader.h"
 #include "files/decoder/BmpRunLength.h"
 #include "files/decoder/DecodeRules.h"
+#include "files/decoder/FrameCount.h"
 #include "files/decoder/TiffFirstDirectory.h"
 #include "files/decoder/TiffGreyAlpha.h"
 
@@ -449,5 +450,6 @@ int main(int argc, char** argv) {
   verdict.incomplete = g_watch.dataEnded ||
                        (g_watch.shortRead && decoder::ReadsExactly(fif, head)) ||
                        layout.neededBytes > bytesLeft;
+  verdict.frames = decoder::CountFrames(fif, bytesLeft, ReadAt);
   Reply(verdict, bitmap);
 }

@@ -3,6 +3,9 @@
 #include <QAction>
 #include <QActionGroup>
 #include <QApplication>
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QImage>
 #include <QComboBox>
 #include <QDialog>
 #include <QLineEdit>
@@ -89,6 +92,22 @@ TEST_F(FrameRoutingTest, AcceleratorsReachTheirCommandsEvenWhenDisabled) {
   QTest::keyClick(target, Qt::Key_R);
   QTest::keyClick(target, Qt::Key_Plus, Qt::ControlModifier);
   EXPECT_TRUE(commands.empty());
+}
+
+// Ctrl+V opens the clipboard's picture from anywhere, but in the percent box
+// it still pastes text when there is text to paste.
+TEST_F(FrameRoutingTest, CtrlVPastesTextIntoThePercentBoxAsBefore) {
+  frame.m_percentCombo->setEnabled(true);
+  QGuiApplication::clipboard()->setText("350%");
+  frame.m_percentEdit->clear();
+  QTest::keyClick(frame.m_percentEdit, Qt::Key_V, Qt::ControlModifier);
+  EXPECT_EQ(frame.m_percentEdit->text(), "350%");
+  EXPECT_TRUE(commands.empty());
+  QTest::keyClick(frame.m_leftView, Qt::Key_V, Qt::ControlModifier);
+  QGuiApplication::clipboard()->setImage(QImage(4, 4, QImage::Format_RGB32));
+  QTest::keyClick(frame.m_percentEdit, Qt::Key_V, Qt::ControlModifier);
+  EXPECT_EQ(commands, (std::vector<int>{ids::EditPaste, ids::EditPaste}));
+  QGuiApplication::clipboard()->clear();
 }
 
 TEST_F(FrameRoutingTest, KeysAreNotTranslatedWhileAModalDialogIsUp) {

@@ -8,6 +8,7 @@
 #include <QPixmap>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTextDocument>
 #include <QTreeWidget>
 
@@ -172,6 +173,19 @@ TEST(HelpViewer, OpensTheStartPageAndEachTopic) {
     EXPECT_TRUE(text.contains(c.text)) << c.topic.toStdString();
     EXPECT_EQ(viewer.windowTitle(),
               c.topic.isEmpty() ? QString("Magnova Help") : c.heading + " - Magnova Help");
+  }
+}
+
+TEST(HelpViewer, EscapeAndCtrlWCloseIt) {
+  for (const QKeyCombination key :
+       {QKeyCombination(Qt::Key_Escape), QKeyCombination(Qt::ControlModifier, Qt::Key_W)}) {
+    CHelpViewer viewer(OpenHelp(), QString());
+    viewer.show();
+    viewer.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&viewer));
+    // From the page, where the keyboard is after opening.
+    QTest::keyClick(viewer.Browser(), key.key(), key.keyboardModifiers());
+    EXPECT_FALSE(viewer.isVisible()) << QKeySequence(key).toString().toStdString();
   }
 }
 

@@ -310,6 +310,32 @@ TEST(ResizeDlg, TypedSideSetsThePercentAndTheOtherSide) {
   });
 }
 
+TEST(ResizeDlg, AnEmptiedSideStaysEmptyUntilTypedInto) {
+  // box, then what typing 5000 into it makes of the percent and the other
+  // side: 5000 / 640 = 781 %, 480 x 7.81 = 3748; 5000 / 480 = 1041 %, 640 x 10.41 = 6662.
+  struct Case {
+    int box, other;
+    const char *percent, *otherSide;
+  };
+  for (const Case& c : {Case{1000, 1001, "781", "3748"}, Case{1001, 1000, "1041", "6662"}}) {
+    RunResizeDlg({640, 480, 200}, [&c](CResizeDlg& d) {
+      d.Box(c.box)->setFocus();
+      d.Box(c.box)->selectAll();
+      QTest::keyClick(d.Box(c.box), Qt::Key_Backspace);
+      EXPECT_EQ(Text(d, c.box), "");
+      EXPECT_EQ(Text(d, 1002), "200");
+      EXPECT_FALSE(d.OkButton()->isEnabled());
+      d.accept();
+      EXPECT_TRUE(d.isVisible()) << "OK is not taken while a side is empty";
+      QTest::keyClicks(d.Box(c.box), "5000");
+      EXPECT_EQ(Text(d, c.box), "5000");
+      EXPECT_EQ(Text(d, 1002), c.percent);
+      EXPECT_EQ(Text(d, c.other), c.otherSide);
+      EXPECT_TRUE(d.OkButton()->isEnabled());
+    });
+  }
+}
+
 TEST(ResizeDlg, PercentBoxZeroesClampsAndGovernsOk) {
   RunResizeDlg({640, 480, 200}, [](CResizeDlg& d) {
     d.Box(1002)->clear();

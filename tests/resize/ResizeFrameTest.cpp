@@ -250,8 +250,13 @@ TEST_F(ResizeFrameTest, MemoryQuestionOnlyAboveHundredPercent) {
   // Not even a one-pixel crop fits: said at once, nothing allocated or changed.
   Resize("101%");
   ASSERT_EQ(prompts.size(), 1u);
+  // The written message, then what would run whole: nothing above 100 %.
+  const char* largest = "The largest enlargement that fits in the memory available now is 100%.";
   EXPECT_EQ(prompts[0].text,
-            "There is not enough memory to enlarge the picture to 202 x 101 pixels.");
+            QStringLiteral("There is not enough memory to enlarge the picture to 202 x 101 "
+                           "pixels.\n") +
+                largest);
+  EXPECT_EQ(frame.m_readyLabel->text(), largest);
   EXPECT_EQ(prompts[0].caption, "Memory allocation error");
   EXPECT_EQ(frame.m_result, previous);
   prompts.clear();

@@ -145,6 +145,22 @@ INSTANTIATE_TEST_SUITE_P(
         PlanCase{"CropFits", 200, 100, 101, 300'000, 0, MemoryFit::Cropped}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// The percent a refusal proposes, for 1000 x 800. Counted by hand as above:
+// 200 % needs 38 400 000 bytes, 201 % 38 756 096, 199 % 38 052 064; seven
+// eighths of 43 885 715 is 38 400 001, of 43 885 712 it is 38 399 998.
+TEST(MemoryBudget, LargestWholePercentIsTheLastThatFits) {
+  struct Case {
+    uint64_t available, freeable;
+    int below, largest;
+  };
+  for (const Case& c : {Case{43'885'715, 0, 250, 200}, Case{43'885'712, 0, 250, 199},
+                        Case{0, 43'885'715, 2000, 200}, Case{43'885'715, 0, 150, 149},
+                        Case{0, 0, 101, 100}, Case{0, 0, 2000, 100}}) {
+    EXPECT_EQ(LargestWholePercent(1000, 800, c.available, c.freeable, c.below), c.largest)
+        << c.available << " + " << c.freeable << " below " << c.below;
+  }
+}
+
 TEST(MemoryBudget, JustShortCropsOnePixelOffEachSide) {
   const MemoryPlan plan = PlanMemory(200, 1000, 800, {2000, 1600}, 43'885'712, 0);
   // 35.2 MB fixed leaves 3 199 998 bytes: 999 x 799 pixels, not 1000 x 800.

@@ -195,8 +195,13 @@ QImage OnScreen(FIBITMAP* colours, int factor) {
           qRgba(mean(FI_RGBA_RED), mean(FI_RGBA_GREEN), mean(FI_RGBA_BLUE), mean(FI_RGBA_ALPHA)));
     }
   }
+  // Transparent parts show a checkerboard of 8-pixel squares, light grey
+  // (204) where the square's column and row add up to an even number,
+  // white elsewhere.
   QImage screen(w, h, QImage::Format_RGB32);
-  screen.fill(kGrey);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x)
+      screen.setPixel(x, y, (x / 8 + y / 8) % 2 == 0 ? qRgb(204, 204, 204) : qRgb(255, 255, 255));
   QPainter(&screen).drawImage(0, 0, image);
   return screen;
 }

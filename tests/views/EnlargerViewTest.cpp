@@ -75,7 +75,7 @@ TEST_P(PaintsEveryBitmap, QuadrantsLandWhereTheyBelong) {
     // The outer corner pixel of each quadrant is never blended with another.
     const int x = (q & 1) ? shown.width() - 1 : 0;
     const int y = (q & 2) ? shown.height() - 1 : 0;
-    EXPECT_TRUE(Near(f.At(shot, x, y), testimages::ExpectedQuadrant(c.kind, q), tolerance))
+    EXPECT_TRUE(Near(f.At(shot, x, y), testimages::ExpectedQuadrantAt(c.kind, q, x, y), tolerance))
         << "quadrant " << q << " at " << x << "," << y;
   }
   EXPECT_EQ(f.At(shot, shown.width() + 2, 3), kGrey);
@@ -84,7 +84,8 @@ TEST_P(PaintsEveryBitmap, QuadrantsLandWhereTheyBelong) {
   if (c.zoom >= 1.0) {
     // Whole source pixels, no smoothing: the quadrant edge is sharp.
     const int edge = static_cast<int>(20 * c.zoom);
-    EXPECT_TRUE(Near(f.At(shot, edge - 1, 1), testimages::ExpectedQuadrant(c.kind, 0), tolerance));
+    EXPECT_TRUE(Near(f.At(shot, edge - 1, 1),
+                     testimages::ExpectedQuadrantAt(c.kind, 0, edge - 1, 1), tolerance));
     EXPECT_TRUE(Near(f.At(shot, edge, 1), testimages::ExpectedQuadrant(c.kind, 1), tolerance));
   }
 }

@@ -6,7 +6,6 @@ namespace {
 const QColor kColours[4] = {QColor(200, 30, 30), QColor(30, 200, 30), QColor(30, 30, 200),
                             QColor(220, 220, 40)};
 const int kGreys[4] = {0x20, 0x60, 0xA0, 0xE0};
-const QColor kBackground(192, 192, 192);
 
 int QuadrantAt(int x, int y, int width, int height) {
   return (x >= width / 2 ? 1 : 0) + (y >= height / 2 ? 2 : 0);
@@ -142,7 +141,8 @@ Bitmap Quadrants(Kind kind, int w, int h) {
 QColor ExpectedQuadrant(Kind kind, int q) {
   switch (kind) {
     case Kind::Bgra32Translucent:
-      return q == 0 ? kBackground : kColours[q];
+      // The transparent quadrant shows the checkerboard's first square.
+      return q == 0 ? QColor(204, 204, 204) : kColours[q];
     case Kind::Palette1:
       return kColours[q & 1];
     case Kind::Grey16:
@@ -150,6 +150,11 @@ QColor ExpectedQuadrant(Kind kind, int q) {
     default:
       return kColours[q];
   }
+}
+
+QColor ExpectedQuadrantAt(Kind kind, int q, int x, int y) {
+  if (kind != Kind::Bgra32Translucent || q != 0) return ExpectedQuadrant(kind, q);
+  return (x / 8 + y / 8) % 2 == 0 ? QColor(204, 204, 204) : QColor(255, 255, 255);
 }
 
 int Tolerance(Kind kind) { return kind == Kind::Rgb565 ? 8 : 2; }

@@ -37,6 +37,10 @@ Bitmap Quadrants(Kind kind, int width, int height);
 // The colour a view must show for quadrant 0..3 (over light grey where the
 // picture is transparent).
 QColor ExpectedQuadrant(Kind kind, int quadrant);
+// The same at view pixel (x, y), where a transparent quadrant shows the
+// checkerboard: 8-pixel squares, light grey (204) where the square's column
+// and row add up to an even number, white elsewhere.
+QColor ExpectedQuadrantAt(Kind kind, int quadrant, int x, int y);
 // How far a shown colour may be from the expected one for this kind.
 int Tolerance(Kind kind);
 
