@@ -312,12 +312,13 @@ TEST(ResizeDlg, TypedSideSetsThePercentAndTheOtherSide) {
 
 TEST(ResizeDlg, AnEmptiedSideStaysEmptyUntilTypedInto) {
   // box, then what typing 5000 into it makes of the percent and the other
-  // side: 5000 / 640 = 781 %, 480 x 7.81 = 3748; 5000 / 480 = 1041 %, 640 x 10.41 = 6662.
+  // side, as the resize makes it: 5000 / 640 = 781 %, 5000 x 480 / 640 = 3750;
+  // 5000 / 480 = 1041 %, 5000 x 640 / 480 = 6666.7, 6667.
   struct Case {
     int box, other;
     const char *percent, *otherSide;
   };
-  for (const Case& c : {Case{1000, 1001, "781", "3748"}, Case{1001, 1000, "1041", "6662"}}) {
+  for (const Case& c : {Case{1000, 1001, "781", "3750"}, Case{1001, 1000, "1041", "6667"}}) {
     RunResizeDlg({640, 480, 200}, [&c](CResizeDlg& d) {
       d.Box(c.box)->setFocus();
       d.Box(c.box)->selectAll();
