@@ -95,19 +95,39 @@ def committed_net():
 
 def begin_from(net, start):
     """Gives net the x2 network's layers; for x4 each of its four corrections
-    goes to the four pixels its doubled pixel becomes."""
-    layers = list(zip(net.convs, start.convs))
+    goes to the four pixels its doubled pixel becomes. A wider or deeper net
+    holds them in its first channels and layers: its added channels start
+    small and unread, its added middle layers as the identity (their inputs
+    have passed a ReLU), so that it begins as the x2 network does."""
+    mine, theirs = list(net.convs), list(start.convs)
+    pairs = list(zip(mine[:len(theirs) - 1], theirs[:-1])) + [(mine[-1], theirs[-1])]
+    added = mine[len(theirs) - 1:-1]
     with torch.no_grad():
-        for mine, theirs in layers:
-            weight, bias = theirs.weight, theirs.bias
-            if mine.out_channels != theirs.out_channels:
-                parent = [(c // 4 // 2) * 2 + (c % 4) // 2 for c in range(mine.out_channels)]
+        for layer, source in pairs:
+            weight, bias = source.weight, source.bias
+            if layer is mine[-1] and layer.out_channels != source.out_channels:
+                parent = [(c // 4 // 2) * 2 + (c % 4) // 2 for c in range(layer.out_channels)]
                 weight, bias = weight[parent], bias[parent]
-            if isinstance(mine, train_net.RepConv):
-                mine.absorb(weight, bias)
-            else:
-                mine.weight.copy_(weight)
-                mine.bias.copy_(bias)
+            o, i = weight.shape[:2]
+            w = layer.weight.detach().clone() * 0.1
+            w[:, i:] = 0.0
+            w[:o, :i] = weight
+            b = torch.zeros_like(layer.bias)
+            b[:o] = bias
+            place(layer, w, b)
+        for layer in added:
+            w = torch.zeros_like(layer.weight)
+            for c in range(layer.out_channels):
+                w[c, c, 1, 1] = 1.0
+            place(layer, w, torch.zeros_like(layer.bias))
+
+
+def place(layer, weight, bias):
+    if isinstance(layer, train_net.RepConv):
+        layer.absorb(weight, bias)
+    else:
+        layer.weight.copy_(weight)
+        layer.bias.copy_(bias)
 
 
 def patch_errors(net, data, plane=2):
@@ -361,8 +381,9 @@ def main():
                   "extra": args.extra}
         if args.from_committed:
             start = committed_net()
-            args.width, args.first_kernel = start.convs[0].out_channels, start.convs[0].kernel_size[0]
-            args.middle = len(start.convs) - 2
+            args.first_kernel = start.convs[0].kernel_size[0]
+            args.width = max(args.width, start.convs[0].out_channels)
+            args.middle = max(args.middle, len(start.convs) - 2)
         run = Run(path, train_net.layers(args.width, args.first_kernel, args.middle, args.scale), args.pool_steps,
                   args.rep, recipe)
         run.state["bf16"] = args.bf16

@@ -75,13 +75,7 @@ TEST_P(BackgroundJobWindowTest, NextJobOpensItsProgressDialogInFront) {
 
   QProcess windowManager;
   if (GetParam().windowManager) {
-    windowManager.setProcessEnvironment(display.Environment());
-    windowManager.start("openbox", {"--sm-disable"});
-    ASSERT_TRUE(WaitUntil(
-        [&] {
-          return x.Run("xprop -root _NET_SUPPORTING_WM_CHECK").find('#') != std::string::npos;
-        },
-        30000))
+    ASSERT_TRUE(StartWindowManager(windowManager, display.Environment(), x))
         << "openbox did not come up";
   }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QElapsedTimer>
+#include <QProcess>
 #include <QProcessEnvironment>
 #include <QThread>
 #include <algorithm>
@@ -79,4 +80,15 @@ inline bool WaitUntil(
     QThread::msleep(100);
   }
   return done();
+}
+
+// Starts openbox on the display and waits until it has taken the screen;
+// false when it did not come up.
+inline bool StartWindowManager(QProcess& windowManager, const QProcessEnvironment& env,
+                               const XQuery& x) {
+  windowManager.setProcessEnvironment(env);
+  windowManager.start("openbox", {"--sm-disable"});
+  return WaitUntil(
+      [&] { return x.Run("xprop -root _NET_SUPPORTING_WM_CHECK").find('#') != std::string::npos; },
+      30000);
 }

@@ -311,7 +311,8 @@ TEST(ResizeDlg, TypedSideSetsThePercentAndTheOtherSide) {
 }
 
 TEST(ResizeDlg, AnEmptiedSideStaysEmptyUntilTypedInto) {
-  // box, then what typing 5000 into it makes of the percent and the other
+  // An emptied side box stays empty, with OK disabled, until typed into; then
+  // what typing 5000 into it makes of the percent and the other
   // side, as the resize makes it: 5000 / 640 = 781 %, 5000 x 480 / 640 = 3750;
   // 5000 / 480 = 1041 %, 5000 x 640 / 480 = 6666.7, 6667.
   struct Case {
